@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <functional>
+
+class QWidget;
+
+namespace tessaly {
+
+// The window's ways out to the desktop, replaceable so that tests need no person at the screen.
+struct Seams {
+    // A modal box with a text, a caption and an OK button only.
+    std::function<void(QWidget* owner, const QString& text, const QString& caption)> showMessage;
+    // Hands a web address to the user's browser.
+    std::function<void(const QUrl& url)> openUrl;
+    // The platform's folder chooser, directories only; empty when cancelled.
+    std::function<QString(QWidget* owner, const QString& title)> chooseFolder;
+
+    // The real desktop ones.
+    static Seams desktop();
+};
+
+}  // namespace tessaly

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+
+#include "DumpProtocol.h"
+
+namespace tessaly {
+
+class MSComm;
+
+// One dump over an already open link: drives the protocol core with the link's events, stores
+// the image and acknowledges it. Everything is event-driven; nothing here blocks or polls.
+class DumpRun : public QObject {
+    Q_OBJECT
+public:
+    enum class Outcome {
+        Saved,             // image written, checksum matched, success acknowledged
+        ChecksumMismatch,  // image written, error acknowledged
+        Cancelled,         // the link was closed on purpose while waiting
+        TimedOut,          // the box did not answer within the wait limit
+        LinkLost,          // the device went away or failed
+        WriteFailed,       // the image file could not be written; nothing acknowledged
+    };
+    Q_ENUM(Outcome)
+
+    struct Result {
+        Outcome outcome = Outcome::Cancelled;
+        QByteArray reply;  // the 1025 received bytes, when the reply was complete
+        QString detail;    // what went wrong, in the platform's or the box's words
+    };
+
+    explicit DumpRun(MSComm& link, QObject* parent = nullptr);
+
+    // Longest wait for each token and for the reply; zero waits until the link closes.
+    void setWaitLimit(std::chrono::milliseconds limit) { waitLimit_ = limit; }
+
+    // Starts the exchange; the image goes to `imagePath`. finished() follows exactly once.
+    void start(const QString& imagePath);
+    bool running() const { return running_; }
+    const dump::DumpProtocol& protocol() const { return protocol_; }
+
+signals:
+    void finished(const tessaly::DumpRun::Result& result);
+
+private:
+    void execute(const dump::Commands& commands);
+    void readWaiting();
+    void complete();
+    void finish(Outcome outcome, const QString& detail = {});
+
+    MSComm& link_;
+    dump::DumpProtocol protocol_;
+    QTimer waitTimer_;
+    std::chrono::milliseconds waitLimit_{0};
+    QString imagePath_;
+    bool running_ = false;
+};
+
+}  // namespace tessaly

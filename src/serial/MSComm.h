@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include "CommError.h"
+
+class QSerialPort;
+
+namespace tessaly {
+
+// The serial link: one port, opened by number, with a capped receive buffer that callers read
+// whole. Reads are event-driven: dataReceived() tells that bytes wait, so nobody has to poll.
+class MSComm : public QObject {
+    Q_OBJECT
+public:
+    enum InputModeValue { comInputModeText = 0, comInputModeBinary = 1 };
+
+    // Numbers 1 to 4 are the platform's first four serial ports; added devices get 5, 6, ...
+    static constexpr int FirstAddedPort = 5;
+
+    explicit MSComm(QObject* parent = nullptr);
+    ~MSComm() override;
+
+    // Registers a device path (any path, pseudo-terminals included) and returns its port number;
+    // a path added before keeps its number.
+    int AddDevice(const QString& devicePath);
+    // The device a port number opens ("/dev/ttyS0" for 1 on Linux, "COM1" on Windows); empty
+    // for an unknown number.
+    QString DeviceName(int portNumber) const;
+
+    void setCommPort(int portNumber);
+    int CommPort() const { return commPort_; }
+
+    // "baud,parity,databits,stopbits", e.g. "115200,N,8,1". Throws std::invalid_argument.
+    void setSettings(const QString& settings);
+    QString Settings() const { return settings_; }
+
+    // 0: a read returns everything waiting.
+    void setInputLen(int length) { inputLen_ = length; }
+    int InputLen() const { return inputLen_; }
+
+    // The receive buffer holds at most this many bytes; further bytes are dropped.
+    void setInBufferSize(int size);
+    int InBufferSize() const { return inBufferSize_; }
+
+    // Opening throws CommError; closing sends what is still queued first, then releases the device.
+    void setPortOpen(bool open);
+    bool PortOpen() const;
+
+    int InBufferCount() const { return int(received_.size()); }
+    // Only 0 is meaningful: discards everything waiting, including what the system still holds.
+    void setInBufferCount(int count);
+
+    void setInputMode(InputModeValue mode) { inputMode_ = mode; }
+    InputModeValue InputMode() const { return inputMode_; }
+
+    // Sends every byte as given, NUL included, adding nothing.
+    void Output(const QByteArray& bytes);
+    // Returns and removes everything waiting (at most InputLen bytes when that is not 0).
+    QByteArray Input();
+
+signals:
+    // Bytes were added to the receive buffer.
+    void dataReceived();
+    // The port was closed by setPortOpen(false).
+    void closed();
+    // The device went away or failed; the port is already closed. Emitted once per loss.
+    void linkLost(const QString& reason);
+
+private:
+    void takeIncoming();
+    void handleError(int error);
+
+    QSerialPort* port_;
+    QStringList addedDevices_;
+    int commPort_ = 1;
+    QString settings_ = QStringLiteral("9600,N,8,1");
+    int inputLen_ = 0;
+    int inBufferSize_ = 1024;
+    InputModeValue inputMode_ = comInputModeText;
+    QByteArray received_;
+};
+
+}  // namespace tessaly

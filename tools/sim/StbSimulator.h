@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class QSocketNotifier;
+class QTimer;
+
+namespace tessaly::sim {
+
+class PseudoTerminal;
+
+// How the simulated box behaves. The defaults give a well-behaved box serving a fixed,
+// recognisable image as fast as the pseudo-terminal goes.
+struct SimOptions {
+    std::array<std::uint8_t, 1024> image = recognisableImage();
+    bool wrongChecksum = false;
+    // Stop answering after this host message (1 to 10) has arrived; the box stays connected.
+    std::optional<int> silentAfterMessage;
+    // Hang up after this many bytes of the reply have been sent (0 to 1024).
+    std::optional<int> disconnectAfterReplyBytes;
+    // Write every token one byte at a time, each in its own write.
+    bool splitTokens = false;
+    // Bytes of line noise sent before each token.
+    int noiseBeforeTokens = 0;
+    // Pace the output at this rate (8N1, 10 bits a byte); 0 sends as fast as possible.
+    int baud = 0;
+
+    static std::array<std::uint8_t, 1024> recognisableImage();
+};
+
+// A set-top box in "HOST - MODE" on a pseudo-terminal of its own. It checks every byte the host
+// sends against its own table of the exchange and serves dumps until destroyed.
+class StbSimulator : public QObject {
+    Q_OBJECT
+public:
+    explicit StbSimulator(SimOptions options = {}, QObject* parent = nullptr);
+    ~StbSimulator() override;
+
+    QString devicePath() const;
+    // Everything the host sent, byte for byte, since the start.
+    const QByteArray& transcript() const { return transcript_; }
+    // Dumps the host acknowledged, with success and with error.
+    int successAcknowledgements() const { return successAcks_; }
+    int errorAcknowledgements() const { return errorAcks_; }
+    // Each time the host sent something the box did not expect: what and where.
+    const QStringList& deviations() const { return deviations_; }
+
+signals:
+    void acknowledged(bool success);
+    void hostDeviated(const QString& what);
+    void hungUp();
+
+private:
+    // Implementation state is private to the .cpp.
+    struct State;
+    std::unique_ptr<State> state_;
+    QByteArray transcript_;
+    int successAcks_ = 0;
+    int errorAcks_ = 0;
+    QStringList deviations_;
+};
+
+}  // namespace tessaly::sim
