@@ -1,0 +1,247 @@
+#include "MSComm.h"
+
+#include <QFile>
+#include <QSerialPort>
+#include <algorithm>
+#include <stdexcept>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace tessaly {
+
+namespace {
+
+struct LineSettings {
+    qint32 baudRate;
+    QSerialPort::Parity parity;
+    QSerialPort::DataBits dataBits;
+    QSerialPort::StopBits stopBits;
+};
+
+[[noreturn]] void rejectSettings(const QString& settings, const char* why) {
+    throw std::invalid_argument("invalid serial settings \"" + settings.toStdString() +
+                                "\": " + why);
+}
+
+QSerialPort::Parity parseParity(const QString& text, const QString& settings) {
+    const QString letter = text.toUpper();
+    if (letter == u"N") return QSerialPort::NoParity;
+    if (letter == u"E") return QSerialPort::EvenParity;
+    if (letter == u"O") return QSerialPort::OddParity;
+    if (letter == u"M") return QSerialPort::MarkParity;
+    if (letter == u"S") return QSerialPort::SpaceParity;
+    rejectSettings(settings, "parity must be N, E, O, M or S");
+}
+
+QSerialPort::StopBits parseStopBits(const QString& text, const QString& settings) {
+    if (text == u"1") return QSerialPort::OneStop;
+    if (text == u"1.5") return QSerialPort::OneAndHalfStop;
+    if (text == u"2") return QSerialPort::TwoStop;
+    rejectSettings(settings, "stop bits must be 1, 1.5 or 2");
+}
+
+// "baud,parity,databits,stopbits", e.g. "115200,N,8,1".
+LineSettings parseSettings(const QString& settings) {
+    const QStringList fields = settings.split(u',');
+    if (fields.size() != 4) rejectSettings(settings, "expected baud,parity,databits,stopbits");
+
+    bool isNumber = false;
+    const int baudRate = fields[0].trimmed().toInt(&isNumber);
+    if (!isNumber || baudRate <= 0) rejectSettings(settings, "baud rate must be a positive number");
+
+    const int dataBits = fields[2].trimmed().toInt(&isNumber);
+    if (!isNumber || dataBits < 5 || dataBits > 8)
+        rejectSettings(settings, "data bits must be 5 to 8");
+
+    return {baudRate, parseParity(fields[1].trimmed(), settings), QSerialPort::DataBits(dataBits),
+            parseStopBits(fields[3].trimmed(), settings)};
+}
+
+bool applySettings(QSerialPort& port, const LineSettings& line) {
+    return port.setBaudRate(line.baudRate) && port.setParity(line.parity) &&
+           port.setDataBits(line.dataBits) && port.setStopBits(line.stopBits) &&
+           port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+// Whether we may read and write the device at all; a permission failure on a device we may use
+// means someone else holds it.
+bool mayUseDevice(const QString& devicePath) {
+#ifdef Q_OS_UNIX
+    return ::access(QFile::encodeName(devicePath).constData(), R_OK | W_OK) == 0;
+#else
+    // Windows reports a port held by another program as access denied.
+    Q_UNUSED(devicePath);
+    return true;
+#endif
+}
+
+int errorNumberFor(QSerialPort::SerialPortError error, const QString& devicePath) {
+    switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            return CommError::NoSuchPort;
+        case QSerialPort::PermissionError:
+            return mayUseDevice(devicePath) ? CommError::PortInUse : CommError::AccessDenied;
+        default:
+            return CommError::OpenFailed;
+    }
+}
+
+// What failed when the link is lost; empty for failures that leave the link usable. The system's
+// own text alone is often meaningless here (a hang-up reads as an unrelated ioctl failure).
+QString linkLossDescription(QSerialPort::SerialPortError error) {
+    switch (error) {
+        case QSerialPort::ReadError:
+            return QStringLiteral("reading from the device failed");
+        case QSerialPort::WriteError:
+            return QStringLiteral("writing to the device failed");
+        case QSerialPort::ResourceError:
+            return QStringLiteral("the device is no longer available");
+        default:
+            return {};
+    }
+}
+
+// Long enough for a full transmit buffer to leave at slow baud rates, short enough that a stuck
+// device cannot freeze a close.
+constexpr int SendQueuedBoundMs = 1000;
+
+}  // namespace
+
+MSComm::MSComm(QObject* parent) : QObject(parent), port_(new QSerialPort(this)) {
+    connect(port_, &QSerialPort::readyRead, this, &MSComm::takeIncoming);
+    connect(port_, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { handleError(error); });
+}
+
+MSComm::~MSComm() {
+    // Nobody is left to hear about a failure now; just let queued bytes out.
+    port_->disconnect(this);
+    if (!port_->isOpen()) return;
+    sendQueued();
+    port_->close();
+}
+
+int MSComm::AddDevice(const QString& devicePath) {
+    qsizetype index = addedDevices_.indexOf(devicePath);
+    if (index < 0) {
+        addedDevices_.append(devicePath);
+        index = addedDevices_.size() - 1;
+    }
+    return FirstAddedPort + int(index);
+}
+
+QString MSComm::DeviceName(int portNumber) const {
+    if (portNumber >= 1 && portNumber < FirstAddedPort) {
+#ifdef Q_OS_WIN
+        return QStringLiteral("COM%1").arg(portNumber);
+#else
+        return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+#endif
+    }
+    const qsizetype index = portNumber - FirstAddedPort;
+    return index >= 0 && index < addedDevices_.size() ? addedDevices_[index] : QString();
+}
+
+void MSComm::setCommPort(int portNumber) { commPort_ = portNumber; }
+
+void MSComm::setSettings(const QString& settings) {
+    const LineSettings line = parseSettings(settings);
+    if (port_->isOpen() && !applySettings(*port_, line)) {
+        const QString reason = port_->errorString();
+        applySettings(*port_, parseSettings(settings_));  // leave the open link as it was
+        throw std::invalid_argument("the device refuses serial settings \"" +
+                                    settings.toStdString() + "\": " + reason.toStdString());
+    }
+    settings_ = settings;
+}
+
+void MSComm::setInBufferSize(int size) {
+    if (size < 1) throw std::invalid_argument("the receive buffer needs room for one byte");
+    inBufferSize_ = size;
+    if (received_.size() > size) received_.truncate(size);
+}
+
+void MSComm::setPortOpen(bool open) {
+    if (open) {
+        openPort();
+        return;
+    }
+    if (!port_->isOpen()) return;
+    sendQueued();
+    if (!port_->isOpen()) return;  // the device failed while sending; linkLost() told so
+    closeDevice();
+    emit closed();
+}
+
+bool MSComm::PortOpen() const { return port_->isOpen(); }
+
+void MSComm::setInBufferCount(int count) {
+    if (count != 0) throw std::invalid_argument("the receive buffer can only be emptied");
+    // What the system still holds counts as waiting too; Qt's own buffer is drained into ours on
+    // every readyRead, so there is nothing in between.
+    if (port_->isOpen()) port_->clear(QSerialPort::Input);
+    received_.clear();
+}
+
+void MSComm::Output(const QByteArray& bytes) {
+    if (port_->isOpen()) port_->write(bytes);
+}
+
+QByteArray MSComm::Input() {
+    const qsizetype count =
+        inputLen_ > 0 ? std::min<qsizetype>(inputLen_, received_.size()) : received_.size();
+    QByteArray taken = received_.left(count);
+    received_.remove(0, count);
+    return taken;
+}
+
+void MSComm::openPort() {
+    const QString device = DeviceName(commPort_);
+    if (port_->isOpen()) throw CommError(CommError::PortInUse, device, "port already open");
+    if (device.isEmpty())
+        throw CommError(CommError::NoSuchPort, device,
+                        QStringLiteral("no device for port number %1").arg(commPort_));
+
+    port_->setPortName(device);
+    applySettings(*port_, parseSettings(settings_));  // a closed port only records them
+    if (!port_->open(QIODevice::ReadWrite)) {
+        const QString reason = port_->errorString();
+        throw CommError(errorNumberFor(port_->error(), device), device, reason);
+    }
+    // Some adapters power the box's side from DTR; pseudo-terminals refuse it, which is harmless.
+    port_->setDataTerminalReady(true);
+    // The system keeps what arrived while the port was closed; none of it is for this session.
+    port_->clear(QSerialPort::Input);
+    received_.clear();
+}
+
+void MSComm::sendQueued() {
+    if (port_->bytesToWrite() > 0) port_->flush();
+    if (port_->bytesToWrite() > 0) port_->waitForBytesWritten(SendQueuedBoundMs);
+}
+
+void MSComm::closeDevice() {
+    port_->close();
+    received_.clear();
+}
+
+void MSComm::takeIncoming() {
+    const QByteArray incoming = port_->readAll();
+    const qsizetype room = inBufferSize_ - received_.size();
+    if (room <= 0 || incoming.isEmpty()) return;
+    received_.append(incoming.left(room));
+    emit dataReceived();
+}
+
+void MSComm::handleError(int error) {
+    const QString description = linkLossDescription(QSerialPort::SerialPortError(error));
+    if (description.isEmpty() || !port_->isOpen()) return;
+    const QString reason = QStringLiteral("%1 (%2)").arg(description, port_->errorString());
+    // Closing at once also stops Qt from repeating the error in a tight loop.
+    closeDevice();
+    emit linkLost(reason);
+}
+
+}  // namespace tessaly

@@ -1,0 +1,295 @@
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QSignalSpy>
+#include <QTemporaryFile>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "MSComm.h"
+#include "PseudoTerminal.h"
+#include "Wait.h"
+
+namespace tessaly {
+namespace {
+
+using test::waitUntil;
+
+// A second handle on the device: shows the line settings and what the system holds before the
+// link has read it.
+class DeviceProbe {
+  public:
+    explicit DeviceProbe(const QString& path)
+        : fd_(::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK)) {
+        if (fd_ < 0) throw std::runtime_error("cannot open the device a second time");
+    }
+    ~DeviceProbe() { ::close(fd_); }
+
+    int waitingInSystem() const {
+        int count = 0;
+        ::ioctl(fd_, FIONREAD, &count);
+        return count;
+    }
+    // Blocks without running the event loop, so that the link cannot read the bytes first.
+    bool waitForSystemInput() const {
+        pollfd request{fd_, POLLIN, 0};
+        return ::poll(&request, 1, 10000) == 1;
+    }
+    termios lineSettings() const {
+        termios settings{};
+        ::tcgetattr(fd_, &settings);
+        return settings;
+    }
+
+  private:
+    int fd_;
+};
+
+QByteArray sampleBytes(int count) {
+    QByteArray bytes(count, '\0');
+    for (int i = 0; i < count; ++i) bytes[i] = char(i % 251);
+    return bytes;
+}
+
+class MSCommOnPty : public ::testing::Test {
+  protected:
+    void open(sim::PseudoTerminal& peer) {
+        link.setCommPort(link.AddDevice(peer.devicePath()));
+        link.setPortOpen(true);
+    }
+    // Everything the peer has received once `count` bytes are there.
+    QByteArray peerReceives(sim::PseudoTerminal& peer, qsizetype count) {
+        QByteArray received;
+        waitUntil([&] {
+            received += peer.readAvailable();
+            return received.size() >= count;
+        });
+        return received;
+    }
+    bool linkReceives(qsizetype count) {
+        return waitUntil([&] { return link.InBufferCount() >= count; });
+    }
+
+    sim::PseudoTerminal pty;
+    DeviceProbe probe{pty.devicePath()};
+    MSComm link;
+};
+
+TEST_F(MSCommOnPty, OutputSendsEveryByteAsGivenAndInputReturnsThemInBothModes) {
+    open(pty);
+    const QByteArray bytes("REQ\0\x82\xFF\r\n", 8);
+    link.Output(bytes);
+    EXPECT_EQ(peerReceives(pty, bytes.size()), bytes);
+
+    QSignalSpy dataReceived(&link, &MSComm::dataReceived);
+    for (auto mode : {MSComm::comInputModeText, MSComm::comInputModeBinary}) {
+        link.setInputMode(mode);
+        ASSERT_EQ(pty.writeSome(bytes), bytes.size());
+        ASSERT_TRUE(linkReceives(bytes.size()));
+        EXPECT_EQ(link.Input(), bytes);
+        EXPECT_EQ(link.InBufferCount(), 0);
+        EXPECT_TRUE(link.Input().isEmpty());
+    }
+    EXPECT_GE(dataReceived.count(), 2);
+
+    link.setInputLen(3);
+    pty.writeSome("abcde");
+    ASSERT_TRUE(linkReceives(5));
+    EXPECT_EQ(link.Input(), "abc");
+    EXPECT_EQ(link.Input(), "de");
+}
+
+TEST_F(MSCommOnPty, ReceiveBufferKeepsTheFirstBytesUpToItsSizeAndDropsTheRest) {
+    link.setInBufferSize(1025);
+    open(pty);
+    const QByteArray sent = sampleBytes(1500);
+    ASSERT_EQ(pty.writeSome(sent), sent.size());
+    ASSERT_TRUE(
+        waitUntil([&] { return link.InBufferCount() >= 1025 && probe.waitingInSystem() == 0; }));
+    EXPECT_EQ(link.InBufferCount(), 1025);
+    EXPECT_EQ(link.Input(), sent.left(1025));
+
+    // Reading makes room again.
+    pty.writeSome("next");
+    ASSERT_TRUE(linkReceives(4));
+    EXPECT_EQ(link.Input(), "next");
+}
+
+TEST_F(MSCommOnPty, OpeningDiscardsWhatArrivedWhileClosed) {
+    pty.writeSome("stale");
+    ASSERT_TRUE(probe.waitForSystemInput());
+    open(pty);
+    pty.writeSome("fresh");
+    ASSERT_TRUE(linkReceives(5));
+    EXPECT_EQ(link.Input(), "fresh");
+}
+
+TEST_F(MSCommOnPty, EmptyingTheBufferAlsoDiscardsWhatTheSystemStillHolds) {
+    open(pty);
+    pty.writeSome("read already");
+    ASSERT_TRUE(linkReceives(12));
+    pty.writeSome("held by the system");
+    ASSERT_TRUE(probe.waitForSystemInput());
+
+    link.setInBufferCount(0);
+    EXPECT_EQ(link.InBufferCount(), 0);
+    pty.writeSome("new");
+    ASSERT_TRUE(linkReceives(3));
+    EXPECT_EQ(link.Input(), "new");
+}
+
+// A pseudo-terminal forces 8 data bits without parity, so only the speed and stop bits show.
+TEST_F(MSCommOnPty, SettingsApplyAtOpenAndAtOnceWhileOpen) {
+    link.setSettings("9600,E,7,2");
+    open(pty);
+    termios line = probe.lineSettings();
+    EXPECT_EQ(cfgetospeed(&line), speed_t(B9600));
+    EXPECT_TRUE(line.c_cflag & CSTOPB);
+
+    link.setSettings("115200,n,8,1");
+    line = probe.lineSettings();
+    EXPECT_EQ(cfgetospeed(&line), speed_t(B115200));
+    EXPECT_FALSE(line.c_cflag & CSTOPB);
+    EXPECT_FALSE(line.c_cflag & CRTSCTS);
+}
+
+TEST(MSCommSettings, MalformedTextIsRejectedAndLeavesTheSettingsAlone) {
+    MSComm link;
+    link.setSettings("115200,N,8,1");
+    for (const char* text : {"", "115200", "115200,N,8", "115200,N,8,1,1", "fast,N,8,1", "0,N,8,1",
+                             "115200,X,8,1", "115200,N,9,1", "115200,N,4,1", "115200,N,8,3"}) {
+        EXPECT_THROW(link.setSettings(text), std::invalid_argument) << text;
+    }
+    EXPECT_EQ(link.Settings(), "115200,N,8,1");
+    EXPECT_NO_THROW(link.setSettings("2400,M,5,1.5"));
+}
+
+TEST(MSCommPorts, NumbersNameTheFirstSerialPortsThenTheAddedDevices) {
+    MSComm link;
+    EXPECT_EQ(link.DeviceName(1), "/dev/ttyS0");
+    EXPECT_EQ(link.DeviceName(4), "/dev/ttyS3");
+    EXPECT_EQ(link.AddDevice("/dev/pts/7"), MSComm::FirstAddedPort);
+    EXPECT_EQ(link.AddDevice("/dev/ttyUSB0"), MSComm::FirstAddedPort + 1);
+    EXPECT_EQ(link.AddDevice("/dev/pts/7"), MSComm::FirstAddedPort);
+    EXPECT_EQ(link.DeviceName(MSComm::FirstAddedPort + 1), "/dev/ttyUSB0");
+    EXPECT_TRUE(link.DeviceName(0).isEmpty());
+    EXPECT_TRUE(link.DeviceName(MSComm::FirstAddedPort + 2).isEmpty());
+}
+
+// The error number of a failed open, or 0 when the port opened.
+int openErrorNumber(MSComm& link, const QString& device) {
+    link.setCommPort(link.AddDevice(device));
+    try {
+        link.setPortOpen(true);
+        return 0;
+    } catch (const CommError& error) {
+        EXPECT_EQ(error.device(), device);
+        EXPECT_FALSE(error.reason().isEmpty());
+        return error.number();
+    }
+}
+
+TEST(MSCommOpenErrors, MissingDeviceUnknownNumberAndNoTerminalAreTold) {
+    MSComm link;
+    EXPECT_EQ(openErrorNumber(link, "/dev/pts/99999"), CommError::NoSuchPort);
+
+    link.setCommPort(MSComm::FirstAddedPort + 10);
+    try {
+        link.setPortOpen(true);
+        ADD_FAILURE() << "a port number without a device opened";
+    } catch (const CommError& error) {
+        EXPECT_EQ(error.number(), CommError::NoSuchPort);
+    }
+
+    QTemporaryFile regularFile;
+    ASSERT_TRUE(regularFile.open());
+    EXPECT_EQ(openErrorNumber(link, regularFile.fileName()), CommError::OpenFailed);
+    EXPECT_FALSE(link.PortOpen());
+}
+
+TEST_F(MSCommOnPty, DeviceHeldElsewhereOrAlreadyOpenIsPortInUse) {
+    open(pty);
+    MSComm other;
+    EXPECT_EQ(openErrorNumber(other, pty.devicePath()), CommError::PortInUse);
+    EXPECT_FALSE(other.PortOpen());
+
+    try {
+        link.setPortOpen(true);
+        ADD_FAILURE() << "an open port opened again";
+    } catch (const CommError& error) {
+        EXPECT_EQ(error.number(), CommError::PortInUse);
+    }
+    // The holder keeps working.
+    link.Output("still here");
+    EXPECT_EQ(peerReceives(pty, 10), "still here");
+}
+
+// Runs in a child process: only an unprivileged user meets file permissions.
+[[noreturn]] void openAsNobodyAndReport(const QString& device) {
+    constexpr uid_t nobody = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0 ||
+        ::setresuid(nobody, nobody, nobody) != 0) {
+        std::fprintf(stderr, "cannot drop privileges\n");
+        std::_Exit(2);
+    }
+    MSComm link;
+    std::fprintf(stderr, "error %d\n", openErrorNumber(link, device));
+    std::_Exit(0);
+}
+
+TEST(MSCommOpenErrors, DeviceWithoutPermissionIsAccessDenied) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to become an unprivileged user";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    sim::PseudoTerminal pty;
+    ASSERT_EQ(::chmod(pty.devicePath().toLocal8Bit().constData(), 0600), 0);
+    EXPECT_EXIT(openAsNobodyAndReport(pty.devicePath()), ::testing::ExitedWithCode(0),
+                "error 8010");
+}
+
+TEST_F(MSCommOnPty, DeliberateCloseSendsWhatWasQueuedAndSignalsOnce) {
+    open(pty);
+    QSignalSpy closed(&link, &MSComm::closed);
+    QSignalSpy lost(&link, &MSComm::linkLost);
+    pty.writeSome("unread");
+    ASSERT_TRUE(linkReceives(6));
+
+    const QByteArray acknowledgement = "E2PROMDOWN_SUCCESS\r\n";
+    link.Output(acknowledgement);
+    link.setPortOpen(false);
+    EXPECT_FALSE(link.PortOpen());
+    EXPECT_EQ(link.InBufferCount(), 0);
+    EXPECT_EQ(peerReceives(pty, acknowledgement.size()), acknowledgement);
+
+    link.setPortOpen(false);
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_EQ(lost.count(), 0);
+}
+
+TEST_F(MSCommOnPty, PeerHangingUpLosesTheLinkOnceAndANewDeviceOpens) {
+    open(pty);
+    QSignalSpy closed(&link, &MSComm::closed);
+    QSignalSpy lost(&link, &MSComm::linkLost);
+    pty.close();
+    ASSERT_TRUE(lost.wait(10000));
+    EXPECT_FALSE(link.PortOpen());
+    EXPECT_FALSE(lost.first().first().toString().isEmpty());
+
+    // The round trip on a fresh device also gives a repeated loss signal time to show.
+    sim::PseudoTerminal replacement;
+    open(replacement);
+    replacement.writeSome("back");
+    ASSERT_TRUE(linkReceives(4));
+    EXPECT_EQ(link.Input(), "back");
+    EXPECT_EQ(lost.count(), 1);
+    EXPECT_EQ(closed.count(), 0);
+}
+
+}  // namespace
+}  // namespace tessaly
