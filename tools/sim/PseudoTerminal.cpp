@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -45,6 +46,12 @@ qsizetype PseudoTerminal::writeSome(const QByteArray& bytes) {
     if (master_ < 0 || bytes.isEmpty()) return 0;
     const ssize_t n = ::write(master_, bytes.constData(), size_t(bytes.size()));
     return n < 0 ? 0 : n;
+}
+
+qsizetype PseudoTerminal::unreadByProgram() const {
+    int waiting = 0;
+    if (slave_ < 0 || ::ioctl(slave_, FIONREAD, &waiting) != 0) return 0;
+    return waiting;
 }
 
 void PseudoTerminal::close() {

@@ -29,8 +29,18 @@ struct SimOptions {
     bool splitTokens = false;
     // Bytes of line noise sent before each token.
     int noiseBeforeTokens = 0;
-    // Pace the output at this rate (8N1, 10 bits a byte); 0 sends as fast as possible.
+    // Pace both directions at this rate (8N1, 10 bits a byte); 0 goes as fast as possible.
     int baud = 0;
+
+    // Hostile behaviour, for hosts that must cope with a misbehaving box.
+    // Written into the terminal before the host opens it; a host must flush them.
+    QByteArray staleBytes;
+    // Bytes sent after the 1025-byte reply, making it overlong.
+    int extraReplyBytes = 0;
+    // Tokens in lower case ("pc___"), which a host must not accept.
+    bool lowerCaseTokens = false;
+    // Seeds the noise and the extra reply bytes, so that a run can be repeated.
+    std::uint32_t seed = 1;
 
     static std::array<std::uint8_t, 1024> recognisableImage();
 };
@@ -39,7 +49,7 @@ struct SimOptions {
 // sends against its own table of the exchange and serves dumps until destroyed.
 class StbSimulator : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit StbSimulator(SimOptions options = {}, QObject* parent = nullptr);
     ~StbSimulator() override;
 
@@ -52,12 +62,14 @@ public:
     // Each time the host sent something the box did not expect: what and where.
     const QStringList& deviations() const { return deviations_; }
 
-signals:
+  signals:
     void acknowledged(bool success);
     void hostDeviated(const QString& what);
     void hungUp();
+    // Bytes from the host, as they arrive (the transcript grows by exactly these).
+    void received(const QByteArray& bytes);
 
-private:
+  private:
     // Implementation state is private to the .cpp.
     struct State;
     std::unique_ptr<State> state_;
