@@ -84,6 +84,7 @@ public:
 
 private:
     Commands enter(Stage next);
+    void takeReplyBytes(std::span<const std::uint8_t> read);
 
     Stage stage_ = Stage::NotStarted;
     // Only the tail that could still begin the token is kept, so a babbling box costs no memory.
