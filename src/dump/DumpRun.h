@@ -49,6 +49,7 @@ signals:
 private:
     void execute(const dump::Commands& commands);
     void readWaiting();
+    void restartWaitTimer();
     void complete();
     void finish(Outcome outcome, const QString& detail = {});
 

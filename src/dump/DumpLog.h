@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+#include "DumpRun.h"
+
+// The texts a dump writes to the log, shared by the window and the command line so that both
+// show the same thing.
+namespace tessaly {
+
+inline constexpr char kImageFileName[] = "EEPROM.bin";
+inline constexpr char kRequestLog[] = "sending request...\r\n";
+inline constexpr char kChecksumErrorLog[] = "CRC Error!!!\r\n";
+inline constexpr char kPortClosedLog[] = "\r\nSerial port closed.\r\n";
+
+// The listing of the received data, followed by the checksum error line on a mismatch; empty
+// when no complete reply arrived.
+QString dumpResultLog(const DumpRun::Result& result);
+
+// Line settings, input length and receive buffer the exchange with the box needs.
+void setUpLinkForBox(MSComm& link);
+
+}  // namespace tessaly
