@@ -1,0 +1,154 @@
+// tessaly-dump as a user runs it, against the simulated box over a pseudo-terminal.
+#include <MSComm.h>
+#include <StbSimulator.h>
+#include <Wait.h>
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace tessaly {
+namespace {
+
+using sim::SimOptions;
+using sim::StbSimulator;
+using test::waitUntil;
+
+struct RunResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class DumpCommandTest : public ::testing::Test {
+protected:
+    // Runs the command while this thread's event loop keeps the box answering.
+    RunResult run(const QStringList& arguments) {
+        QProcess process;
+        process.start(QStringLiteral(TESSALY_BIN_DIR "/tessaly-dump"), arguments);
+        EXPECT_TRUE(process.waitForStarted());
+        EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; },
+                              std::chrono::seconds(30)));
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromLocal8Bit(process.readAllStandardOutput()),
+                QString::fromLocal8Bit(process.readAllStandardError())};
+    }
+
+    RunResult dumpFrom(const SimOptions& options, QStringList extra = {}) {
+        box_.emplace(options);
+        return run(QStringList{"--port", box_->devicePath(), "--dir", dir_.path()} + extra);
+    }
+
+    QString imagePath() const { return dir_.filePath(QStringLiteral("EEPROM.bin")); }
+
+    QByteArray image() const {
+        QFile file(imagePath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    void putEarlierImage() {
+        QFile file(imagePath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("earlier image");
+    }
+
+    QTemporaryDir dir_;
+    std::optional<StbSimulator> box_;
+};
+
+QByteArray bytesOf(const SimOptions& options) {
+    return QByteArray(reinterpret_cast<const char*>(options.image.data()), 1024);
+}
+
+TEST_F(DumpCommandTest, GoodDumpExitsZeroAndPrintsTheLog) {
+    const SimOptions options;
+    const RunResult result = dumpFrom(options);
+
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_TRUE(result.err.isEmpty());
+    EXPECT_EQ(image(), bytesOf(options));
+    const QStringList lines = result.out.split('\n');
+    ASSERT_EQ(lines.size(), 68);  // request, empty, 64 listing lines, closed, after the last end
+    EXPECT_EQ(lines[0], "sending request...");
+    EXPECT_EQ(lines[1], "");
+    EXPECT_EQ(lines[2].size(), 48);
+    EXPECT_EQ(lines[65].size(), 48);
+    EXPECT_EQ(lines[66], "Serial port closed.");
+    EXPECT_EQ(lines[67], "");
+    EXPECT_TRUE(box_->deviations().isEmpty());
+    EXPECT_TRUE(box_->transcript().endsWith("E2PROMDOWN_SUCCESS\r\n"));
+}
+
+TEST_F(DumpCommandTest, ChecksumMismatchExitsOneAndKeepsTheData) {
+    SimOptions options;
+    options.wrongChecksum = true;
+    const RunResult result = dumpFrom(options);
+
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(image(), bytesOf(options));
+    EXPECT_TRUE(result.out.contains("CRC Error!!!\n"));
+    EXPECT_TRUE(result.err.contains("checksum")) << result.err.toStdString();
+    EXPECT_TRUE(box_->transcript().endsWith("E2PROMDOWN_ERROR\r"));
+}
+
+TEST_F(DumpCommandTest, FailuresLeaveTheEarlierImageAndSayWhatToCheck) {
+    putEarlierImage();
+
+    const RunResult missing = run({"--port", "/dev/pts/99999", "--dir", dir_.path()});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(missing.err.contains("/dev/pts/99999")) << missing.err.toStdString();
+
+    SimOptions silent;
+    silent.silentAfterMessage = 5;
+    const RunResult timedOut = dumpFrom(silent, {"--timeout", "1"});
+    EXPECT_EQ(timedOut.exitCode, 3);
+    EXPECT_TRUE(timedOut.err.contains("\"PC___\"")) << timedOut.err.toStdString();
+    EXPECT_TRUE(timedOut.err.contains("HOST - MODE"));
+
+    SimOptions unplugged;
+    unplugged.disconnectAfterReplyBytes = 300;
+    const RunResult lost = dumpFrom(unplugged);
+    EXPECT_EQ(lost.exitCode, 4);
+    EXPECT_TRUE(lost.err.contains("lost")) << lost.err.toStdString();
+
+    EXPECT_EQ(image(), "earlier image");
+}
+
+TEST_F(DumpCommandTest, MissingDirectoryIsRefusedBeforeTheBoxIsAsked) {
+    box_.emplace();
+    const RunResult result =
+        run({"--port", box_->devicePath(), "--dir", dir_.filePath(QStringLiteral("missing"))});
+
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_TRUE(result.err.contains("does not exist")) << result.err.toStdString();
+    EXPECT_TRUE(box_->transcript().isEmpty());
+}
+
+TEST_F(DumpCommandTest, PortHeldByAnotherProgramExitsTwo) {
+    box_.emplace();
+    MSComm holder;
+    holder.setCommPort(holder.AddDevice(box_->devicePath()));
+    holder.setPortOpen(true);
+
+    const RunResult result = run({"--port", box_->devicePath(), "--dir", dir_.path()});
+
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_TRUE(result.err.contains("in use")) << result.err.toStdString();
+}
+
+TEST_F(DumpCommandTest, SimulateNeedsNoHardware) {
+    const RunResult result = run({"--simulate", "--dir", dir_.path()});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(image().size(), 1024);
+}
+
+TEST_F(DumpCommandTest, UsageErrorsExitSixtyFour) {
+    EXPECT_EQ(run({}).exitCode, 64);
+    EXPECT_EQ(run({"--port", "/dev/null", "--timeout", "soon"}).exitCode, 64);
+    EXPECT_EQ(run({"--port", "/dev/null", "--simulate"}).exitCode, 64);
+}
+
+}  // namespace
+}  // namespace tessaly
