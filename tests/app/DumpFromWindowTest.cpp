@@ -1,0 +1,167 @@
+// Whole dumps started with the Open button against the simulated box: what the log, the file and
+// the user end up with.
+#include <DumpProtocol.h>
+#include <Startup.h>
+#include <StbSimulator.h>
+#include <Wait.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "FormFixture.h"
+
+namespace tessaly::test {
+namespace {
+
+const QString kRequestLine = QStringLiteral("sending request...\r\n");
+const QString kCloseLine = QStringLiteral("\r\nSerial port closed.\r\n");
+
+class DumpFromWindowTest : public FormTest {
+protected:
+    // Presses Open against a box behaving as `options` say, saving into `target` (the temporary
+    // directory when empty).
+    void startDump(const sim::SimOptions& options = {}, QString target = {}) {
+        box.emplace(options);
+        selectDevice(box->devicePath());
+        if (target.isEmpty())
+            target = QDir::toNativeSeparators(directory.path()) + QDir::separator();
+        Text2()->setText(target);
+        Command1()->click();
+    }
+
+    // Runs one whole dump through the window.
+    void dump(const sim::SimOptions& options = {}, QString target = {}) {
+        startDump(options, target);
+        ASSERT_TRUE(waitUntil([&] { return Command1()->isEnabled(); }));
+    }
+
+    void waitForHostBytes(int count) {
+        ASSERT_TRUE(waitUntil([&] { return box->transcript().size() >= count; }));
+    }
+
+    static QString listingOf(const sim::SimOptions& options) {
+        return QString::fromStdString(dump::hexListing(options.image));
+    }
+
+    QByteArray savedImage() const {
+        QFile file(directory.filePath("EEPROM.bin"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QTemporaryDir directory;
+    std::optional<sim::StbSimulator> box;
+};
+
+TEST_F(DumpFromWindowTest, GoodDumpShowsTheListingSavesTheImageAndClosesThePort) {
+    const sim::SimOptions options;
+    dump(options);
+
+    EXPECT_EQ(form.logText(), kRequestLine + listingOf(options) + kCloseLine);
+    EXPECT_EQ(savedImage(), QByteArray(reinterpret_cast<const char*>(options.image.data()), 1024));
+    EXPECT_TRUE(waitUntil([&] { return box->successAcknowledgements() == 1; }));
+    EXPECT_EQ(linkControls(), closedLinkState());
+    EXPECT_EQ(lamp(), QColor(255, 0, 0));
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(DumpFromWindowTest, ChecksumMismatchIsMarkedAtTheEndOfTheListing) {
+    sim::SimOptions options;
+    options.wrongChecksum = true;
+    dump(options);
+
+    EXPECT_EQ(form.logText(), kRequestLine + listingOf(options) + "CRC Error!!!\r\n" + kCloseLine);
+    EXPECT_EQ(savedImage().size(), 1024);
+    EXPECT_TRUE(waitUntil([&] { return box->errorAcknowledgements() == 1; }));
+}
+
+TEST_F(DumpFromWindowTest, UnwritableTargetStillShowsTheDataAndNamesThePath) {
+    const sim::SimOptions options;
+    const QString missing =
+        QDir::toNativeSeparators(directory.filePath("missing")) + QDir::separator();
+    dump(options, missing);
+
+    EXPECT_EQ(form.logText(), kRequestLine + listingOf(options) + kCloseLine);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_TRUE(desktop.messages[0].text.startsWith("The image could not be saved as " + missing +
+                                                    "EEPROM.bin: "))
+        << desktop.messages[0].text.toStdString();
+    EXPECT_EQ(desktop.messages[0].caption, "Error");
+    EXPECT_EQ(box->successAcknowledgements() + box->errorAcknowledgements(), 0);
+}
+
+// Host bytes up to the end of the message after which each wait begins.
+constexpr int kHostBytesBeforeWait[] = {76, 97, 112, 148};
+
+TEST_F(DumpFromWindowTest, CloseDuringAnyWaitEndsTheRunWithOnlyTheCloseLine) {
+    for (const int silentAfter : {5, 6, 7, 10}) {
+        SCOPED_TRACE(silentAfter);
+        sim::SimOptions options;
+        options.silentAfterMessage = silentAfter;
+        startDump(options);
+        waitForHostBytes(kHostBytesBeforeWait[silentAfter == 10 ? 3 : silentAfter - 5]);
+
+        Command2()->click();
+
+        EXPECT_EQ(form.logText(), kRequestLine + kCloseLine);
+        EXPECT_EQ(linkControls(), closedLinkState());
+        EXPECT_EQ(lamp(), QColor(255, 0, 0));
+        EXPECT_FALSE(QFile::exists(directory.filePath("EEPROM.bin")));
+    }
+}
+
+TEST_F(DumpFromWindowTest, LinkLostDuringTheReplySaysSoAndKeepsTheEarlierImage) {
+    QFile earlier(directory.filePath("EEPROM.bin"));
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+    earlier.write("earlier image");
+    earlier.close();
+    sim::SimOptions options;
+    options.disconnectAfterReplyBytes = 300;
+
+    dump(options);
+
+    EXPECT_TRUE(form.logText().startsWith(kRequestLine + "\r\nConnection to the box lost: "))
+        << form.logText().toStdString();
+    EXPECT_FALSE(form.logText().contains("Serial port closed."));
+    EXPECT_EQ(linkControls(), closedLinkState());
+    EXPECT_EQ(lamp(), QColor(255, 0, 0));
+    EXPECT_EQ(savedImage(), "earlier image");
+}
+
+TEST_F(DumpFromWindowTest, ClosingTheWindowDuringAWaitReleasesThePort) {
+    sim::SimOptions options;
+    options.silentAfterMessage = 6;
+    startDump(options);
+    waitForHostBytes(kHostBytesBeforeWait[1]);
+
+    form.close();
+
+    EXPECT_FALSE(form.serialControl().PortOpen());
+    EXPECT_EQ(form.logText(), kRequestLine + kCloseLine);
+}
+
+TEST_F(DumpFromWindowTest, SecondDumpStartsWithAFreshLog) {
+    const sim::SimOptions options;
+    dump(options);
+    Text1()->appendPlainText("typed by the user");
+    dump(options);
+
+    EXPECT_EQ(form.logText(), kRequestLine + listingOf(options) + kCloseLine);
+    EXPECT_TRUE(waitUntil([&] { return box->successAcknowledgements() == 1; }));
+}
+
+TEST_F(DumpFromWindowTest, SimulatedBoxFromTheCommandLineIsSelectedAndDumps) {
+    sim::StbSimulator simulated;
+    offerStartDevices(form, {}, &simulated);
+    ASSERT_EQ(cmbCom()->currentText(), "Simulated box");
+    Text2()->setText(QDir::toNativeSeparators(directory.path()) + QDir::separator());
+
+    Command1()->click();
+
+    ASSERT_TRUE(waitUntil([&] { return simulated.successAcknowledgements() == 1; }));
+    EXPECT_EQ(savedImage().size(), 1024);
+    EXPECT_TRUE(form.logText().endsWith(kCloseLine));
+}
+
+}  // namespace
+}  // namespace tessaly::test
