@@ -25,7 +25,7 @@ class Indicator;
 // target directory and the About frame. It owns the serial link and the dump run.
 class Form1 : public QWidget {
     Q_OBJECT
-  public:
+public:
     explicit Form1(Seams seams = Seams::desktop(), QWidget* parent = nullptr);
     ~Form1() override;
 
@@ -51,13 +51,13 @@ class Form1 : public QWidget {
 
     const MSComm& serialControl() const { return MSComm1; }
 
-  protected:
+protected:
     // Form_Unload: releases an open port; closing always proceeds.
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-  private:
+private:
     void createControls();
     void createSerialFrame();
     void createControlFrame();

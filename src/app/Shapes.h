@@ -9,16 +9,16 @@ namespace tessaly {
 // A round lamp with a thin black rim, filled with one colour; it shows state and takes no input.
 class Indicator : public QWidget {
     Q_OBJECT
-  public:
+public:
     Indicator(QColor fill, QWidget* parent);
 
     QColor fillColor() const { return fill_; }
     void setFillColor(QColor fill);
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
 
-  private:
+private:
     QColor fill_;
 };
 
@@ -26,17 +26,17 @@ class Indicator : public QWidget {
 // line. Purely decoration: it takes no input and follows the colour scheme.
 class Decoration : public QWidget {
     Q_OBJECT
-  public:
+public:
     enum class Style { Outline, Solid };
 
     Decoration(Style style, QPalette::ColorRole role, QWidget* parent);
 
     QColor color() const { return palette().color(role_); }
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
 
-  private:
+private:
     Style style_;
     QPalette::ColorRole role_;
 };

@@ -208,8 +208,9 @@ int main(int argc, char** argv) {
 
     // Found out before the box is asked for anything, rather than after the whole exchange.
     if (!QFileInfo(options->directory).isDir()) {
-        printError(QStringLiteral("The directory %1 does not exist; EEPROM.bin cannot be saved there.")
-                       .arg(QDir::toNativeSeparators(options->directory)));
+        printError(
+            QStringLiteral("The directory %1 does not exist; EEPROM.bin cannot be saved there.")
+                .arg(QDir::toNativeSeparators(options->directory)));
         return kLinkOrFileFailed;
     }
 

@@ -43,7 +43,7 @@ enum class Stage {
     AwaitingReply,       // waits for the 1025-byte reply
     ReplyReceived,       // reply complete; the host stores it, then calls acknowledge()
     Acknowledged,
-    Cancelled,           // the link closed before the reply was complete
+    Cancelled,  // the link closed before the reply was complete
 };
 
 // Sum of the data bytes modulo 256, the way the box computes its checksum byte.

@@ -8,7 +8,7 @@ namespace tessaly {
 // A failed open of the serial link, numbered like the serial control's run-time errors so that
 // callers can tell the two cases users meet most (no such port, port in use) from the rest.
 class CommError : public std::runtime_error {
-  public:
+public:
     static constexpr int NoSuchPort = 8002;
     static constexpr int PortInUse = 8005;
     static constexpr int AccessDenied = 8010;
@@ -22,7 +22,7 @@ class CommError : public std::runtime_error {
     // The platform's own words for the failure.
     const QString& reason() const { return reason_; }
 
-  private:
+private:
     int number_;
     QString device_;
     QString reason_;

@@ -15,7 +15,7 @@ namespace tessaly {
 // whole. Reads are event-driven: dataReceived() tells that bytes wait, so nobody has to poll.
 class MSComm : public QObject {
     Q_OBJECT
-  public:
+public:
     enum InputModeValue { comInputModeText = 0, comInputModeBinary = 1 };
 
     // Numbers 1 to 4 are the platform's first four serial ports; added devices get 5, 6, ...
@@ -62,7 +62,7 @@ class MSComm : public QObject {
     // Returns and removes everything waiting (at most InputLen bytes when that is not 0).
     QByteArray Input();
 
-  signals:
+signals:
     // Bytes were added to the receive buffer.
     void dataReceived();
     // The port was closed by setPortOpen(false).
@@ -70,7 +70,7 @@ class MSComm : public QObject {
     // The device went away or failed; the port is already closed. Emitted once per loss.
     void linkLost(const QString& reason);
 
-  private:
+private:
     void openPort();
     // Hands what Output() queued to the system before the device is let go.
     void sendQueued();

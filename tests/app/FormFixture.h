@@ -51,7 +51,7 @@ inline void PrintTo(const FakeDesktop::Message& message, std::ostream* out) {
 }
 
 class FormTest : public ::testing::Test {
-  protected:
+protected:
     template <typename Widget>
     Widget* control(const char* name) {
         auto* widget = form.findChild<Widget*>(QString::fromLatin1(name));

@@ -9,7 +9,7 @@ const Bytes kSuccessAck = bytesOf("E2PROMDOWN_SUCCESS\r\n");
 const Bytes kErrorAck = bytesOf("E2PROMDOWN_ERROR\r");
 
 class Reply : public testing::Test {
-  protected:
+protected:
     void SetUp() override { driveTo(protocol_, Stage::AwaitingReply); }
 
     DumpProtocol protocol_;

@@ -14,7 +14,7 @@ struct TokenWait {
 void PrintTo(const TokenWait& wait, std::ostream* out) { *out << wait.token; }
 
 class EveryTokenWait : public testing::TestWithParam<TokenWait> {
-  protected:
+protected:
     void SetUp() override { driveTo(protocol_, GetParam().stage); }
 
     bool advanced() const { return protocol_.stage() == GetParam().next; }

@@ -24,7 +24,7 @@ void require(bool holds, const char* what) {
 
 // The script: one operation byte, then what that operation consumes.
 class Script {
-  public:
+public:
     explicit Script(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     bool done() const { return bytes_.empty(); }
@@ -40,7 +40,7 @@ class Script {
         return taken;
     }
 
-  private:
+private:
     std::span<const std::uint8_t> bytes_;
 };
 
@@ -72,7 +72,7 @@ struct Model {
 };
 
 class Checker {
-  public:
+public:
     void run(Script& script) {
         while (!script.done()) {
             switch (script.next() % Operation::Count) {
@@ -96,7 +96,7 @@ class Checker {
         }
     }
 
-  private:
+private:
     void start() {
         const Commands commands = protocol_.start();
         require(commands.size() == 7, "start flushes, selects text mode and sends five messages");

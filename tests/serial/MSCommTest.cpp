@@ -25,7 +25,7 @@ using test::waitUntil;
 // A second handle on the device: shows the line settings and what the system holds before the
 // link has read it.
 class DeviceProbe {
-  public:
+public:
     explicit DeviceProbe(const QString& path)
         : fd_(::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK)) {
         if (fd_ < 0) throw std::runtime_error("cannot open the device a second time");
@@ -48,7 +48,7 @@ class DeviceProbe {
         return settings;
     }
 
-  private:
+private:
     int fd_;
 };
 
@@ -59,7 +59,7 @@ QByteArray sampleBytes(int count) {
 }
 
 class MSCommOnPty : public ::testing::Test {
-  protected:
+protected:
     void open(sim::PseudoTerminal& peer) {
         link.setCommPort(link.AddDevice(peer.devicePath()));
         link.setPortOpen(true);

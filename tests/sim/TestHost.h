@@ -21,7 +21,7 @@ namespace tessaly::test {
 
 // A minimal host on the box's device: raw, non-blocking, reading whenever bytes arrive.
 class TestHost {
-  public:
+public:
     explicit TestHost(const QString& device)
         : fd_(::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
         if (fd_ < 0) return;
@@ -65,7 +65,7 @@ class TestHost {
     // Everything this host has written.
     const QByteArray& sent() const { return sent_; }
 
-  private:
+private:
     void onReadable() {
         char chunk[4096];
         const ssize_t n = ::read(fd_, chunk, sizeof chunk);

@@ -9,7 +9,7 @@ namespace tessaly::sim {
 // Raw mode, non-blocking. A copy of the device side stays open so that reads do not fail while
 // the program has the device closed.
 class PseudoTerminal {
-  public:
+public:
     PseudoTerminal();  // throws std::runtime_error when no pseudo-terminal can be had
     ~PseudoTerminal();
     PseudoTerminal(const PseudoTerminal&) = delete;
@@ -29,7 +29,7 @@ class PseudoTerminal {
     // Hangs up: the program's side sees the device go away.
     void close();
 
-  private:
+private:
     int master_ = -1;
     int slave_ = -1;
     QString devicePath_;
