@@ -229,10 +229,16 @@ void MSComm::closeDevice() {
 
 void MSComm::takeIncoming() {
     const QByteArray incoming = port_->readAll();
-    const qsizetype room = inBufferSize_ - received_.size();
-    if (room <= 0 || incoming.isEmpty()) return;
-    received_.append(incoming.left(room));
-    emit dataReceived();
+    // One system read may bring more than the buffer holds (a pseudo-terminal, a stalled event
+    // loop): hand it over in pieces, so that a reader who keeps up loses nothing; only what
+    // still finds no room is dropped.
+    for (qsizetype taken = 0; taken < incoming.size() && port_->isOpen();) {
+        const qsizetype room = inBufferSize_ - received_.size();
+        if (room <= 0) return;
+        received_.append(incoming.mid(taken, room));
+        taken += room;
+        emit dataReceived();
+    }
 }
 
 void MSComm::handleError(int error) {

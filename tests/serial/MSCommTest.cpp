@@ -122,6 +122,18 @@ TEST_F(MSCommOnPty, ReceiveBufferKeepsTheFirstBytesUpToItsSizeAndDropsTheRest) {
     EXPECT_EQ(link.Input(), "next");
 }
 
+TEST_F(MSCommOnPty, ReaderWhoKeepsUpLosesNothingOfAReadLargerThanTheBuffer) {
+    link.setInBufferSize(1025);
+    QByteArray taken;
+    QObject::connect(&link, &MSComm::dataReceived, [&] { taken += link.Input(); });
+    open(pty);
+    const QByteArray sent = sampleBytes(3000);
+    ASSERT_EQ(pty.writeSome(sent), sent.size());
+
+    ASSERT_TRUE(waitUntil([&] { return taken.size() >= sent.size(); }));
+    EXPECT_EQ(taken, sent);
+}
+
 TEST_F(MSCommOnPty, OpeningDiscardsWhatArrivedWhileClosed) {
     pty.writeSome("stale");
     ASSERT_TRUE(probe.waitForSystemInput());
