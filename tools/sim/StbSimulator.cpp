@@ -359,7 +359,10 @@ void StbSimulator::State::sendReply() {
         return;
     }
     // The host may acknowledge as soon as it has 1025 bytes, while the extra ones still flow.
-    enqueue({.bytes = reply, .afterSent = [this] { expected = kAcknowledgement; }});
+    enqueue({.bytes = reply, .afterSent = [this] {
+                 expected = kAcknowledgement;
+                 emit box.replySent();
+             }});
     if (!extra.isEmpty()) enqueue({.bytes = extra});
 }
 

@@ -68,6 +68,8 @@ class StbSimulator : public QObject {
     void hungUp();
     // Bytes from the host, as they arrive (the transcript grows by exactly these).
     void received(const QByteArray& bytes);
+    // The last byte of a complete reply is in the terminal (for timing the host's reaction).
+    void replySent();
 
   private:
     // Implementation state is private to the .cpp.
