@@ -49,7 +49,7 @@ struct SimOptions {
 // sends against its own table of the exchange and serves dumps until destroyed.
 class StbSimulator : public QObject {
     Q_OBJECT
-  public:
+public:
     explicit StbSimulator(SimOptions options = {}, QObject* parent = nullptr);
     ~StbSimulator() override;
 
@@ -62,7 +62,7 @@ class StbSimulator : public QObject {
     // Each time the host sent something the box did not expect: what and where.
     const QStringList& deviations() const { return deviations_; }
 
-  signals:
+signals:
     void acknowledged(bool success);
     void hostDeviated(const QString& what);
     void hungUp();
@@ -71,7 +71,7 @@ class StbSimulator : public QObject {
     // The last byte of a complete reply is in the terminal (for timing the host's reaction).
     void replySent();
 
-  private:
+private:
     // Implementation state is private to the .cpp.
     struct State;
     std::unique_ptr<State> state_;
