@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "PseudoTerminal.h"
+#include "WireTimer.h"
 
 namespace tessaly::sim {
 namespace {
@@ -92,11 +93,6 @@ QString labelOf(int message, bool checksumRight) {
                          : QStringLiteral("acknowledgement \"E2PROMDOWN_ERROR\" CR");
 }
 
-// Timers count whole milliseconds; rounding a wait down to 0 would spin.
-int millisecondsUntil(qint64 dueNs, qint64 nowNs) {
-    return int(std::max<qint64>(1, (dueNs - nowNs + 999'999) / 1'000'000));
-}
-
 }  // namespace
 
 std::array<std::uint8_t, 1024> SimOptions::recognisableImage() {
@@ -148,8 +144,8 @@ struct StbSimulator::State {
     PseudoTerminal terminal;
     QSocketNotifier readable;
     QSocketNotifier writable;
-    QTimer inboundTimer;
-    QTimer outboundTimer;
+    WireTimer inboundTimer{[this] { takeArrivedBytes(); }};
+    WireTimer outboundTimer{[this] { pump(); }};
     QTimer drainTimer;
     QElapsedTimer clock;
     QElapsedTimer drainClock;
@@ -184,15 +180,9 @@ StbSimulator::State::State(StbSimulator& box, SimOptions chosen)
       random(options.seed) {
     clock.start();
     writable.setEnabled(false);
-    for (QTimer* timer : {&inboundTimer, &outboundTimer}) {
-        timer->setSingleShot(true);
-        timer->setTimerType(Qt::PreciseTimer);
-    }
     drainTimer.setInterval(1);
     QObject::connect(&readable, &QSocketNotifier::activated, &box, [this] { onReadable(); });
     QObject::connect(&writable, &QSocketNotifier::activated, &box, [this] { pump(); });
-    QObject::connect(&inboundTimer, &QTimer::timeout, &box, [this] { takeArrivedBytes(); });
-    QObject::connect(&outboundTimer, &QTimer::timeout, &box, [this] { pump(); });
     QObject::connect(&drainTimer, &QTimer::timeout, &box, [this] {
         if (terminal.unreadByProgram() == 0 || drainClock.hasExpired(kDrainBoundMs)) finishHangUp();
     });
@@ -224,7 +214,7 @@ void StbSimulator::State::takeArrivedBytes() {
         inbound.pop_front();
         consume(byte);
     }
-    if (!inbound.empty()) inboundTimer.start(millisecondsUntil(inbound.front().second, now));
+    if (!inbound.empty()) inboundTimer.startIn(inbound.front().second - now);
 }
 
 void StbSimulator::State::consume(char byte) {
@@ -398,7 +388,7 @@ void StbSimulator::State::pump() {
         if (piece.pauseBefore && !pausedBeforeFront) {
             pausedBeforeFront = true;
             outboundWireFreeNs = std::max(outboundWireFreeNs, now + kPauseMs * 1'000'000LL);
-            outboundTimer.start(kPauseMs);
+            outboundTimer.startIn(kPauseMs * 1'000'000LL);
             return;
         }
         qsizetype count = piece.bytes.size() - sentOfFront;
@@ -406,7 +396,7 @@ void StbSimulator::State::pump() {
             // Bytes whose last bit has left by now; catching up keeps the schedule.
             const qint64 due = std::max<qint64>(0, (now - outboundWireFreeNs) / byteNs);
             if (count > 0 && due == 0) {
-                outboundTimer.start(millisecondsUntil(outboundWireFreeNs + byteNs, now));
+                outboundTimer.startIn(outboundWireFreeNs + byteNs - now);
                 return;
             }
             count = std::min<qsizetype>(count, due);
