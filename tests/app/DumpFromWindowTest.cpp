@@ -1,6 +1,7 @@
 // Whole dumps started with the Open button against the simulated box: what the log, the file and
 // the user end up with.
 #include <DumpProtocol.h>
+#include <Files.h>
 #include <Startup.h>
 #include <StbSimulator.h>
 #include <Wait.h>
@@ -44,10 +45,7 @@ protected:
         return QString::fromStdString(dump::hexListing(options.image));
     }
 
-    QByteArray savedImage() const {
-        QFile file(directory.filePath("EEPROM.bin"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray savedImage() const { return readFile(directory.filePath("EEPROM.bin")); }
 
     QTemporaryDir directory;
     std::optional<sim::StbSimulator> box;
@@ -58,7 +56,7 @@ TEST_F(DumpFromWindowTest, GoodDumpShowsTheListingSavesTheImageAndClosesThePort)
     dump(options);
 
     EXPECT_EQ(form.logText(), kRequestLine + listingOf(options) + kCloseLine);
-    EXPECT_EQ(savedImage(), QByteArray(reinterpret_cast<const char*>(options.image.data()), 1024));
+    EXPECT_EQ(savedImage(), bytesOf(options.image));
     EXPECT_TRUE(waitUntil([&] { return box->successAcknowledgements() == 1; }));
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(lamp(), QColor(255, 0, 0));
@@ -111,10 +109,7 @@ TEST_F(DumpFromWindowTest, CloseDuringAnyWaitEndsTheRunWithOnlyTheCloseLine) {
 }
 
 TEST_F(DumpFromWindowTest, LinkLostDuringTheReplySaysSoAndKeepsTheEarlierImage) {
-    QFile earlier(directory.filePath("EEPROM.bin"));
-    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
-    earlier.write("earlier image");
-    earlier.close();
+    ASSERT_TRUE(writeFile(directory.filePath("EEPROM.bin"), "earlier image"));
     sim::SimOptions options;
     options.disconnectAfterReplyBytes = 300;
 

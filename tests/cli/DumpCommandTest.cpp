@@ -1,4 +1,5 @@
 // tessaly-dump as a user runs it, against the simulated box over a pseudo-terminal.
+#include <Files.h>
 #include <MSComm.h>
 #include <StbSimulator.h>
 #include <Wait.h>
@@ -43,24 +44,13 @@ protected:
 
     QString imagePath() const { return dir_.filePath(QStringLiteral("EEPROM.bin")); }
 
-    QByteArray image() const {
-        QFile file(imagePath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    void putEarlierImage() {
-        QFile file(imagePath());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("earlier image");
-    }
+    QByteArray image() const { return test::readFile(imagePath()); }
 
     QTemporaryDir dir_;
     std::optional<StbSimulator> box_;
 };
 
-QByteArray bytesOf(const SimOptions& options) {
-    return QByteArray(reinterpret_cast<const char*>(options.image.data()), 1024);
-}
+QByteArray bytesOf(const SimOptions& options) { return test::bytesOf(options.image); }
 
 TEST_F(DumpCommandTest, GoodDumpExitsZeroAndPrintsTheLog) {
     const SimOptions options;
@@ -94,7 +84,7 @@ TEST_F(DumpCommandTest, ChecksumMismatchExitsOneAndKeepsTheData) {
 }
 
 TEST_F(DumpCommandTest, FailuresLeaveTheEarlierImageAndSayWhatToCheck) {
-    putEarlierImage();
+    ASSERT_TRUE(test::writeFile(imagePath(), "earlier image"));
 
     const RunResult missing = run({"--port", "/dev/pts/99999", "--dir", dir_.path()});
     EXPECT_EQ(missing.exitCode, 2);

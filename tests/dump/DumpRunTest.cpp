@@ -1,6 +1,7 @@
 // The dump run over a real pseudo-terminal, against the simulated box.
 #include <DumpLog.h>
 #include <DumpRun.h>
+#include <Files.h>
 #include <MSComm.h>
 #include <StbSimulator.h>
 #include <Wait.h>
@@ -19,22 +20,11 @@ namespace {
 using Outcome = DumpRun::Outcome;
 using sim::SimOptions;
 using sim::StbSimulator;
+using test::readFile;
 using test::waitUntil;
+using test::writeFile;
 
-QByteArray imageBytes(const SimOptions& options) {
-    return QByteArray(reinterpret_cast<const char*>(options.image.data()), 1024);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
+QByteArray imageBytes(const SimOptions& options) { return test::bytesOf(options.image); }
 
 class DumpRunTest : public ::testing::Test {
 protected:
@@ -132,7 +122,7 @@ TEST_F(DumpRunTest, LinkLossDuringTheReplyEndsTheRunAndLeavesTheEarlierImage) {
     SimOptions options;
     options.disconnectAfterReplyBytes = 500;
     startBox(options);
-    writeFile(imagePath(), "earlier image");
+    ASSERT_TRUE(writeFile(imagePath(), "earlier image"));
 
     const DumpRun::Result result = dump();
 
@@ -156,7 +146,7 @@ TEST_F(DumpRunTest, SilentBoxTimesOutNamingTheAwaitedToken) {
 
 TEST_F(DumpRunTest, ImageReplacesALongerEarlierFileWhole) {
     startBox();
-    writeFile(imagePath(), QByteArray(4096, 'x'));
+    ASSERT_TRUE(writeFile(imagePath(), QByteArray(4096, 'x')));
 
     EXPECT_EQ(dump().outcome, Outcome::Saved);
     EXPECT_EQ(readFile(imagePath()), imageBytes(options_));
@@ -184,7 +174,7 @@ private:
 
 TEST_F(DumpRunTest, UnwritableImageLeavesTheEarlierFileAndAcknowledgesNothing) {
     startBox();
-    writeFile(imagePath(), "earlier image");
+    ASSERT_TRUE(writeFile(imagePath(), "earlier image"));
 
     DumpRun::Result result;
     {

@@ -17,7 +17,6 @@ public:
 
     QString devicePath() const { return devicePath_; }
     int fd() const { return master_; }
-    bool isOpen() const { return master_ >= 0; }
 
     // Whatever is waiting now (empty when nothing is); never blocks.
     QByteArray readAvailable();
