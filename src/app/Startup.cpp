@@ -1,12 +1,12 @@
 #include "Startup.h"
 
-#include <StbSimulator.h>
+#include <BuiltInBox.h>
 
 #include "Form1.h"
 
 namespace tessaly {
 
-void offerStartDevices(Form1& form, const QString& device, const sim::StbSimulator* box) {
+void offerStartDevices(Form1& form, const QString& device, const sim::BuiltInBox* box) {
     if (!device.isEmpty()) form.selectPort(form.addPort(device, device));
     if (box) form.selectPort(form.addPort(box->devicePath(), QLatin1String(kSimulatedBoxLabel)));
 }

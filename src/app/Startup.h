@@ -6,13 +6,13 @@ namespace tessaly {
 
 class Form1;
 namespace sim {
-class StbSimulator;
+class BuiltInBox;
 }
 
 inline constexpr char kSimulatedBoxLabel[] = "Simulated box";
 
 // Adds the devices named on the command line to the port list and selects the last one:
 // `device` (--port, may be empty) labelled by its path, then the simulated box (--simulate).
-void offerStartDevices(Form1& form, const QString& device, const sim::StbSimulator* box);
+void offerStartDevices(Form1& form, const QString& device, const sim::BuiltInBox* box);
 
 }  // namespace tessaly

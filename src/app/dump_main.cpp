@@ -3,9 +3,10 @@
 #include <CommError.h>
 #include <DumpLog.h>
 #include <DumpRun.h>
+#include <ImageFile.h>
 #include <MSComm.h>
 #include <PortAdvice.h>
-#include <StbSimulator.h>
+#include <BuiltInBox.h>
 #include <Version.h>
 
 #include <QCommandLineParser>
@@ -214,8 +215,8 @@ int main(int argc, char** argv) {
         return kLinkOrFileFailed;
     }
 
-    std::unique_ptr<tessaly::sim::StbSimulator> simulator;
-    if (options->simulate) simulator = std::make_unique<tessaly::sim::StbSimulator>();
+    std::unique_ptr<tessaly::sim::BuiltInBox> simulator;
+    if (options->simulate) simulator = tessaly::sim::startBuiltInBox();
     const QString port = simulator ? simulator->devicePath() : options->port;
 
     MSComm link;
@@ -230,7 +231,7 @@ int main(int argc, char** argv) {
     }
 
     const QString imagePath =
-        QDir::toNativeSeparators(QDir(options->directory).filePath(tessaly::kImageFileName));
+        tessaly::imagePathIn(options->directory, QLatin1StringView(tessaly::kImageFileName));
     DumpRun run(link);
     run.setWaitLimit(std::chrono::seconds(options->timeoutSeconds));
     int status = kLinkOrFileFailed;

@@ -8,7 +8,7 @@
 
 #include "Form1.h"
 #include "Startup.h"
-#include "StbSimulator.h"
+#include "BuiltInBox.h"
 #include "Version.h"
 
 namespace {
@@ -49,10 +49,10 @@ int main(int argc, char** argv) {
     parser.process(*application);  // leaves the program for help, version and bad options
 
     // Declared before the window so that the box outlives the window's open port.
-    std::unique_ptr<tessaly::sim::StbSimulator> box;
+    std::unique_ptr<tessaly::sim::BuiltInBox> box;
     if (parser.isSet(simulateOption)) {
         try {
-            box = std::make_unique<tessaly::sim::StbSimulator>();
+            box = tessaly::sim::startBuiltInBox();
         } catch (const std::runtime_error& error) {
             std::fprintf(stderr, "No simulated box: %s\n", error.what());
             return 1;

@@ -13,6 +13,17 @@ QString dumpResultLog(const DumpRun::Result& result) {
     return log;
 }
 
+QString storedImageLog(const StoredImage& stored, std::uint8_t boxChecksum, std::uint8_t dataSum) {
+    if (!stored.stored()) return QStringLiteral("not saved: %1\r\n").arg(stored.failure);
+    return QStringLiteral("saved %1, %2 bytes, checksum %3 (box %4, data %5)\r\nSHA-256 %6\r\n")
+        .arg(stored.path)
+        .arg(dump::kDataSize)
+        .arg(boxChecksum == dataSum ? QStringLiteral("OK") : QStringLiteral("wrong"))
+        .arg(boxChecksum)
+        .arg(dataSum)
+        .arg(QString::fromLatin1(stored.sha256.toHex()));
+}
+
 void setUpLinkForBox(MSComm& link) {
     link.setSettings(QStringLiteral("115200,N,8,1"));
     link.setInputLen(0);

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 #include "DumpRun.h"
+#include "ImageFile.h"
 
 // The texts a dump writes to the log, shared by the window and the command line so that both
 // show the same thing.
@@ -16,6 +18,11 @@ inline constexpr char kPortClosedLog[] = "\r\nSerial port closed.\r\n";
 // The listing of the received data, followed by the checksum error line on a mismatch; empty
 // when no complete reply arrived.
 QString dumpResultLog(const DumpRun::Result& result);
+
+// The result lines that follow the listing and the checksum error line: the path written, the
+// size, the checksum (the box's byte and the data's sum), the SHA-256 and what became of an
+// earlier file; or "not saved" and why.
+QString storedImageLog(const StoredImage& stored, std::uint8_t boxChecksum, std::uint8_t dataSum);
 
 // Line settings, input length and receive buffer the exchange with the box needs.
 void setUpLinkForBox(MSComm& link);

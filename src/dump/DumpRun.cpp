@@ -34,6 +34,7 @@ DumpRun::DumpRun(MSComm& link, QObject* parent) : QObject(parent), link_(link) {
 
 void DumpRun::start(const QString& imagePath) {
     imagePath_ = imagePath;
+    stored_ = {};
     running_ = true;
     execute(protocol_.start());
     restartWaitTimer();
@@ -67,9 +68,9 @@ void DumpRun::restartWaitTimer() {
 }
 
 void DumpRun::complete() {
-    const QString failure = writeImageAtomically(imagePath_, toByteArray(protocol_.data()));
-    if (!failure.isEmpty()) {
-        finish(Outcome::WriteFailed, failure);
+    stored_ = storeImage(imagePath_, toByteArray(protocol_.data()));
+    if (!stored_.stored()) {
+        finish(Outcome::WriteFailed, stored_.failure);
         return;
     }
     execute(protocol_.acknowledge());
@@ -81,7 +82,7 @@ void DumpRun::finish(Outcome outcome, const QString& detail) {
     running_ = false;
     waitTimer_.stop();
     if (outcome == Outcome::Cancelled || outcome == Outcome::LinkLost) protocol_.linkClosed();
-    Result result{outcome, {}, detail};
+    Result result{outcome, {}, detail, stored_};
     if (protocol_.stage() == dump::Stage::ReplyReceived ||
         protocol_.stage() == dump::Stage::Acknowledged)
         result.reply = toByteArray(protocol_.reply());

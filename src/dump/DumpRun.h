@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "DumpProtocol.h"
+#include "ImageFile.h"
 
 namespace tessaly {
 
@@ -29,8 +30,9 @@ public:
 
     struct Result {
         Outcome outcome = Outcome::Cancelled;
-        QByteArray reply;  // the 1025 received bytes, when the reply was complete
-        QString detail;    // what went wrong, in the platform's or the box's words
+        QByteArray reply;    // the 1025 received bytes, when the reply was complete
+        QString detail;      // what went wrong, in the platform's or the box's words
+        StoredImage stored;  // what became of the image file (path and failure once tried)
     };
 
     explicit DumpRun(MSComm& link, QObject* parent = nullptr);
@@ -58,6 +60,7 @@ private:
     QTimer waitTimer_;
     std::chrono::milliseconds waitLimit_{0};
     QString imagePath_;
+    StoredImage stored_;
     bool running_ = false;
 };
 

@@ -5,9 +5,26 @@
 
 namespace tessaly {
 
-// Replaces the file at `path` with exactly `data`, or leaves the earlier file as it was:
-// the bytes go to a temporary file beside it that is renamed over the old one only when complete.
-// Returns an empty text on success, otherwise the platform's reason.
-QString writeImageAtomically(const QString& path, const QByteArray& data);
+// What storing one image did, for the result lines of both front ends and for scripts.
+struct StoredImage {
+    QString path;             // the file the image went to, with the platform's separators
+    QString failure;          // empty when the image was stored; otherwise why nothing was written
+    QByteArray sha256;        // digest of the image written (32 raw bytes); empty when not stored
+    bool hadEarlier = false;  // a file was at `path` before
+    bool sameAsEarlier = false;  // ... and it held exactly the new image, so it was just replaced
+    QString keptAs;          // where the differing earlier file was kept; empty when none was kept
+    int differingBytes = 0;  // bytes in which the kept earlier file differs from the new image
+
+    bool stored() const { return failure.isEmpty() && !path.isEmpty(); }
+};
+
+// `fileName` inside `directory`, joined as a path whether or not the directory text ends in a
+// separator; with the platform's separators.
+QString imagePathIn(const QString& directory, const QString& fileName);
+
+// Replaces the file at `path` with exactly `data`, in one step, or leaves everything as it was.
+// An earlier file that differs is first kept beside it as NAME-YYYYMMDD-HHMMSS.EXT (its own
+// modification time, local time; -2, -3, ... when taken); runs into one directory are serialised.
+StoredImage storeImage(const QString& path, const QByteArray& data);
 
 }  // namespace tessaly

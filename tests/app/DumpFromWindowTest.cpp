@@ -1,5 +1,6 @@
 // Whole dumps started with the Open button against the simulated box: what the log, the file and
 // the user end up with.
+#include <BuiltInBox.h>
 #include <DumpProtocol.h>
 #include <Files.h>
 #include <Startup.h>
@@ -146,15 +147,15 @@ TEST_F(DumpFromWindowTest, SecondDumpStartsWithAFreshLog) {
 }
 
 TEST_F(DumpFromWindowTest, SimulatedBoxFromTheCommandLineIsSelectedAndDumps) {
-    sim::StbSimulator simulated;
-    offerStartDevices(form, {}, &simulated);
+    const std::unique_ptr<sim::BuiltInBox> simulated = sim::startBuiltInBox();
+    offerStartDevices(form, {}, simulated.get());
     ASSERT_EQ(cmbCom()->currentText(), "Simulated box");
     Text2()->setText(QDir::toNativeSeparators(directory.path()) + QDir::separator());
 
     Command1()->click();
 
-    ASSERT_TRUE(waitUntil([&] { return simulated.successAcknowledgements() == 1; }));
-    EXPECT_EQ(savedImage().size(), 1024);
+    ASSERT_TRUE(waitUntil([&] { return form.logText().endsWith(kCloseLine); }));
+    EXPECT_EQ(savedImage(), test::bytesOf(sim::SimOptions::recognisableImage()));
     EXPECT_TRUE(form.logText().endsWith(kCloseLine));
 }
 
