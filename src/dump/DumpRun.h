@@ -33,6 +33,9 @@ public:
         QByteArray reply;    // the 1025 received bytes, when the reply was complete
         QString detail;      // what went wrong, in the platform's or the box's words
         StoredImage stored;  // what became of the image file (path and failure once tried)
+        // Why the acknowledgement may not have reached the box (sending it failed); empty when
+        // it left or none was due.
+        QString acknowledgementFailure;
     };
 
     explicit DumpRun(MSComm& link, QObject* parent = nullptr);
