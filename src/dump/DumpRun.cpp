@@ -82,7 +82,7 @@ void DumpRun::finish(Outcome outcome, const QString& detail) {
     running_ = false;
     waitTimer_.stop();
     if (outcome == Outcome::Cancelled || outcome == Outcome::LinkLost) protocol_.linkClosed();
-    Result result{outcome, {}, detail, stored_};
+    Result result{outcome, {}, detail, stored_, {}};
     if (protocol_.stage() == dump::Stage::ReplyReceived ||
         protocol_.stage() == dump::Stage::Acknowledged)
         result.reply = toByteArray(protocol_.reply());
