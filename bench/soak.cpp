@@ -247,6 +247,7 @@ struct RunRecord {
     std::optional<QByteArray> imageBefore;
     std::optional<QByteArray> imageAfter;
     QStringList leftovers;
+    std::optional<QByteArray> keptCopy;  // content of the one leftover, when there is one
     QString reopenFailure;
 };
 
@@ -299,9 +300,18 @@ QStringList violationsOf(const Scenario& scenario, const RunRecord& record) {
     }
     if (!record.result.reply.isEmpty() && received != imageOf(box))
         violated(QStringLiteral("the data received are not the box's data"));
-    if (!record.leftovers.isEmpty())
+    const bool replacedDiffering =
+        (outcome == Outcome::Saved || outcome == Outcome::ChecksumMismatch) && record.imageBefore &&
+        record.imageBefore != received;
+    if (replacedDiffering && record.leftovers.size() == 1) {
+        if (record.keptCopy != record.imageBefore)
+            violated(QStringLiteral("the kept copy %1 does not hold the earlier image")
+                         .arg(record.leftovers.front()));
+    } else if (replacedDiffering || !record.leftovers.isEmpty()) {
         violated(QStringLiteral("left in the target directory: ") +
-                 record.leftovers.join(QStringLiteral(", ")));
+                 record.leftovers.join(QStringLiteral(", ")) +
+                 (replacedDiffering ? QStringLiteral(" (expected one kept copy)") : QString()));
+    }
 
     if (!record.deviations.isEmpty())
         violated(QStringLiteral("the box saw the host deviate: ") +
@@ -455,6 +465,8 @@ RunRecord Soak::perform(const Scenario& scenario) {
     record.imageAfter = fileContent(imagePath);
     record.leftovers = directoryEntries();
     record.leftovers.removeOne(QLatin1StringView(tessaly::kImageFileName));
+    if (record.leftovers.size() == 1)
+        record.keptCopy = fileContent(target.filePath(record.leftovers.front()));
     return record;
 }
 

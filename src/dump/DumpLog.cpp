@@ -2,6 +2,8 @@
 
 #include <MSComm.h>
 
+#include <QFileInfo>
+
 namespace tessaly {
 
 QString dumpResultLog(const DumpRun::Result& result) {
@@ -13,15 +15,35 @@ QString dumpResultLog(const DumpRun::Result& result) {
     return log;
 }
 
+namespace {
+
+QString byteText(std::uint8_t byte) { return QString::asprintf("0x%02X", unsigned(byte)); }
+
+// What became of the file that was there before.
+QString earlierFileLine(const StoredImage& stored) {
+    const QString name = QFileInfo(stored.path).fileName();
+    if (!stored.hadEarlier) return QStringLiteral("no earlier %1").arg(name);
+    if (stored.sameAsEarlier) return QStringLiteral("same as the earlier %1").arg(name);
+    return QStringLiteral("the earlier %1 was kept as %2 (%3 %4)")
+        .arg(name, QFileInfo(stored.keptAs).fileName())
+        .arg(stored.differingBytes)
+        .arg(stored.differingBytes == 1 ? QStringLiteral("byte differs")
+                                        : QStringLiteral("bytes differ"));
+}
+
+}  // namespace
+
 QString storedImageLog(const StoredImage& stored, std::uint8_t boxChecksum, std::uint8_t dataSum) {
-    if (!stored.stored()) return QStringLiteral("not saved: %1\r\n").arg(stored.failure);
-    return QStringLiteral("saved %1, %2 bytes, checksum %3 (box %4, data %5)\r\nSHA-256 %6\r\n")
+    // The listing's last line has no line end of its own.
+    if (!stored.stored()) return QStringLiteral("\r\nnot saved: %1\r\n").arg(stored.failure);
+    return QStringLiteral(
+               "\r\nsaved %1: %2 bytes, checksum %3 (box %4, data %5)\r\n"
+               "SHA-256 %6\r\n%7\r\n")
         .arg(stored.path)
         .arg(dump::kDataSize)
-        .arg(boxChecksum == dataSum ? QStringLiteral("OK") : QStringLiteral("wrong"))
-        .arg(boxChecksum)
-        .arg(dataSum)
-        .arg(QString::fromLatin1(stored.sha256.toHex()));
+        .arg(boxChecksum == dataSum ? QStringLiteral("OK") : QStringLiteral("WRONG"))
+        .arg(byteText(boxChecksum), byteText(dataSum), QString::fromLatin1(stored.sha256.toHex()),
+             earlierFileLine(stored));
 }
 
 void setUpLinkForBox(MSComm& link) {
