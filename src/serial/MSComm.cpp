@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "PortOwnership.h"
+
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
@@ -204,11 +206,21 @@ void MSComm::openPort() {
         throw CommError(CommError::NoSuchPort, device,
                         QStringLiteral("no device for port number %1").arg(commPort_));
 
-    port_->setPortName(device);
+    const QString resolved = port_ownership::resolvedDevice(device);
+    if (const QString holder = port_ownership::holderOf(resolved); !holder.isEmpty())
+        throw CommError(CommError::PortInUse, device, holder);
+
+    port_->setPortName(resolved);
     applySettings(*port_, parseSettings(settings_));  // a closed port only records them
     if (!port_->open(QIODevice::ReadWrite)) {
         const QString reason = port_->errorString();
-        throw CommError(errorNumberFor(port_->error(), device), device, reason);
+        const int number = errorNumberFor(port_->error(), resolved);
+        if (number == CommError::PortInUse) {
+            // Not every refused lock means that someone holds the port.
+            if (const QString failure = port_ownership::lockFailure(resolved); !failure.isEmpty())
+                throw CommError(CommError::OpenFailed, device, failure);
+        }
+        throw CommError(number, device, reason);
     }
     // Some adapters power the box's side from DTR; pseudo-terminals refuse it, which is harmless.
     port_->setDataTerminalReady(true);

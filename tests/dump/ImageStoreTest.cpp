@@ -3,6 +3,7 @@
 #include <DumpLog.h>
 #include <Files.h>
 #include <ImageFile.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -120,8 +121,8 @@ TEST(ImageStoreTest, KeptNamesFollowTheFileNameAndSkipTakenOnes) {
         const QString suffix = file.suffix().isEmpty() ? QString() : u'.' + file.suffix();
         for (int n = 1; n <= c.taken; ++n) {
             const QString counter = n == 1 ? QString() : QStringLiteral("-%1").arg(n);
-            ASSERT_TRUE(writeFile(
-                dir.filePath(file.completeBaseName() + stamp + counter + suffix), "taken"));
+            ASSERT_TRUE(writeFile(dir.filePath(file.completeBaseName() + stamp + counter + suffix),
+                                  "taken"));
         }
 
         const StoredImage stored = storeImage(path, image('a'));
@@ -210,9 +211,14 @@ TEST(ImageStoreTest, ReadOnlyDirectoryIsAWriteFailureThatSaysSo) {
     ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
     ASSERT_EQ(chmod(QFile::encodeName(readOnly).constData(), 0555), 0);
     // Root writes anywhere, so the store runs as nobody in a child process.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+            constexpr uid_t nobody = 65534;
+            if (getuid() == 0 &&
+                (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
+                 setresuid(nobody, nobody, nobody) != 0))
+                _exit(2);
             const StoredImage stored =
                 storeImage(readOnly + QStringLiteral("/EEPROM.bin"), image('r'));
             std::fprintf(stderr, "%s\n", qPrintable(stored.failure));

@@ -1,0 +1,128 @@
+#include "PortOwnership.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#endif
+
+namespace tessaly::port_ownership {
+
+QString resolvedDevice(const QString& device) {
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    return canonical.isEmpty() ? device : canonical;
+}
+
+#ifdef Q_OS_UNIX
+
+namespace {
+
+// Where serial programs put their lock files, in the order the serial layer looks for the one it
+// uses.
+const QStringList& lockDirectories() {
+    static const QStringList directories{QStringLiteral("/var/lock"),
+                                         QStringLiteral("/etc/locks"),
+                                         QStringLiteral("/var/spool/locks"),
+                                         QStringLiteral("/var/spool/uucp"),
+                                         QStringLiteral("/tmp"),
+                                         QStringLiteral("/var/tmp"),
+                                         QStringLiteral("/var/lock/lockdev"),
+                                         QStringLiteral("/run/lock")};
+    return directories;
+}
+
+// LCK..ttyUSB0 for /dev/ttyUSB0, LCK..pts_3 for /dev/pts/3.
+QString lockFileName(const QString& device) {
+    QString name = device.startsWith(QStringLiteral("/dev/")) ? device.mid(5) : device;
+    return QStringLiteral("LCK..") + name.replace(u'/', u'_');
+}
+
+// The process id a lock file names: a binary number of four bytes, or text whose first word is
+// the number (ten characters wide in the classic format, followed by the program's own lines or
+// words in others).
+std::optional<qint64> lockOwner(const QByteArray& content) {
+    const bool binary =
+        content.size() == 4 && std::any_of(content.begin(), content.end(),
+                                           [](char c) { return c != ' ' && (c < '0' || c > '9'); });
+    if (binary) {
+        qint32 pid = 0;
+        std::memcpy(&pid, content.constData(), sizeof pid);
+        return pid;
+    }
+    const QList<QByteArray> words = content.simplified().split(' ');
+    bool isNumber = false;
+    const qint64 pid = words.value(0).toLongLong(&isNumber);
+    return isNumber ? std::optional(pid) : std::nullopt;
+}
+
+bool processLives(qint64 pid) {
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return false;
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+}  // namespace
+
+QString lockFileOf(const QString& device) {
+    // The first lock directory we may read that holds the file already or lets us make it.
+    for (const QString& directory : lockDirectories()) {
+        const QFileInfo info(directory);
+        const QString file = directory + u'/' + lockFileName(device);
+        if (info.isReadable() && (QFileInfo::exists(file) || info.isWritable())) return file;
+    }
+    return {};
+}
+
+QString holderOf(const QString& device) {
+    for (const QString& directory : lockDirectories()) {
+        const QString file = directory + u'/' + lockFileName(device);
+        QFile lock(file);
+        if (!QFileInfo(file).isFile() || !lock.open(QIODevice::ReadOnly)) continue;
+        const std::optional<qint64> pid = lockOwner(lock.read(4096));
+        if (!pid) continue;  // not a lock anyone could hold; the open decides
+        if (processLives(*pid))
+            return QStringLiteral("held by process %1 (lock file %2)").arg(*pid).arg(file);
+        lock.remove();
+    }
+    return {};
+}
+
+QString lockFailure(const QString& device) {
+    if (!holderOf(device).isEmpty()) return {};
+    const QString file = lockFileOf(device);
+    if (file.isEmpty())
+        return QStringLiteral("no lock directory can be written for %1 (%2 and others)")
+            .arg(device, lockDirectories().front());
+    const QByteArray directory = QFile::encodeName(QFileInfo(file).absolutePath());
+    const int probe = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool usable = probe >= 0 && ::access(directory.constData(), W_OK) == 0;
+    const int error = errno;
+    if (probe >= 0) ::close(probe);
+    if (usable) {
+        if (!QFileInfo::exists(file)) return {};
+        return QStringLiteral("the lock file %1 of a process that has ended cannot be removed")
+            .arg(file);
+    }
+    return QStringLiteral("the lock file %1 cannot be made (%2)")
+        .arg(file, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+#else
+
+// Ports here are exclusive to one opener and have no lock files.
+QString lockFileOf(const QString&) { return {}; }
+QString holderOf(const QString&) { return {}; }
+QString lockFailure(const QString&) { return {}; }
+
+#endif
+
+}  // namespace tessaly::port_ownership
