@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -238,20 +238,23 @@ QString keepEarlier(const QString& earlier, const QString& path, const QDateTime
     return {};
 }
 
-// The image, complete and on disk, in a temporary file beside `file`.
+// The image, complete and on disk, in a temporary file beside `file` until it replaces it.
 class PendingImage {
 public:
-    explicit PendingImage(const QString& file)
-        : file_(file),
-          temporary_(QFileInfo(file).dir().filePath(u'.' + QFileInfo(file).fileName() +
-                                                    QStringLiteral(".XXXXXX"))) {}
+    explicit PendingImage(const QString& file) : file_(file) {}
+    ~PendingImage() {
+        if (created_ && !placed_) temporary_.remove();
+    }
+    PendingImage(const PendingImage&) = delete;
+    PendingImage& operator=(const PendingImage&) = delete;
 
-    // Returns why the image could not be written; empty when it is complete.
-    QString write(const QByteArray& data) {
-        if (!temporary_.open()) return failureText(temporary_.errorString());
-        // A short write (disk full, size limit) shows as a failed flush or a short file.
-        const bool complete = temporary_.write(data) == data.size() && temporary_.flush() &&
-                              temporary_.size() == data.size() && syncToDisk();
+    // Returns why the image could not be written; empty when it is complete. The file gets the
+    // permissions of the one it replaces, or the usual ones of a new file.
+    QString write(const QByteArray& data, const std::optional<QFileDevice::Permissions>& like) {
+        if (!createTemporary()) return failureText(temporary_.errorString());
+        // Unbuffered, so that a short write (disk full, size limit) shows in the count.
+        const bool complete = temporary_.write(data) == data.size() && syncToDisk() &&
+                              (!like || temporary_.setPermissions(*like));
         const QString reason = complete ? QString() : failureText(temporary_.errorString());
         temporary_.close();
         return reason;
@@ -260,27 +263,40 @@ public:
     // Puts the image in place of `file` in one step; returns why not, empty when done.
     QString replace() {
 #ifdef Q_OS_WIN
-        const bool renamed = MoveFileExW(reinterpret_cast<LPCWSTR>(temporary_.fileName().utf16()),
-                                         reinterpret_cast<LPCWSTR>(file_.utf16()),
-                                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        const QString reason = renamed ? QString() : failureText(qt_error_string(GetLastError()));
+        placed_ =
+            MoveFileExW(temporary_.fileName().toStdWString().c_str(), file_.toStdWString().c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        return placed_ ? QString() : failureText(qt_error_string(int(GetLastError())));
 #else
         // rename() never follows a link at the target name, so nothing planted there is written
         // through.
-        const bool renamed = ::rename(QFile::encodeName(temporary_.fileName()).constData(),
-                                      QFile::encodeName(file_).constData()) == 0;
-        const QString reason = renamed ? QString() : failureText(systemError(errno));
+        placed_ = ::rename(QFile::encodeName(temporary_.fileName()).constData(),
+                           QFile::encodeName(file_).constData()) == 0;
+        return placed_ ? QString() : failureText(systemError(errno));
 #endif
-        if (renamed) temporary_.setAutoRemove(false);
-        return reason;
     }
 
 private:
+    // A new hidden name beside the file; a taken one is never opened.
+    bool createTemporary() {
+        const QFileInfo info(file_);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            temporary_.setFileName(info.dir().filePath(
+                QStringLiteral(".%1.%2")
+                    .arg(info.fileName())
+                    .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))));
+            created_ =
+                temporary_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
+            if (created_) return true;
+            if (!temporary_.exists()) break;
+        }
+        return false;
+    }
     bool syncToDisk() {
 #ifdef Q_OS_UNIX
         return ::fsync(temporary_.handle()) == 0;
 #else
-        return true;
+        return temporary_.flush();
 #endif
     }
     QString failureText(const QString& reason) const {
@@ -288,7 +304,9 @@ private:
     }
 
     QString file_;
-    QTemporaryFile temporary_;
+    QFile temporary_;
+    bool created_ = false;
+    bool placed_ = false;
 };
 
 }  // namespace
@@ -311,7 +329,8 @@ StoredImage storeImage(const QString& path, const QByteArray& data) {
     if (!stored.failure.isEmpty()) return stored;
 
     PendingImage image(file);
-    if (stored.failure = image.write(data); !stored.failure.isEmpty()) return stored;
+    const auto permissions = earlier ? std::optional(QFile::permissions(file)) : std::nullopt;
+    if (stored.failure = image.write(data, permissions); !stored.failure.isEmpty()) return stored;
 
     if (earlier) {
         stored.hadEarlier = true;

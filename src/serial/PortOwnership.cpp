@@ -18,12 +18,12 @@
 
 namespace tessaly::port_ownership {
 
+#ifdef Q_OS_UNIX
+
 QString resolvedDevice(const QString& device) {
     const QString canonical = QFileInfo(device).canonicalFilePath();
     return canonical.isEmpty() ? device : canonical;
 }
-
-#ifdef Q_OS_UNIX
 
 namespace {
 
@@ -118,7 +118,9 @@ QString lockFailure(const QString& device) {
 
 #else
 
-// Ports here are exclusive to one opener and have no lock files.
+// Ports here are exclusive to one opener, have one name each ("COM3", which is no path to
+// resolve) and no lock files.
+QString resolvedDevice(const QString& device) { return device; }
 QString lockFileOf(const QString&) { return {}; }
 QString holderOf(const QString&) { return {}; }
 QString lockFailure(const QString&) { return {}; }

@@ -52,7 +52,16 @@ TEST_P(EarlierFileTest, NewImageIsWrittenAndADifferingEarlierOneKept) {
     const EarlierCase& c = GetParam();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("EEPROM.bin"));
-    if (c.earlier) writeEarlier(path, *c.earlier);
+    const auto ownerAndGroup = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                               QFile::ReadUser | QFile::WriteUser;
+    if (c.earlier) {
+        writeEarlier(path, *c.earlier);
+        ASSERT_TRUE(QFile::setPermissions(path, ownerAndGroup));
+    }
+    const QString newFile = dir.filePath(QStringLiteral("new"));
+    ASSERT_TRUE(writeFile(newFile, {}));
+    const auto usualPermissions = QFile::permissions(newFile);
+    ASSERT_TRUE(QFile::remove(newFile));
     QByteArray data = image('\x5A');
 
     const StoredImage stored = storeImage(path, data);
@@ -60,6 +69,7 @@ TEST_P(EarlierFileTest, NewImageIsWrittenAndADifferingEarlierOneKept) {
     ASSERT_TRUE(stored.stored()) << stored.failure.toStdString();
     EXPECT_EQ(readFile(path), data);
     EXPECT_EQ(stored.path, path);
+    EXPECT_EQ(QFile::permissions(path), c.earlier ? ownerAndGroup : usualPermissions);
     EXPECT_EQ(stored.sha256, QCryptographicHash::hash(data, QCryptographicHash::Sha256));
     EXPECT_EQ(stored.hadEarlier, c.earlier.has_value());
     EXPECT_EQ(stored.sameAsEarlier, c.earlier && c.differing == 0);
