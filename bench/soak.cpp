@@ -1,7 +1,10 @@
-// tessaly-soak: dumps from a randomized hostile box, one after another over one link and one dump
-// run, as the window does them. After every run it checks what a technician relies on: success
-// only for the box's exact data with a matching checksum, an earlier image never damaged by a
-// failed run, every run ending with the port free again, and the host's bytes exactly right.
+// tessaly-soak: dumps from randomized hostile boxes, one after another over one link and one dump
+// run, as the window does them; with several ports, that many such runs at once on one event
+// loop, each port with its own box and directory. After every run it checks what a technician
+// relies on: success only for the box's exact data with a matching checksum, every earlier image
+// still there (as EEPROM.bin or as exactly one kept copy) and nothing else added, what the run
+// reports about the file true, no port's image holding another port's bytes, every run ending
+// with the port free again, and the host's bytes exactly right.
 #include <CommError.h>
 #include <DumpLog.h>
 #include <DumpRun.h>
@@ -10,15 +13,19 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaEnum>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -98,6 +105,20 @@ QString outcomeName(Outcome outcome) {
 
 enum class Interrupt { None, UserCloses, BoxHangsUp };
 
+// A file already in the target directory before a run, by name.
+using DirectoryContent = std::map<QString, QByteArray>;
+
+// Modification times of earlier images lie within a few seconds of this, so that kept copies
+// from earlier runs often take the name a new kept copy would get.
+const QDateTime kEarlierImageTime(QDate(2026, 1, 2), QTime(3, 4, 5));
+
+// NAME-YYYYMMDD-HHMMSS(-N).bin, the name a kept copy of an image modified at `modified` gets.
+QString keptCopyName(const QDateTime& modified, int attempt) {
+    const QString counter = attempt > 1 ? QStringLiteral("-%1").arg(attempt) : QString();
+    return QStringLiteral("EEPROM-") + modified.toString(QStringLiteral("yyyyMMdd-HHmmss")) +
+           counter + QStringLiteral(".bin");
+}
+
 // Everything random about one run, drawn from the soak's seed and the run's number alone.
 struct Scenario {
     int run = 0;
@@ -107,6 +128,8 @@ struct Scenario {
     // The interruption comes at the link's n-th arrival of bytes; 0: right after the start.
     int interruptAfterArrivals = 0;
     std::optional<QByteArray> earlierImage;
+    QDateTime earlierModified;
+    DirectoryContent keptBefore;  // copies kept by earlier runs
     bool unwritableTarget = false;
 };
 
@@ -153,6 +176,24 @@ std::array<std::uint8_t, 1024> drawImage(Dice& dice) {
     return image;
 }
 
+QByteArray imageOf(const SimOptions& box) {
+    return QByteArray(reinterpret_cast<const char*>(box.image.data()), qsizetype(box.image.size()));
+}
+
+// An earlier image and what earlier runs left beside it.
+void drawDirectory(Dice& dice, Scenario& scenario) {
+    if (dice.chance(0.25)) return;
+    if (dice.chance(0.15))
+        scenario.earlierImage = imageOf(scenario.box);  // the same box dumped again
+    else
+        scenario.earlierImage = dice.bytes(dice.chance(0.7) ? 1024 : dice.between(0, 2048));
+    scenario.earlierModified = kEarlierImageTime.addSecs(dice.between(0, 2));
+    for (int kept = dice.between(0, 3); kept > 0; --kept) {
+        const QDateTime modified = kEarlierImageTime.addSecs(dice.between(0, 2));
+        scenario.keptBefore[keptCopyName(modified, dice.between(1, 3))] = dice.bytes(1024);
+    }
+}
+
 Scenario drawScenario(std::uint32_t seed, int run) {
     Dice dice(seed, run);
     Scenario scenario;
@@ -177,8 +218,7 @@ Scenario drawScenario(std::uint32_t seed, int run) {
                                           : Interrupt::None;
     scenario.interruptAfterArrivals = dice.between(0, 12);
     scenario.unwritableTarget = dice.chance(0.03);
-    if (!scenario.unwritableTarget && dice.chance(0.75))
-        scenario.earlierImage = dice.bytes(dice.chance(0.7) ? 1024 : dice.between(1, 2048));
+    if (!scenario.unwritableTarget) drawDirectory(dice, scenario);
     return scenario;
 }
 
@@ -208,6 +248,9 @@ std::map<QString, QString> featuresOf(const Scenario& scenario) {
     add(scenario.interrupt == Interrupt::BoxHangsUp, "box hangs up", when);
     add(scenario.earlierImage.has_value(), "earlier image in place",
         QStringLiteral("%1 bytes").arg(scenario.earlierImage.value_or(QByteArray()).size()));
+    add(scenario.earlierImage == imageOf(box), "earlier image the same");
+    add(!scenario.keptBefore.empty(), "kept copies in place",
+        QString::number(scenario.keptBefore.size()));
     add(scenario.unwritableTarget, "target directory missing");
     return features;
 }
@@ -244,25 +287,60 @@ struct RunRecord {
     QStringList deviations;
     bool boxDestroyed = false;  // the transcript may then stop short of what the host sent
     bool boxHungUp = false;
-    std::optional<QByteArray> imageBefore;
-    std::optional<QByteArray> imageAfter;
-    QStringList leftovers;
-    std::optional<QByteArray> keptCopy;  // content of the one leftover, when there is one
+    DirectoryContent filesBefore;
+    DirectoryContent filesAfter;
     QString reopenFailure;
 };
 
-std::optional<QByteArray> fileContent(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    return file.readAll();
-}
-
-QByteArray imageOf(const SimOptions& box) {
-    return QByteArray(reinterpret_cast<const char*>(box.image.data()), qsizetype(box.image.size()));
-}
-
 QString sizeText(const std::optional<QByteArray>& file) {
     return file ? QStringLiteral("%1 bytes").arg(file->size()) : QStringLiteral("no file");
+}
+
+std::optional<QByteArray> imageIn(const DirectoryContent& files) {
+    const auto image = files.find(QLatin1StringView(tessaly::kImageFileName));
+    return image == files.end() ? std::nullopt : std::optional(image->second);
+}
+
+// The name the differing earlier image must have been kept under: the first one free.
+QString expectedKeptName(const Scenario& scenario, const DirectoryContent& before) {
+    for (int attempt = 1;; ++attempt) {
+        const QString name = keptCopyName(scenario.earlierModified, attempt);
+        if (!before.contains(name)) return name;
+    }
+}
+
+// The directory after a run that wrote `image`: the earlier image kept when it differed, every
+// other file as it was, nothing else.
+DirectoryContent expectedAfterWriting(const Scenario& scenario, const DirectoryContent& before,
+                                      const QByteArray& image) {
+    DirectoryContent expected = before;
+    const std::optional<QByteArray> earlier = imageIn(before);
+    if (earlier && *earlier != image) expected[expectedKeptName(scenario, before)] = *earlier;
+    expected[QLatin1StringView(tessaly::kImageFileName)] = image;
+    return expected;
+}
+
+QString namesOf(const DirectoryContent& files) {
+    QStringList names;
+    for (const auto& [name, content] : files) names << name;
+    return names.join(QStringLiteral(", "));
+}
+
+// What the run reported about the file must be what happened to it.
+void checkReportedStore(const Scenario& scenario, const RunRecord& record,
+                        const std::function<void(const QString&)>& violated) {
+    const tessaly::StoredImage& stored = record.result.stored;
+    const std::optional<QByteArray> earlier = imageIn(record.filesBefore);
+    const QByteArray image = imageOf(scenario.box);
+    const bool differs = earlier && *earlier != image;
+    if (stored.hadEarlier != earlier.has_value() || stored.sameAsEarlier != (earlier && !differs))
+        violated(QStringLiteral("the run reported the earlier image wrongly"));
+    if (QFileInfo(stored.keptAs).fileName() !=
+        (differs ? expectedKeptName(scenario, record.filesBefore) : QString()))
+        violated(
+            QStringLiteral("the run reported the earlier image kept as \"%1\"").arg(stored.keptAs));
+    if (stored.sha256 != QCryptographicHash::hash(image, QCryptographicHash::Sha256))
+        violated(QStringLiteral("the reported SHA-256 is not that of the image"));
 }
 
 QStringList violationsOf(const Scenario& scenario, const RunRecord& record) {
@@ -281,37 +359,27 @@ QStringList violationsOf(const Scenario& scenario, const RunRecord& record) {
                      .arg(outcomeName(outcome), record.result.detail, outcomeName(expected)));
 
     const QByteArray received = record.result.reply.left(qsizetype(tessaly::dump::kDataSize));
-    if (outcome == Outcome::Saved) {
-        if (box.wrongChecksum)
-            violated(QStringLiteral("success for a reply with a wrong checksum"));
-        if (record.imageAfter != imageOf(box))
-            violated(QStringLiteral("success, but the file (%1) is not the box's 1024 bytes")
-                         .arg(sizeText(record.imageAfter)));
-    } else if (outcome == Outcome::ChecksumMismatch) {
-        if (record.imageAfter != received)
-            violated(QStringLiteral("checksum mismatch, but the file (%1) is not the 1024 bytes "
-                                    "received")
-                         .arg(sizeText(record.imageAfter)));
-    } else if (record.imageAfter != record.imageBefore) {
+    const bool wrote = outcome == Outcome::Saved || outcome == Outcome::ChecksumMismatch;
+    if (outcome == Outcome::Saved && box.wrongChecksum)
+        violated(QStringLiteral("success for a reply with a wrong checksum"));
+    if (wrote && imageIn(record.filesAfter) != imageOf(box))
+        violated(QStringLiteral("%1, but the file (%2) is not the box's 1024 bytes")
+                     .arg(outcomeName(outcome), sizeText(imageIn(record.filesAfter))));
+    if (wrote) checkReportedStore(scenario, record, violated);
+    // Every earlier image survives, as EEPROM.bin or as exactly one kept copy, and nothing else
+    // appears: no temporary files, no second copies.
+    const DirectoryContent expectedFiles =
+        wrote ? expectedAfterWriting(scenario, record.filesBefore, imageOf(box))
+              : record.filesBefore;
+    if (record.filesAfter != expectedFiles)
         violated(
-            QStringLiteral("the failed run (%1) changed the earlier image: %2 before, %3 after")
-                .arg(outcomeName(outcome), sizeText(record.imageBefore),
-                     sizeText(record.imageAfter)));
-    }
+            QStringLiteral("after the run (%1) the target directory holds %2, expected %3")
+                .arg(outcomeName(outcome), namesOf(record.filesAfter), namesOf(expectedFiles)) +
+            (record.filesAfter.size() == expectedFiles.size()
+                 ? QStringLiteral(" (a file's content differs)")
+                 : QString()));
     if (!record.result.reply.isEmpty() && received != imageOf(box))
         violated(QStringLiteral("the data received are not the box's data"));
-    const bool replacedDiffering =
-        (outcome == Outcome::Saved || outcome == Outcome::ChecksumMismatch) && record.imageBefore &&
-        record.imageBefore != received;
-    if (replacedDiffering && record.leftovers.size() == 1) {
-        if (record.keptCopy != record.imageBefore)
-            violated(QStringLiteral("the kept copy %1 does not hold the earlier image")
-                         .arg(record.leftovers.front()));
-    } else if (replacedDiffering || !record.leftovers.isEmpty()) {
-        violated(QStringLiteral("left in the target directory: ") +
-                 record.leftovers.join(QStringLiteral(", ")) +
-                 (replacedDiffering ? QStringLiteral(" (expected one kept copy)") : QString()));
-    }
 
     if (!record.deviations.isEmpty())
         violated(QStringLiteral("the box saw the host deviate: ") +
@@ -331,19 +399,197 @@ QStringList violationsOf(const Scenario& scenario, const RunRecord& record) {
     return violations;
 }
 
-class Soak {
+// One port with its own link, dump run, box and target directory; runs one scenario at a time.
+// Several ports run at once on the one event loop.
+class Port {
 public:
-    explicit Soak(bool describeRuns) : describeRuns_(describeRuns), dump_(link_) {
+    Port() : dump_(link_) {
         tessaly::setUpLinkForBox(link_);
         if (!directory_.isValid()) throw std::runtime_error("no temporary directory");
     }
 
-    // Runs one scenario and checks it; returns the violations found.
-    QStringList runOne(const Scenario& scenario) {
-        const RunRecord record = perform(scenario);
-        if (describeRuns_) describeRun(scenario, record);
-        const QStringList violations = violationsOf(scenario, record);
-        count(scenario, record, !violations.isEmpty());
+    // Prepares the directory, opens the port and starts the dump; `ended` follows once, also
+    // when the port cannot be opened.
+    void begin(const Scenario& scenario, std::function<void()> ended);
+    // After the run ended or was given up: closes the port and records what the box heard,
+    // whether the port opens again and what the directory holds.
+    RunRecord conclude();
+    const Scenario& scenario() const { return scenario_; }
+
+private:
+    void interrupt();
+    void watchTranscript();
+    QString imagePath() const;
+    void prepareDirectory();
+    DirectoryContent directoryContent() const;
+
+    QTemporaryDir directory_;
+    MSComm link_;
+    DumpRun dump_;
+    Scenario scenario_;
+    RunRecord record_;
+    std::unique_ptr<StbSimulator> box_;
+    std::unique_ptr<QObject> scope_;  // ends every connection made for the current run
+    int arrivals_ = 0;
+};
+
+QString Port::imagePath() const {
+    const QDir target(directory_.path());
+    return scenario_.unwritableTarget
+               ? target.filePath(QStringLiteral("missing/") + tessaly::kImageFileName)
+               : target.filePath(tessaly::kImageFileName);
+}
+
+void Port::prepareDirectory() {
+    QDir target(directory_.path());
+    for (const QString& entry :
+         target.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        if (!QFile::remove(target.filePath(entry)))
+            QDir(target.filePath(entry)).removeRecursively();
+    }
+    DirectoryContent files = scenario_.keptBefore;
+    if (scenario_.earlierImage) files[tessaly::kImageFileName] = *scenario_.earlierImage;
+    for (const auto& [name, content] : files) {
+        QFile file(target.filePath(name));
+        if (file.open(QIODevice::WriteOnly)) file.write(content);
+    }
+    if (!scenario_.earlierImage) return;
+    QFile earlier(target.filePath(tessaly::kImageFileName));
+    if (earlier.open(QIODevice::ReadWrite))
+        earlier.setFileTime(scenario_.earlierModified, QFileDevice::FileModificationTime);
+}
+
+DirectoryContent Port::directoryContent() const {
+    const QDir target(directory_.path());
+    DirectoryContent files;
+    for (const QString& entry :
+         target.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        QFile file(target.filePath(entry));
+        files[entry] = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+    }
+    return files;
+}
+
+void Port::begin(const Scenario& scenario, std::function<void()> ended) {
+    scenario_ = scenario;
+    record_ = {};
+    arrivals_ = 0;
+    scope_ = std::make_unique<QObject>();
+    prepareDirectory();
+    record_.filesBefore = directoryContent();
+
+    box_ = std::make_unique<StbSimulator>(scenario.box);
+    QObject::connect(box_.get(), &StbSimulator::hungUp, scope_.get(),
+                     [this] { record_.boxHungUp = true; });
+    link_.setCommPort(link_.AddDevice(box_->devicePath()));
+    try {
+        link_.setPortOpen(true);
+    } catch (const CommError& error) {
+        record_.openFailure = error.reason();
+        QTimer::singleShot(0, scope_.get(), ended);
+        return;
+    }
+
+    QObject::connect(&dump_, &DumpRun::finished, scope_.get(),
+                     [this, ended](const DumpRun::Result& result) {
+                         record_.result = result;
+                         record_.ended = true;
+                         // Closed at once, as the window and the command do: what is still
+                         // queued must go out.
+                         if (link_.PortOpen()) link_.setPortOpen(false);
+                         ended();
+                     });
+    QObject::connect(&link_, &MSComm::dataReceived, scope_.get(), [this] {
+        // Runs after the dump run's own handler, so the stage is what that read led to.
+        if (dump_.protocol().stage() != Stage::Cancelled)
+            record_.reached = dump_.protocol().stage();
+        if (scenario_.interrupt != Interrupt::None &&
+            ++arrivals_ == scenario_.interruptAfterArrivals)
+            QTimer::singleShot(0, scope_.get(), [this] { interrupt(); });
+    });
+
+    dump_.setWaitLimit(scenario.waitLimit);
+    dump_.start(imagePath());
+    if (scenario.interrupt != Interrupt::None && scenario.interruptAfterArrivals == 0)
+        QTimer::singleShot(0, scope_.get(), [this] { interrupt(); });
+}
+
+void Port::interrupt() {
+    if (!dump_.running()) return;
+    record_.interrupted = true;
+    if (scenario_.interrupt == Interrupt::UserCloses) {
+        link_.setPortOpen(false);
+        return;
+    }
+    record_.transcript = box_->transcript();
+    record_.deviations = box_->deviations();
+    record_.boxDestroyed = true;
+    box_.reset();
+}
+
+RunRecord Port::conclude() {
+    if (record_.openFailure.isEmpty()) {
+        const bool ended = record_.ended;
+        if (link_.PortOpen()) link_.setPortOpen(false);
+        record_.ended = ended;  // closing a hung run ends it, which must not hide the hang
+        if (box_) {
+            watchTranscript();
+            if (!record_.boxHungUp) {
+                try {
+                    link_.setPortOpen(true);
+                    link_.setPortOpen(false);
+                } catch (const CommError& error) {
+                    record_.reopenFailure = error.reason();
+                }
+            }
+        }
+        record_.filesAfter = directoryContent();
+    }
+    scope_.reset();
+    box_.reset();
+    return record_;
+}
+
+// The box reads what the host sent in its own time; waits until it has heard all it should.
+void Port::watchTranscript() {
+    const int sent = bytesSentBy(record_.reached, !scenario_.box.wrongChecksum);
+    BoundedWait heard(kHearingBound);
+    QObject scope;
+    QObject::connect(box_.get(), &StbSimulator::received, &scope, [&] {
+        if (box_->transcript().size() >= sent) heard.finish();
+    });
+    if (box_->transcript().size() < sent) heard.run();
+    record_.transcript = box_->transcript();
+    record_.deviations = box_->deviations();
+}
+
+class Soak {
+public:
+    Soak(int ports, bool describeRuns) : describeRuns_(describeRuns), ports_(ports) {}
+
+    // Runs the scenarios at once, one a port, and checks each; returns the violations by run.
+    std::map<int, QStringList> runRound(const std::vector<Scenario>& scenarios) {
+        int running = int(scenarios.size());
+        BoundedWait allEnded(kRunBound);
+        for (size_t port = 0; port < scenarios.size(); ++port)
+            ports_[port].begin(scenarios[port], [&] {
+                if (--running == 0) allEnded.finish();
+            });
+        allEnded.run();
+        std::vector<RunRecord> records;
+        for (size_t port = 0; port < scenarios.size(); ++port)
+            records.push_back(ports_[port].conclude());
+
+        std::map<int, QStringList> violations;
+        for (size_t port = 0; port < scenarios.size(); ++port) {
+            const Scenario& scenario = scenarios[port];
+            const RunRecord& record = records[port];
+            if (describeRuns_) describeRun(scenario, record);
+            QStringList found = violationsOf(scenario, record);
+            found += crossPortViolations(scenarios, port, record);
+            count(scenario, record, !found.isEmpty());
+            if (!found.isEmpty()) violations[scenario.run] = found;
+        }
         return violations;
     }
 
@@ -361,127 +607,30 @@ public:
     int runsWithViolations() const { return failedRuns_; }
 
 private:
-    RunRecord perform(const Scenario& scenario);
-    void watchTranscript(const StbSimulator& box, const Scenario& scenario, RunRecord& record);
-    void prepareTarget(const Scenario& scenario, const QString& imagePath);
-    QStringList directoryEntries() const;
+    // No port's image holds the bytes another port's box sent in the same round.
+    static QStringList crossPortViolations(const std::vector<Scenario>& scenarios, size_t port,
+                                           const RunRecord& record) {
+        const std::optional<QByteArray> image = imageIn(record.filesAfter);
+        const QByteArray own = imageOf(scenarios[port].box);
+        QStringList violations;
+        for (size_t other = 0; other < scenarios.size(); ++other) {
+            const QByteArray theirs = imageOf(scenarios[other].box);
+            if (other != port && theirs != own && image == theirs)
+                violations << QStringLiteral("the image holds the bytes of run %1 on another port")
+                                  .arg(scenarios[other].run);
+        }
+        return violations;
+    }
     void count(const Scenario& scenario, const RunRecord& record, bool failed);
     static void describeRun(const Scenario& scenario, const RunRecord& record);
 
     bool describeRuns_;
-    QTemporaryDir directory_;
-    MSComm link_;
-    DumpRun dump_;
+    std::vector<Port> ports_;
     std::map<QString, int> outcomes_;
     std::map<QString, int> features_;
     std::map<QString, int> interruptions_;
     int failedRuns_ = 0;
 };
-
-void Soak::prepareTarget(const Scenario& scenario, const QString& imagePath) {
-    QDir target(directory_.path());
-    for (const QString& entry : directoryEntries()) {
-        if (!QFile::remove(target.filePath(entry)))
-            QDir(target.filePath(entry)).removeRecursively();
-    }
-    if (!scenario.earlierImage) return;
-    QFile earlier(imagePath);
-    if (earlier.open(QIODevice::WriteOnly)) earlier.write(*scenario.earlierImage);
-}
-
-QStringList Soak::directoryEntries() const {
-    return QDir(directory_.path())
-        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
-RunRecord Soak::perform(const Scenario& scenario) {
-    RunRecord record;
-    const QDir target(directory_.path());
-    const QString imagePath =
-        scenario.unwritableTarget
-            ? target.filePath(QStringLiteral("missing/") + tessaly::kImageFileName)
-            : target.filePath(tessaly::kImageFileName);
-    prepareTarget(scenario, imagePath);
-    record.imageBefore = fileContent(imagePath);
-
-    auto box = std::make_unique<StbSimulator>(scenario.box);
-    QObject scope;  // ends every connection made for this run
-    QObject::connect(box.get(), &StbSimulator::hungUp, &scope, [&] { record.boxHungUp = true; });
-    link_.setCommPort(link_.AddDevice(box->devicePath()));
-    try {
-        link_.setPortOpen(true);
-    } catch (const CommError& error) {
-        record.openFailure = error.reason();
-        return record;
-    }
-
-    BoundedWait ended(kRunBound);
-    QObject::connect(&dump_, &DumpRun::finished, &scope, [&](const DumpRun::Result& result) {
-        record.result = result;
-        record.ended = true;
-        // Closed at once, as the window and the command do: what is still queued must go out.
-        if (link_.PortOpen()) link_.setPortOpen(false);
-        ended.finish();
-    });
-    const auto interrupt = [&] {
-        if (!dump_.running()) return;
-        record.interrupted = true;
-        if (scenario.interrupt == Interrupt::UserCloses) {
-            link_.setPortOpen(false);
-            return;
-        }
-        record.transcript = box->transcript();
-        record.deviations = box->deviations();
-        record.boxDestroyed = true;
-        box.reset();
-    };
-    int arrivals = 0;
-    QObject::connect(&link_, &MSComm::dataReceived, &scope, [&] {
-        // Runs after the dump run's own handler, so the stage is what that read led to.
-        if (dump_.protocol().stage() != Stage::Cancelled) record.reached = dump_.protocol().stage();
-        if (scenario.interrupt != Interrupt::None && ++arrivals == scenario.interruptAfterArrivals)
-            QTimer::singleShot(0, &scope, interrupt);
-    });
-
-    dump_.setWaitLimit(scenario.waitLimit);
-    dump_.start(imagePath);
-    if (scenario.interrupt != Interrupt::None && scenario.interruptAfterArrivals == 0)
-        QTimer::singleShot(0, &scope, interrupt);
-    const bool endedInTime = ended.run();
-    if (link_.PortOpen()) link_.setPortOpen(false);
-    record.ended = endedInTime;  // closing a hung run ends it, which must not hide the hang
-
-    if (box) {
-        watchTranscript(*box, scenario, record);
-        if (!record.boxHungUp) {
-            try {
-                link_.setPortOpen(true);
-                link_.setPortOpen(false);
-            } catch (const CommError& error) {
-                record.reopenFailure = error.reason();
-            }
-        }
-    }
-    record.imageAfter = fileContent(imagePath);
-    record.leftovers = directoryEntries();
-    record.leftovers.removeOne(QLatin1StringView(tessaly::kImageFileName));
-    if (record.leftovers.size() == 1)
-        record.keptCopy = fileContent(target.filePath(record.leftovers.front()));
-    return record;
-}
-
-// The box reads what the host sent in its own time; waits until it has heard all it should.
-void Soak::watchTranscript(const StbSimulator& box, const Scenario& scenario, RunRecord& record) {
-    const int sent = bytesSentBy(record.reached, !scenario.box.wrongChecksum);
-    BoundedWait heard(kHearingBound);
-    QObject scope;
-    QObject::connect(&box, &StbSimulator::received, &scope, [&] {
-        if (box.transcript().size() >= sent) heard.finish();
-    });
-    if (box.transcript().size() < sent) heard.run();
-    record.transcript = box.transcript();
-    record.deviations = box.deviations();
-}
 
 void Soak::describeRun(const Scenario& scenario, const RunRecord& record) {
     const QString detail = record.result.detail.isEmpty()
@@ -492,6 +641,8 @@ void Soak::describeRun(const Scenario& scenario, const RunRecord& record) {
                 qPrintable(outcomeName(record.result.outcome)), qPrintable(detail),
                 qPrintable(stageName(record.reached)), int(record.transcript.size()),
                 record.interrupted ? "; interrupted while waiting" : "");
+    std::printf("  before: %s\n  after: %s\n", qPrintable(namesOf(record.filesBefore)),
+                qPrintable(namesOf(record.filesAfter)));
 }
 
 void Soak::count(const Scenario& scenario, const RunRecord& record, bool failed) {
@@ -521,15 +672,18 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Dumps from a randomized hostile simulated box and checks every run. A seed and a run "
-        "number fix a run's box; --run repeats one run on its own. Exit status 1 when any run "
-        "broke an invariant."));
+        "Dumps from randomized hostile simulated boxes and checks every run. A seed and a run "
+        "number fix a run's box and target directory; --run repeats one run on its own. With "
+        "--ports, that many ports run at once, each with its own box and directory. Exit status "
+        "1 when any run broke an invariant."));
     parser.addHelpOption();
     parser.addOptions({
         {QStringLiteral("runs"), QStringLiteral("Number of runs (default 10000)."),
          QStringLiteral("n"), QStringLiteral("10000")},
         {QStringLiteral("seed"), QStringLiteral("Seed of the whole soak (default 1)."),
          QStringLiteral("s"), QStringLiteral("1")},
+        {QStringLiteral("ports"), QStringLiteral("Ports running at once (default 1)."),
+         QStringLiteral("p"), QStringLiteral("1")},
         {QStringLiteral("run"), QStringLiteral("Repeat only run <k> and describe it."),
          QStringLiteral("k")},
     });
@@ -538,26 +692,34 @@ int main(int argc, char** argv) {
     const bool single = parser.isSet(QStringLiteral("run"));
     const int first = single ? wholeOption(parser, "run", 0) : 0;
     const int last = single ? first : wholeOption(parser, "runs", 1) - 1;
+    const int ports = single ? 1 : wholeOption(parser, "ports", 1);
 
-    Soak soak(single);
+    Soak soak(ports, single);
     QElapsedTimer clock;
     clock.start();
-    for (int run = first; run <= last; ++run) {
-        const Scenario scenario = drawScenario(seed, run);
-        const QStringList violations = soak.runOne(scenario);
-        for (const QString& violation : violations) {
-            std::printf(
-                "VIOLATION in run %d (seed %u): %s\n  box: %s\n  repeat: tessaly-soak "
-                "--seed %u --run %d\n",
-                run, seed, qPrintable(violation), qPrintable(describe(scenario)), seed, run);
+    for (int run = first; run <= last; run += ports) {
+        std::vector<Scenario> round;
+        for (int next = run; next <= std::min(last, run + ports - 1); ++next)
+            round.push_back(drawScenario(seed, next));
+        for (const auto& [failedRun, violations] : soak.runRound(round)) {
+            for (const QString& violation : violations)
+                std::printf(
+                    "VIOLATION in run %d (seed %u): %s\n  box: %s\n  repeat: tessaly-soak "
+                    "--seed %u --run %d\n",
+                    failedRun, seed, qPrintable(violation),
+                    qPrintable(describe(drawScenario(seed, failedRun))), seed, failedRun);
         }
-        if (!single && (run + 1) % 1000 == 0)
-            std::fprintf(stderr, "tessaly-soak: %d runs, %s\n", run + 1,
+        const int done = std::min(last, run + ports - 1) + 1;
+        if (!single && done / 1000 != (done - int(round.size())) / 1000)
+            std::fprintf(stderr, "tessaly-soak: %d runs, %s\n", done,
                          qPrintable(clockText(clock.elapsed())));
         std::fflush(stdout);
     }
-    std::printf("tessaly-soak: %d runs, seed %u, %.1f s, runs with a violation: %d\n",
-                last - first + 1, seed, double(clock.elapsed()) / 1000, soak.runsWithViolations());
+    std::printf(
+        "tessaly-soak: %d runs, %d port%s at once, seed %u, %.1f s, runs with a "
+        "violation: %d\n",
+        last - first + 1, ports, ports == 1 ? "" : "s", seed, double(clock.elapsed()) / 1000,
+        soak.runsWithViolations());
     soak.printCounts();
     return soak.runsWithViolations() == 0 ? 0 : 1;
 }
