@@ -1,17 +1,16 @@
 // The dump run over a real pseudo-terminal, against the simulated box.
 #include <DumpLog.h>
 #include <DumpRun.h>
+#include <FileSizeLimit.h>
 #include <Files.h>
 #include <MSComm.h>
 #include <StbSimulator.h>
 #include <Wait.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <csignal>
 #include <optional>
 
 namespace tessaly {
@@ -20,6 +19,7 @@ namespace {
 using Outcome = DumpRun::Outcome;
 using sim::SimOptions;
 using sim::StbSimulator;
+using test::FileSizeLimit;
 using test::readFile;
 using test::waitUntil;
 using test::writeFile;
@@ -151,26 +151,6 @@ TEST_F(DumpRunTest, ImageReplacesALongerEarlierFileWhole) {
     EXPECT_EQ(dump().outcome, Outcome::Saved);
     EXPECT_EQ(readFile(imagePath()), imageBytes(options_));
 }
-
-// A full disk, imitated with a file size limit that binds root too.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved_;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*previousHandler_)(int) = nullptr;
-};
 
 TEST_F(DumpRunTest, UnwritableImageLeavesTheEarlierFileAndAcknowledgesNothing) {
     startBox();

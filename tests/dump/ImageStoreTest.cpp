@@ -1,11 +1,11 @@
 // Storing an image: earlier dumps are kept, never lost, also under concurrent runs, links and
 // failures; and the result lines that say what happened.
 #include <DumpLog.h>
+#include <FileSizeLimit.h>
 #include <Files.h>
 #include <ImageFile.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,13 +13,13 @@
 #include <QDateTime>
 #include <QDir>
 #include <QTemporaryDir>
-#include <csignal>
 #include <set>
 #include <thread>
 
 namespace tessaly {
 namespace {
 
+using test::FileSizeLimit;
 using test::readFile;
 using test::writeFile;
 
@@ -159,26 +159,6 @@ TEST(ImageStoreTest, ConcurrentRunsIntoOneDirectoryLoseNoContent) {
     for (char fill = 'a'; fill < 'a' + 8; ++fill) expected.insert(image(fill));
     EXPECT_EQ(contents, expected) << "each replacement keeps exactly one copy, no temporary files";
 }
-
-// A full disk, imitated with a file size limit that binds root too.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved_;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*previousHandler_)(int) = nullptr;
-};
 
 TEST(ImageStoreTest, EveryFailureWritesNothingAndSaysWhy) {
     struct Case {
