@@ -34,6 +34,7 @@ QString earlierFileLine(const StoredImage& stored) {
 }  // namespace
 
 QString storedImageLog(const StoredImage& stored, std::uint8_t boxChecksum, std::uint8_t dataSum) {
+    if (stored.path.isEmpty() && stored.failure.isEmpty()) return {};  // no complete reply
     // The listing's last line has no line end of its own.
     if (!stored.stored()) return QStringLiteral("\r\nnot saved: %1\r\n").arg(stored.failure);
     return QStringLiteral(

@@ -48,7 +48,7 @@ public:
             QDir(directory).canonicalPath().toLower().toUtf8(), QCryptographicHash::Sha1);
         const QString name =
             QStringLiteral("Local\\tessaly-image-store-") + QString::fromLatin1(key.toHex());
-        mutex_ = CreateMutexW(nullptr, FALSE, reinterpret_cast<LPCWSTR>(name.utf16()));
+        mutex_ = CreateMutexW(nullptr, FALSE, name.toStdWString().c_str());
         if (mutex_) WaitForSingleObject(mutex_, INFINITE);
 #endif
     }

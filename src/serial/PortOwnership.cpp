@@ -47,10 +47,10 @@ QString lockFileName(const QString& device) {
     return QStringLiteral("LCK..") + name.replace(u'/', u'_');
 }
 
-// The process id a lock file names: a binary number of four bytes, or text whose first word is
-// the number (ten characters wide in the classic format, followed by the program's own lines or
-// words in others).
-std::optional<qint64> lockOwner(const QByteArray& content) {
+// The process id of a lock file in one of the classic formats: a binary number of four bytes, or
+// one line whose first word is the number (ten characters wide, perhaps followed by the program
+// and the user). Lock files of several lines are the serial layer's own, which it judges itself.
+std::optional<qint64> classicLockOwner(const QByteArray& content) {
     const bool binary =
         content.size() == 4 && std::any_of(content.begin(), content.end(),
                                            [](char c) { return c != ' ' && (c < '0' || c > '9'); });
@@ -59,10 +59,17 @@ std::optional<qint64> lockOwner(const QByteArray& content) {
         std::memcpy(&pid, content.constData(), sizeof pid);
         return pid;
     }
-    const QList<QByteArray> words = content.simplified().split(' ');
+    const QByteArray line = content.trimmed();
+    if (line.contains('\n')) return std::nullopt;
     bool isNumber = false;
-    const qint64 pid = words.value(0).toLongLong(&isNumber);
+    const qint64 pid = line.simplified().split(' ').value(0).toLongLong(&isNumber);
     return isNumber ? std::optional(pid) : std::nullopt;
+}
+
+std::optional<qint64> classicLockOwnerIn(const QString& file) {
+    QFile lock(file);
+    if (!QFileInfo(file).isFile() || !lock.open(QIODevice::ReadOnly)) return std::nullopt;
+    return classicLockOwner(lock.read(4096));
 }
 
 bool processLives(qint64 pid) {
@@ -85,13 +92,11 @@ QString lockFileOf(const QString& device) {
 QString holderOf(const QString& device) {
     for (const QString& directory : lockDirectories()) {
         const QString file = directory + u'/' + lockFileName(device);
-        QFile lock(file);
-        if (!QFileInfo(file).isFile() || !lock.open(QIODevice::ReadOnly)) continue;
-        const std::optional<qint64> pid = lockOwner(lock.read(4096));
-        if (!pid) continue;  // not a lock anyone could hold; the open decides
+        const std::optional<qint64> pid = classicLockOwnerIn(file);
+        if (!pid) continue;  // none, or the serial layer's own: the open decides
         if (processLives(*pid))
             return QStringLiteral("held by process %1 (lock file %2)").arg(*pid).arg(file);
-        lock.remove();
+        QFile::remove(file);
     }
     return {};
 }
@@ -107,13 +112,13 @@ QString lockFailure(const QString& device) {
     const bool usable = probe >= 0 && ::access(directory.constData(), W_OK) == 0;
     const int error = errno;
     if (probe >= 0) ::close(probe);
-    if (usable) {
-        if (!QFileInfo::exists(file)) return {};
+    if (!usable)
+        return QStringLiteral("the lock file %1 cannot be made (%2)")
+            .arg(file, QString::fromLocal8Bit(std::strerror(error)));
+    if (classicLockOwnerIn(file))
         return QStringLiteral("the lock file %1 of a process that has ended cannot be removed")
             .arg(file);
-    }
-    return QStringLiteral("the lock file %1 cannot be made (%2)")
-        .arg(file, QString::fromLocal8Bit(std::strerror(error)));
+    return {};
 }
 
 #else

@@ -192,6 +192,7 @@ TEST(ImageStoreTest, EveryFailureWritesNothingAndSaysWhy) {
         EXPECT_EQ(storedImageLog(stored, 1, 1),
                   QStringLiteral("\r\nnot saved: %1\r\n").arg(stored.failure));
     }
+    EXPECT_EQ(storedImageLog(StoredImage{}, 0, 0), QString()) << "nothing said when nothing came";
 }
 
 TEST(ImageStoreTest, ReadOnlyDirectoryIsAWriteFailureThatSaysSo) {
