@@ -46,6 +46,8 @@ struct EarlierCase {
     const char* resultLine;
 };
 
+void PrintTo(const EarlierCase& c, std::ostream* out) { *out << c.name; }
+
 class EarlierFileTest : public ::testing::TestWithParam<EarlierCase> {};
 
 TEST_P(EarlierFileTest, NewImageIsWrittenAndADifferingEarlierOneKept) {
@@ -224,6 +226,8 @@ struct LinkCase {
     uid_t linkOwner;
     bool followed;
 };
+
+void PrintTo(const LinkCase& c, std::ostream* out) { *out << c.name; }
 
 class LinkTest : public ::testing::TestWithParam<LinkCase> {};
 

@@ -56,6 +56,8 @@ struct LockFormat {
     QByteArray (*content)(qint64 pid);
 };
 
+void PrintTo(const LockFormat& format, std::ostream* out) { *out << format.name; }
+
 class ForeignLockTest : public ::testing::TestWithParam<LockFormat> {};
 
 // A process of our own stands in for the other serial program.
