@@ -9,6 +9,7 @@
 #include <DumpLog.h>
 #include <DumpRun.h>
 #include <MSComm.h>
+#include <PortOwnership.h>
 #include <StbSimulator.h>
 
 #include <QCommandLineParser>
@@ -414,9 +415,11 @@ public:
     // After the run ended or was given up: closes the port and records what the box heard,
     // whether the port opens again and what the directory holds.
     RunRecord conclude();
-    const Scenario& scenario() const { return scenario_; }
+    // Boxes replaced because another program held the lock of their name.
+    int namesLockedElsewhere() const { return namesLockedElsewhere_; }
 
 private:
+    QString openOnNewBox();
     void interrupt();
     void watchTranscript();
     QString imagePath() const;
@@ -431,6 +434,7 @@ private:
     std::unique_ptr<StbSimulator> box_;
     std::unique_ptr<QObject> scope_;  // ends every connection made for the current run
     int arrivals_ = 0;
+    int namesLockedElsewhere_ = 0;
 };
 
 QString Port::imagePath() const {
@@ -478,14 +482,8 @@ void Port::begin(const Scenario& scenario, std::function<void()> ended) {
     prepareDirectory();
     record_.filesBefore = directoryContent();
 
-    box_ = std::make_unique<StbSimulator>(scenario.box);
-    QObject::connect(box_.get(), &StbSimulator::hungUp, scope_.get(),
-                     [this] { record_.boxHungUp = true; });
-    link_.setCommPort(link_.AddDevice(box_->devicePath()));
-    try {
-        link_.setPortOpen(true);
-    } catch (const CommError& error) {
-        record_.openFailure = error.reason();
+    if (const QString failure = openOnNewBox(); !failure.isEmpty()) {
+        record_.openFailure = failure;
         QTimer::singleShot(0, scope_.get(), ended);
         return;
     }
@@ -512,6 +510,40 @@ void Port::begin(const Scenario& scenario, std::function<void()> ended) {
     dump_.start(imagePath());
     if (scenario.interrupt != Interrupt::None && scenario.interruptAfterArrivals == 0)
         QTimer::singleShot(0, scope_.get(), [this] { interrupt(); });
+}
+
+// Whoever holds the lock file of `device` according to its first word; nothing when unknown.
+std::optional<qint64> lockHolder(const QString& device) {
+    QFile lock(tessaly::port_ownership::lockFileOf(device));
+    bool isNumber = false;
+    const qint64 pid = lock.open(QIODevice::ReadOnly)
+                           ? lock.readLine().simplified().split(' ').value(0).toLongLong(&isNumber)
+                           : 0;
+    return isNumber ? std::optional(pid) : std::nullopt;
+}
+
+QString Port::openOnNewBox() {
+    // Pseudo-terminal names are reused at once, and other programs on the machine that open
+    // pseudo-terminals may hold the lock of the name this run's box has just got: that is not
+    // the run's doing, so the run takes a box under another name.
+    std::unique_ptr<StbSimulator> refused;
+    for (int attempt = 1;; ++attempt) {
+        box_ = std::make_unique<StbSimulator>(scenario_.box);
+        link_.setCommPort(link_.AddDevice(box_->devicePath()));
+        try {
+            link_.setPortOpen(true);
+            break;
+        } catch (const CommError& error) {
+            const std::optional<qint64> holder = lockHolder(box_->devicePath());
+            if (attempt == 3 || !holder || *holder == QCoreApplication::applicationPid())
+                return error.reason();
+            ++namesLockedElsewhere_;
+            refused = std::move(box_);  // kept until the next box has a name of its own
+        }
+    }
+    QObject::connect(box_.get(), &StbSimulator::hungUp, scope_.get(),
+                     [this] { record_.boxHungUp = true; });
+    return {};
 }
 
 void Port::interrupt() {
@@ -603,6 +635,9 @@ public:
         std::printf("interruptions that came while the run waited:\n");
         for (const auto& [name, count] : interruptions_)
             std::printf("  %-28s %d\n", qPrintable(name), count);
+        int replaced = 0;
+        for (const Port& port : ports_) replaced += port.namesLockedElsewhere();
+        std::printf("boxes replaced, their name locked by another program: %d\n", replaced);
     }
     int runsWithViolations() const { return failedRuns_; }
 

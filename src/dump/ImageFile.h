@@ -24,7 +24,9 @@ QString imagePathIn(const QString& directory, const QString& fileName);
 
 // Replaces the file at `path` with exactly `data`, in one step, or leaves everything as it was.
 // An earlier file that differs is first kept beside it as NAME-YYYYMMDD-HHMMSS.EXT (its own
-// modification time, local time; -2, -3, ... when taken); runs into one directory are serialised.
+// modification time, local time; -2, -3, ... when taken); when it cannot be kept, nothing is
+// written. Runs into one directory are serialised. A link at `path` is followed, except one that
+// another user planted in a shared (sticky, world-writable) directory.
 StoredImage storeImage(const QString& path, const QByteArray& data);
 
 }  // namespace tessaly
