@@ -10,6 +10,13 @@
 #include <unistd.h>
 #endif
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <QMetaObject>
+#include <mutex>
+#endif
+
 namespace tessaly {
 
 #ifdef Q_OS_UNIX
@@ -60,6 +67,57 @@ void StopSignals::takeRequest() {
 }
 
 void ignoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
+#endif
+
+#ifdef Q_OS_WIN
+namespace {
+
+// Ctrl-C, Ctrl-Break and closing the console all end a run as an interrupt would.
+constexpr int kConsoleStopStatus = 130;
+// Windows ends the process when the handler returns from a close, log-off or shut-down event and
+// at the latest 5 s after the event: wait for the run to end within that.
+constexpr DWORD kEndOfRunBoundMs = 4500;
+
+// The system calls the handler on a thread of its own.
+std::mutex handlerLock;
+StopSignals* handlerTarget = nullptr;
+// Set once the instance is gone. Never closed: a handler may still be waiting on it.
+HANDLE stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    {
+        const std::lock_guard lock(handlerLock);
+        if (!handlerTarget) return FALSE;
+        StopSignals* target = handlerTarget;
+        QMetaObject::invokeMethod(
+            target, [target] { emit target->stopRequested(kConsoleStopStatus); },
+            Qt::QueuedConnection);
+    }
+    const bool processEndsOnReturn =
+        event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    if (processEndsOnReturn) WaitForSingleObject(stopped, kEndOfRunBoundMs);
+    return TRUE;
+}
+
+}  // namespace
+
+StopSignals::StopSignals(QObject* parent) : QObject(parent) {
+    const std::lock_guard lock(handlerLock);
+    if (handlerTarget) throw std::logic_error("stop signals are handled already");
+    if (!stopped || !ResetEvent(stopped) || !SetConsoleCtrlHandler(onConsoleEvent, TRUE))
+        throw std::runtime_error("cannot watch the console for Ctrl-C");
+    handlerTarget = this;
+}
+
+StopSignals::~StopSignals() {
+    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    const std::lock_guard lock(handlerLock);
+    handlerTarget = nullptr;
+    SetEvent(stopped);
+}
+
+// There are no broken-pipe signals on Windows: a write to a closed pipe just fails.
+void ignoreBrokenPipe() {}
 #endif
 
 int StopSignals::exitStatusFor(int signalNumber) { return 128 + signalNumber; }
