@@ -56,4 +56,6 @@ set(CPACK_PACKAGE_FILE_NAME
     "${PROJECT_NAME}-${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}-win64")
 # Unpacked into a folder, the programs lie right there.
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+# Debug information is of no use to the user and triples the download.
+set(CPACK_STRIP_FILES ON)
 include(CPack)
