@@ -20,6 +20,11 @@ endforeach()
 # Qt is used under the LGPL 3, which builds on the GPL 3; both texts go along with where the
 # source of these Qt libraries is found.
 set(TESSALY_LICENCE_TEXTS /usr/share/common-licenses CACHE PATH "Directory with LGPL-3 and GPL-3")
+if(NOT EXISTS ${TESSALY_LICENCE_TEXTS}/LGPL-3 OR NOT EXISTS ${TESSALY_LICENCE_TEXTS}/GPL-3)
+  message(WARNING "No zip: it must carry Qt's licence. Set TESSALY_LICENCE_TEXTS to a directory "
+                  "with the files LGPL-3 and GPL-3.")
+  return()
+endif()
 file(READ ${TESSALY_LICENCE_TEXTS}/LGPL-3 lgpl_text)
 file(READ ${TESSALY_LICENCE_TEXTS}/GPL-3 gpl_text)
 file(WRITE ${CMAKE_BINARY_DIR}/LICENSE-Qt.txt
