@@ -74,15 +74,14 @@ namespace {
 
 // Ctrl-C, Ctrl-Break and closing the console all end a run as an interrupt would.
 constexpr int kConsoleStopStatus = 130;
-// Windows ends the process when the handler returns from a close, log-off or shut-down event and
-// at the latest 5 s after the event: wait for the run to end within that.
+// Windows ends the process as soon as the handler returns from a close, log-off or shut-down
+// event, and 5 s after the event at the latest: the handler holds on for that long, so that the
+// run can end and the program exit on its own (which ends this thread too).
 constexpr DWORD kEndOfRunBoundMs = 4500;
 
 // The system calls the handler on a thread of its own.
 std::mutex handlerLock;
 StopSignals* handlerTarget = nullptr;
-// Set once the instance is gone. Never closed: a handler may still be waiting on it.
-HANDLE stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
 BOOL WINAPI onConsoleEvent(DWORD event) {
     {
@@ -95,7 +94,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     }
     const bool processEndsOnReturn =
         event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
-    if (processEndsOnReturn) WaitForSingleObject(stopped, kEndOfRunBoundMs);
+    if (processEndsOnReturn) Sleep(kEndOfRunBoundMs);
     return TRUE;
 }
 
@@ -104,7 +103,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 StopSignals::StopSignals(QObject* parent) : QObject(parent) {
     const std::lock_guard lock(handlerLock);
     if (handlerTarget) throw std::logic_error("stop signals are handled already");
-    if (!stopped || !ResetEvent(stopped) || !SetConsoleCtrlHandler(onConsoleEvent, TRUE))
+    if (!SetConsoleCtrlHandler(onConsoleEvent, TRUE))
         throw std::runtime_error("cannot watch the console for Ctrl-C");
     handlerTarget = this;
 }
@@ -113,7 +112,6 @@ StopSignals::~StopSignals() {
     SetConsoleCtrlHandler(onConsoleEvent, FALSE);
     const std::lock_guard lock(handlerLock);
     handlerTarget = nullptr;
-    SetEvent(stopped);
 }
 
 // There are no broken-pipe signals on Windows: a write to a closed pipe just fails.
