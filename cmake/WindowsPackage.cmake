@@ -55,12 +55,19 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
               ${CMAKE_BINARY_DIR}/LICENSE-Qt.txt
         DESTINATION .)
 
+# Debug information is of no use to the user and doubles the download; the kit's and the
+# compiler's libraries carry it too.
+install(CODE "set(tessaly_strip \"${CMAKE_STRIP}\")")
+install(CODE [[
+  file(GLOB_RECURSE binaries "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/*.dll"
+                             "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/*.exe")
+  execute_process(COMMAND "${tessaly_strip}" --strip-unneeded ${binaries} COMMAND_ERROR_IS_FATAL ANY)
+]])
+
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_FILE_NAME
     "${PROJECT_NAME}-${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}-win64")
 # Unpacked into a folder, the programs lie right there.
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-# Debug information is of no use to the user and triples the download.
-set(CPACK_STRIP_FILES ON)
 include(CPack)
