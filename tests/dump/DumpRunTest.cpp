@@ -1,10 +1,9 @@
-// The dump run over a real pseudo-terminal, against the simulated box.
+// The dump run against the simulated box, over a real pseudo-terminal where there are some.
 #include <DumpLog.h>
 #include <DumpRun.h>
-#include <FileSizeLimit.h>
 #include <Files.h>
 #include <MSComm.h>
-#include <StbSimulator.h>
+#include <TestBox.h>
 #include <Wait.h>
 #include <gtest/gtest.h>
 
@@ -13,13 +12,15 @@
 #include <QTemporaryDir>
 #include <optional>
 
+#ifdef Q_OS_UNIX
+#include <FileSizeLimit.h>
+#endif
+
 namespace tessaly {
 namespace {
 
 using Outcome = DumpRun::Outcome;
 using sim::SimOptions;
-using sim::StbSimulator;
-using test::FileSizeLimit;
 using test::readFile;
 using test::waitUntil;
 using test::writeFile;
@@ -59,7 +60,7 @@ protected:
 
     QTemporaryDir dir_;
     SimOptions options_;
-    std::optional<StbSimulator> box_;
+    std::optional<test::TestBox> box_;
     MSComm link_;
     DumpRun run_{link_};
     std::vector<DumpRun::Result> results_;
@@ -152,6 +153,9 @@ TEST_F(DumpRunTest, ImageReplacesALongerEarlierFileWhole) {
     EXPECT_EQ(readFile(imagePath()), imageBytes(options_));
 }
 
+#ifdef Q_OS_UNIX
+using test::FileSizeLimit;
+
 TEST_F(DumpRunTest, UnwritableImageLeavesTheEarlierFileAndAcknowledgesNothing) {
     startBox();
     ASSERT_TRUE(writeFile(imagePath(), "earlier image"));
@@ -169,6 +173,7 @@ TEST_F(DumpRunTest, UnwritableImageLeavesTheEarlierFileAndAcknowledgesNothing) {
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{kImageFileName})
         << "no temporary file is left behind";
 }
+#endif
 
 TEST_F(DumpRunTest, MissingDirectoryFailsTheWrite) {
     startBox();
