@@ -30,6 +30,16 @@ QString native(const QString& path) { return QDir::toNativeSeparators(path); }
 
 QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
+// Puts what was written to `file` on the disk itself, so that a power cut cannot take it back
+// once another name no longer holds the same bytes.
+bool syncToDisk(QFile& file) {
+#ifdef Q_OS_UNIX
+    return file.flush() && ::fsync(file.handle()) == 0;
+#else
+    return file.flush();
+#endif
+}
+
 // Holds the directory's lock while it lives: two runs storing into one directory take turns, so
 // that they never both keep, or both miss, the same earlier file.
 class DirectoryLock {
@@ -194,7 +204,7 @@ Keeping copyEarlier(const QString& earlier, const QString& kept, QString& failur
         const QByteArray chunk = source.read(1 << 16);
         copied = !chunk.isEmpty() && copy.write(chunk) == chunk.size();
     }
-    copied = copied && copy.flush() &&
+    copied = copied && syncToDisk(copy) &&
              copy.setFileTime(QFileInfo(earlier).lastModified(), QFileDevice::FileModificationTime);
     if (copied) return Keeping::Kept;
     failure = source.error() != QFileDevice::NoError ? source.errorString() : copy.errorString();
@@ -253,7 +263,7 @@ public:
     QString write(const QByteArray& data, const std::optional<QFileDevice::Permissions>& like) {
         if (!createTemporary()) return failureText(temporary_.errorString());
         // Unbuffered, so that a short write (disk full, size limit) shows in the count.
-        const bool complete = temporary_.write(data) == data.size() && syncToDisk() &&
+        const bool complete = temporary_.write(data) == data.size() && syncToDisk(temporary_) &&
                               (!like || temporary_.setPermissions(*like));
         const QString reason = complete ? QString() : failureText(temporary_.errorString());
         temporary_.close();
@@ -291,13 +301,6 @@ private:
             if (!temporary_.exists()) break;
         }
         return false;
-    }
-    bool syncToDisk() {
-#ifdef Q_OS_UNIX
-        return ::fsync(temporary_.handle()) == 0;
-#else
-        return temporary_.flush();
-#endif
     }
     QString failureText(const QString& reason) const {
         return QStringLiteral("writing %1 failed (%2)").arg(native(file_), reason);
