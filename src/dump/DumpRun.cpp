@@ -28,13 +28,19 @@ DumpRun::DumpRun(MSComm& link, QObject* parent) : QObject(parent), link_(link) {
     });
     connect(&link_, &MSComm::dataReceived, this, &DumpRun::readWaiting);
     connect(&link_, &MSComm::closed, this, [this] { finish(Outcome::Cancelled); });
-    connect(&link_, &MSComm::linkLost, this,
-            [this](const QString& reason) { finish(Outcome::LinkLost, reason); });
+    connect(&link_, &MSComm::linkLost, this, [this](const QString& reason) {
+        if (acknowledging_)
+            acknowledgementFailure_ = reason;
+        else
+            finish(Outcome::LinkLost, reason);
+    });
 }
 
-void DumpRun::start(const QString& imagePath) {
+void DumpRun::start(const QString& imagePath, Storing storing) {
     imagePath_ = imagePath;
+    storing_ = storing;
     stored_ = {};
+    acknowledgementFailure_.clear();
     running_ = true;
     execute(protocol_.start());
     restartWaitTimer();
@@ -57,10 +63,12 @@ void DumpRun::readWaiting() {
     if (!running_) return;
     const dump::Stage before = protocol_.stage();
     execute(protocol_.receive(asBytes(link_.Input())));
-    if (protocol_.stage() == dump::Stage::ReplyReceived)
+    if (protocol_.stage() == dump::Stage::ReplyReceived) {
         complete();
-    else if (protocol_.stage() != before)
-        restartWaitTimer();
+        return;
+    }
+    if (protocol_.stage() != before) restartWaitTimer();
+    emit progressed();
 }
 
 void DumpRun::restartWaitTimer() {
@@ -68,13 +76,25 @@ void DumpRun::restartWaitTimer() {
 }
 
 void DumpRun::complete() {
-    stored_ = storeImage(imagePath_, toByteArray(protocol_.data()));
-    if (!stored_.stored()) {
-        finish(Outcome::WriteFailed, stored_.failure);
-        return;
+    const bool matches = protocol_.checksumMatches();
+    if (storing_ == Storing::Always || (storing_ == Storing::WhenChecksumMatches && matches)) {
+        stored_ = storeImage(imagePath_, toByteArray(protocol_.data()));
+        if (!stored_.stored()) {
+            finish(Outcome::WriteFailed, stored_.failure);
+            return;
+        }
     }
+    acknowledge();
+    finish(matches ? Outcome::Saved : Outcome::ChecksumMismatch);
+}
+
+// Pushed out at once, so that a failure to send it is known and told with the result.
+void DumpRun::acknowledge() {
+    acknowledging_ = true;
     execute(protocol_.acknowledge());
-    finish(protocol_.checksumMatches() ? Outcome::Saved : Outcome::ChecksumMismatch);
+    if (!link_.flushOutput() && acknowledgementFailure_.isEmpty())
+        acknowledgementFailure_ = QStringLiteral("it did not leave the port within a second");
+    acknowledging_ = false;
 }
 
 void DumpRun::finish(Outcome outcome, const QString& detail) {
@@ -82,7 +102,7 @@ void DumpRun::finish(Outcome outcome, const QString& detail) {
     running_ = false;
     waitTimer_.stop();
     if (outcome == Outcome::Cancelled || outcome == Outcome::LinkLost) protocol_.linkClosed();
-    Result result{outcome, {}, detail, stored_, {}};
+    Result result{outcome, {}, detail, stored_, acknowledgementFailure_};
     if (protocol_.stage() == dump::Stage::ReplyReceived ||
         protocol_.stage() == dump::Stage::Acknowledged)
         result.reply = toByteArray(protocol_.reply());

@@ -189,6 +189,12 @@ void MSComm::Output(const QByteArray& bytes) {
     if (port_->isOpen()) port_->write(bytes);
 }
 
+bool MSComm::flushOutput() {
+    if (!port_->isOpen()) return false;
+    sendQueued();
+    return port_->isOpen() && port_->bytesToWrite() == 0;
+}
+
 QByteArray MSComm::Input() {
     const qsizetype count =
         inputLen_ > 0 ? std::min<qsizetype>(inputLen_, received_.size()) : received_.size();

@@ -59,6 +59,9 @@ public:
 
     // Sends every byte as given, NUL included, adding nothing; nothing when the port is closed.
     void Output(const QByteArray& bytes);
+    // Hands what Output() queued to the system now, waiting a second at most; false when not all
+    // of it left (the device failed, and linkLost() told why, or it is stuck).
+    bool flushOutput();
     // Returns and removes everything waiting (at most InputLen bytes when that is not 0).
     QByteArray Input();
 
