@@ -7,35 +7,20 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
+
+#include "DumpCommand.h"
 
 namespace tessaly {
 namespace {
 
 using sim::SimOptions;
 using sim::StbSimulator;
-using test::waitUntil;
-
-struct RunResult {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using test::RunResult;
 
 class DumpCommandTest : public ::testing::Test {
 protected:
-    // Runs the command while this thread's event loop keeps the box answering.
-    RunResult run(const QStringList& arguments) {
-        QProcess process;
-        process.start(QStringLiteral(TESSALY_BIN_DIR "/tessaly-dump"), arguments);
-        EXPECT_TRUE(process.waitForStarted());
-        EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; },
-                              std::chrono::seconds(30)));
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromLocal8Bit(process.readAllStandardOutput()),
-                QString::fromLocal8Bit(process.readAllStandardError())};
-    }
+    RunResult run(const QStringList& arguments) { return test::runDump(arguments); }
 
     RunResult dumpFrom(const SimOptions& options, QStringList extra = {}) {
         box_.emplace(options);

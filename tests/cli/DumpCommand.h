@@ -1,0 +1,39 @@
+#pragma once
+
+// Runs tessaly-dump as a user or a script would, while this thread's event loop keeps any
+// simulated box in the test answering.
+#include <Wait.h>
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace tessaly::test {
+
+struct RunResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+inline RunResult runProgram(const QString& program, const QStringList& arguments,
+                            const QString& workingDirectory = {}) {
+    QProcess process;
+    if (!workingDirectory.isEmpty()) process.setWorkingDirectory(workingDirectory);
+    process.start(program, arguments);
+    EXPECT_TRUE(process.waitForStarted());
+    EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; },
+                          std::chrono::seconds(30)));
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+inline const QString kDumpProgram = QStringLiteral(TESSALY_BIN_DIR "/tessaly-dump");
+
+inline RunResult runDump(const QStringList& arguments, const QString& workingDirectory = {}) {
+    return runProgram(kDumpProgram, arguments, workingDirectory);
+}
+
+}  // namespace tessaly::test
