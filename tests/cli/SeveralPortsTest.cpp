@@ -74,9 +74,11 @@ TEST_P(SeveralPortsTest, EachBoxGoesToItsOwnDirectoryAndTheWorstStatusWins) {
         EXPECT_EQ(object["checksum_data"], (number * 1024) % 256);
         EXPECT_EQ(object["path"], path);
         EXPECT_EQ(object["sha256"].toString().size(), 64);
-        EXPECT_TRUE(object["started"].toString().contains(QRegularExpression("[+-]\\d\\d:\\d\\d$")));
+        EXPECT_TRUE(
+            object["started"].toString().contains(QRegularExpression("[+-]\\d\\d:\\d\\d$")));
     }
-    EXPECT_EQ(records.size(), json ? 3 : 3 * 2 + 4) << "a record a box, or two lines a box and a table";
+    EXPECT_EQ(records.size(), json ? 3 : 3 * 2 + 4)
+        << "a record a box, or two lines a box and a table";
 }
 
 INSTANTIATE_TEST_SUITE_P(Output, SeveralPortsTest, ::testing::Values(false, true),

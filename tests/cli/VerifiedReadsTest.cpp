@@ -37,9 +37,8 @@ TEST_P(VerifiedReadsTest, SavesOnlyWhatTheReadsProve) {
     ASSERT_TRUE(writeFile(imagePath, "earlier image"));
     ScriptedBox box(c.dumps);
 
-    const RunResult result =
-        runDump(QStringList{"-p", box.devicePath(), "-d", dir.path(), "-t", "1", "--json"} +
-                c.options);
+    const RunResult result = runDump(
+        QStringList{"-p", box.devicePath(), "-d", dir.path(), "-t", "1", "--json"} + c.options);
 
     EXPECT_EQ(result.exitCode, c.exitStatus) << result.err.toStdString();
     const QJsonObject record = QJsonDocument::fromJson(result.out.toUtf8()).object();
@@ -56,8 +55,8 @@ TEST_P(VerifiedReadsTest, SavesOnlyWhatTheReadsProve) {
 INSTANTIATE_TEST_SUITE_P(
     Reads, VerifiedReadsTest,
     ::testing::Values(
-        ReadsCase{"first two agree", {{kImage}, {kImage}, {kOther}}, {"--verify"}, 0, "saved", 2,
-                  kImage},
+        ReadsCase{
+            "first two agree", {{kImage}, {kImage}, {kOther}}, {"--verify"}, 0, "saved", 2, kImage},
         ReadsCase{"third agrees with the first",
                   {{kImage}, {kOther}, {kImage}},
                   {"--verify"},
@@ -79,13 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "reads_disagree",
                   2,
                   {}},
-        ReadsCase{"box stops after one good read",
-                  {{kImage}},
-                  {"--verify"},
-                  6,
-                  "unverified",
-                  2,
-                  kImage},
+        ReadsCase{
+            "box stops after one good read", {{kImage}}, {"--verify"}, 6, "unverified", 2, kImage},
         ReadsCase{"re-read after a mismatch",
                   {{kOther, false}, {kImage}},
                   {"--reads", "3"},
