@@ -51,7 +51,8 @@ void Console::warning(const QString& sentence) {
 }
 
 void Console::progress(const QString& line) {
-    if (!progress_) return;
+    if (!progress_ || (progressShown_ && line == lastProgress_)) return;
+    lastProgress_ = line;
     std::fprintf(stderr, "\r\033[K%s", line.toLocal8Bit().constData());
     std::fflush(stderr);
     progressShown_ = true;

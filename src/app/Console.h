@@ -30,6 +30,7 @@ private:
     bool quiet_;
     bool progress_;
     bool progressShown_ = false;
+    QString lastProgress_;
 };
 
 // Whether stderr is a terminal someone watches.

@@ -3,8 +3,12 @@
 // A box that serves a fixed series of dumps, each with its own image and checksum, and then
 // stops answering: for reads that must be compared with each other.
 #include <PseudoTerminal.h>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <QByteArray>
+#include <QFile>
 #include <QList>
 #include <QSocketNotifier>
 #include <array>
@@ -15,6 +19,9 @@ namespace tessaly::test {
 struct ScriptedDump {
     QByteArray image;  // 1024 bytes
     bool checksumRight = true;
+    // Stops the host's output (XOFF) before the reply, so that its acknowledgement cannot
+    // leave; the image must then hold no XON or XOFF byte.
+    bool holdAcknowledgement = false;
 };
 
 inline QByteArray imageFilledWith(std::uint8_t seed) {
@@ -60,7 +67,24 @@ private:
         const qsizetype at = pending_.indexOf(message);
         if (at < 0 || served_ >= dumps_.size()) return;
         pending_.remove(0, at + message.size());
-        terminal_.writeSome(token.isEmpty() ? reply(dumps_[served_++]) : token);
+        if (!token.isEmpty()) {
+            terminal_.writeSome(token);
+            return;
+        }
+        const ScriptedDump& dump = dumps_[served_++];
+        if (dump.holdAcknowledgement) stopHostOutput();
+        terminal_.writeSome(reply(dump));
+    }
+
+    void stopHostOutput() {
+        const int device = ::open(QFile::encodeName(devicePath()).constData(), O_RDWR | O_NOCTTY);
+        termios settings{};
+        ::tcgetattr(device, &settings);
+        settings.c_iflag |= IXON;
+        settings.c_cc[VSTOP] = '\x13';
+        ::tcsetattr(device, TCSANOW, &settings);
+        ::close(device);
+        terminal_.writeSome(QByteArray(1, '\x13'));
     }
 
     static QByteArray reply(const ScriptedDump& dump) {

@@ -102,3 +102,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace tessaly::test
+
+namespace tessaly::test {
+namespace {
+
+TEST(AcknowledgementTest, OneThatCannotLeaveIsWarnedAboutButTheDumpStands) {
+    QByteArray image(1024, 'A');
+    QTemporaryDir dir;
+    ScriptedBox box({{image, true, true}});
+
+    const RunResult result = runDump({"-p", box.devicePath(), "-d", dir.path()});
+
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains("warning: the acknowledgement may not have reached the box"))
+        << result.err.toStdString();
+    EXPECT_EQ(readFile(dir.filePath("EEPROM.bin")), image);
+}
+
+}  // namespace
+}  // namespace tessaly::test
