@@ -92,6 +92,8 @@ SimOptions optionsFrom(const QCommandLineParser& parser) {
     options.splitTokens = parser.isSet("split-tokens");
     if (parser.isSet("noise")) options.noiseBeforeTokens = integerOption(parser, "noise", 0, 4096);
     if (parser.isSet("baud")) options.baud = integerOption(parser, "baud", 50, 4'000'000);
+    if (parser.isSet("pace-step"))
+        options.paceStepMicroseconds = integerOption(parser, "pace-step", 0, 100'000);
     return options;
 }
 
@@ -141,6 +143,10 @@ int main(int argc, char** argv) {
         {"split-tokens", "Send every token byte on its own."},
         {"noise", "Send <n> bytes of line noise before each token.", "n"},
         {"baud", "Pace both directions at <rate> baud (8N1).", "rate"},
+        {"pace-step",
+         "With --baud: send in bursts of <us> microseconds of wire time, each when its last "
+         "byte is due (default 0: byte by byte).",
+         "us"},
         {"record", "Keep everything the host sent in <file>.", "file"},
         {"boxes",
          "Serve <n> boxes alike (1 to 64), each on its own terminal; prints one "
