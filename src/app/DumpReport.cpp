@@ -19,6 +19,19 @@ bool hasReply(const DumpSession::Result& result) {
     return result.read.reply.size() == qsizetype(dump::kReplySize);
 }
 
+// Whether the run ended with a read that was written or meant to be: one to list and report.
+bool endedWithARead(const DumpSession::Result& result) {
+    switch (result.outcome) {
+        case Outcome::Saved:
+        case Outcome::ChecksumMismatch:
+        case Outcome::Unverified:
+        case Outcome::WriteFailed:
+            return hasReply(result);
+        default:
+            return false;
+    }
+}
+
 std::uint8_t boxChecksum(const DumpSession::Result& result) {
     return std::uint8_t(result.read.reply.at(qsizetype(dump::kDataSize)));
 }
@@ -149,7 +162,7 @@ QString failureSentence(const PortTarget& target, const DumpSession::Result& res
 }
 
 QString listingLog(const DumpSession::Result& result) {
-    if (result.outcome == Outcome::ReadsDisagree) return {};
+    if (!endedWithARead(result)) return {};
     // The result lines start on a line of their own, also after the listing's last item.
     QString log = dumpResultLog(result.read);
     if (!log.isEmpty() && !log.endsWith(QStringLiteral("\r\n"))) log += QStringLiteral("\r\n");
@@ -159,7 +172,7 @@ QString listingLog(const DumpSession::Result& result) {
 QString resultLines(const DumpSession::Result& result, bool verify) {
     if (result.outcome == Outcome::ReadsDisagree)
         return QStringLiteral("not saved: %1\r\n").arg(result.detail);
-    if (!hasReply(result) || result.outcome == Outcome::Interrupted) return {};
+    if (!endedWithARead(result)) return {};
     QString lines = storedImageLog(result.stored, boxChecksum(result), dataSum(result));
     if (verify && result.outcome == Outcome::Saved)
         lines +=

@@ -20,6 +20,8 @@ std::span<const std::uint8_t> asBytes(const QByteArray& bytes) {
 
 DumpRun::DumpRun(MSComm& link, QObject* parent) : QObject(parent), link_(link) {
     waitTimer_.setSingleShot(true);
+    // A coarse timer may fire 5 % early: a box given 10 s must get all of them.
+    waitTimer_.setTimerType(Qt::PreciseTimer);
     connect(&waitTimer_, &QTimer::timeout, this, [this] {
         const std::string_view token = protocol_.awaitedToken();
         finish(Outcome::TimedOut, token.empty()
