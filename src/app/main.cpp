@@ -6,9 +6,9 @@
 #include <memory>
 #include <stdexcept>
 
-#include "BuiltInBox.h"
 #include "Form1.h"
 #include "Startup.h"
+#include "BuiltInBox.h"
 #include "Version.h"
 
 namespace {
