@@ -52,59 +52,28 @@ TEST_P(VerifiedReadsTest, SavesOnlyWhatTheReadsProve) {
     EXPECT_EQ(box.heard().count("E2PROMDOWN_"), box.dumpsServed());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Reads, VerifiedReadsTest,
-    ::testing::Values(
-        ReadsCase{
-            "first two agree", {{kImage}, {kImage}, {kOther}}, {"--verify"}, 0, "saved", 2, kImage},
-        ReadsCase{"third agrees with the first",
-                  {{kImage}, {kOther}, {kImage}},
-                  {"--verify"},
-                  0,
-                  "saved",
-                  3,
-                  kImage},
-        ReadsCase{"a wrong checksum does not count",
-                  {{kImage, false}, {kImage}, {kImage, false}},
-                  {"--verify"},
-                  5,
-                  "reads_disagree",
-                  3,
-                  {}},
-        ReadsCase{"compensating errors disagree",
-                  {{kImage}, {kOther}},
-                  {"--verify", "--reads", "2"},
-                  5,
-                  "reads_disagree",
-                  2,
-                  {}},
-        ReadsCase{
-            "box stops after one good read", {{kImage}}, {"--verify"}, 6, "unverified", 2, kImage},
-        ReadsCase{"re-read after a mismatch",
-                  {{kOther, false}, {kImage}},
-                  {"--reads", "3"},
-                  0,
-                  "saved",
-                  2,
-                  kImage},
-        ReadsCase{"every read mismatches: the last is written",
-                  {{kOther, false}, {kImage, false}},
-                  {"--reads", "2"},
-                  1,
-                  "checksum_mismatch",
-                  2,
-                  kImage}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Reads, VerifiedReadsTest, ::testing::Values(
+    ReadsCase{"first two agree", {{kImage}, {kImage}, {kOther}}, {"--verify"}, 0, "saved", 2,
+              kImage},
+    ReadsCase{"third agrees with the first", {{kImage}, {kOther}, {kImage}}, {"--verify"}, 0,
+              "saved", 3, kImage},
+    ReadsCase{"a wrong checksum does not count", {{kImage, false}, {kImage}, {kImage, false}},
+              {"--verify"}, 5, "reads_disagree", 3, {}},
+    ReadsCase{"compensating errors disagree", {{kImage}, {kOther}}, {"--verify", "--reads", "2"},
+              5, "reads_disagree", 2, {}},
+    ReadsCase{"box stops after one good read", {{kImage}}, {"--verify"}, 6, "unverified", 2,
+              kImage},
+    ReadsCase{"re-read after a mismatch", {{kOther, false}, {kImage}}, {"--reads", "3"}, 0,
+              "saved", 2, kImage},
+    ReadsCase{"every read mismatches: the last is written", {{kOther, false}, {kImage, false}},
+              {"--reads", "2"}, 1, "checksum_mismatch", 2, kImage}),
     [](const auto& info) {
         QString name = QString::fromLatin1(info.param.name);
         name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("_"));
         return name.toStdString();
     });
-
-}  // namespace
-}  // namespace tessaly::test
-
-namespace tessaly::test {
-namespace {
+// clang-format on
 
 TEST(AcknowledgementTest, OneThatCannotLeaveIsWarnedAboutButTheDumpStands) {
     QByteArray image(1024, 'A');
