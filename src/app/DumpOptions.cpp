@@ -141,6 +141,12 @@ CommandLine parseCommandLine(const QStringList& arguments) {
 }
 
 QString describeNonUtf8Argument(int argc, const char* const* argv) {
+#ifdef Q_OS_WIN
+    // Qt takes the arguments from the system as UTF-16 there; argv is in the ANSI code page.
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return {};
+#else
     for (int i = 1; i < argc; ++i) {
         QStringDecoder decoder(QStringDecoder::Utf8);
         const QString text = decoder(QByteArrayView(argv[i]));
@@ -156,6 +162,7 @@ QString describeNonUtf8Argument(int argc, const char* const* argv) {
             .arg(where, text);
     }
     return {};
+#endif
 }
 
 }  // namespace tessaly::cli
