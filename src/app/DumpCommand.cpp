@@ -2,6 +2,7 @@
 
 #include <DumpLog.h>
 
+#include <QDir>
 #include <QStringList>
 
 namespace tessaly::cli {
@@ -58,6 +59,9 @@ void DumpCommand::stop(int exitStatus) {
 
 void DumpCommand::sessionFinished(qsizetype index, const DumpSession::Result& result) {
     results_[index] = result;
+    // A directory made for a box that gave nothing would only be clutter.
+    if (!result.stored.stored() && !targets_[index].createdDirectory.isEmpty())
+        QDir().rmdir(targets_[index].createdDirectory);
     const int status = exitStatusFor(result, interruptStatus_);
     report(targets_[index], result, status);
     status_ = std::max(status_, status);

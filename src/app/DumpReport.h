@@ -11,11 +11,12 @@ namespace tessaly::cli {
 
 // One box as the command line names it.
 struct PortTarget {
-    QString given;      // as on the command line
-    QString device;     // the path the link opens
-    QString resolved;   // the device behind links and aliases
-    QString name;       // for the box's directory and its lines when there are several boxes
-    QString imagePath;  // where its image goes
+    QString given;             // as on the command line
+    QString device;            // the path the link opens
+    QString resolved;          // the device behind links and aliases
+    QString name;              // for the box's directory and its lines when there are several boxes
+    QString imagePath;         // where its image goes
+    QString createdDirectory;  // the box's directory when this run created it
 };
 
 // `interruptStatus` is the status a stop signal asked for.

@@ -47,13 +47,15 @@ void checkDirectory(const QString& directory, const QString& fileName) {
             kLinkOrFileFailed};
 }
 
-QString boxDirectory(const QString& directory, const QString& name) {
-    const QString path = QDir(directory).filePath(name);
+// Created as needed; noted, so that it can go again when nothing was saved in it.
+void placeInBoxDirectory(const QString& directory, PortTarget& target) {
+    const QString path = QDir(directory).filePath(target.name);
+    if (!QFileInfo(path).isDir()) target.createdDirectory = path;
     if (!QDir().mkpath(path))
         throw PlanFailure{QStringLiteral("The directory %1 cannot be created.")
                               .arg(QDir::toNativeSeparators(path)),
                           kLinkOrFileFailed};
-    return path;
+    target.imagePath = imagePathIn(path, QLatin1StringView(kImageFileName));
 }
 
 PortTarget targetFor(const QString& given) {
@@ -90,8 +92,7 @@ void placeImages(const DumpOptions& options, QList<PortTarget>& targets) {
         targets.front().imagePath = imagePathIn(options.directory, imageName);
         return;
     }
-    for (PortTarget& target : targets)
-        target.imagePath = imagePathIn(boxDirectory(options.directory, target.name), imageName);
+    for (PortTarget& target : targets) placeInBoxDirectory(options.directory, target);
 }
 
 }  // namespace
