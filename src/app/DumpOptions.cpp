@@ -34,9 +34,9 @@ int boundedNumber(const QString& text, const QString& option, qint64 lowest, qin
 
 QString helpDescription() {
     return QStringLiteral(
-               "Reads the 1024-byte EEPROM of a set-top box in \"HOST - MODE\" over a serial "
-               "port and saves it as EEPROM.bin. With several --port options all boxes are read "
-               "at the same time, each into DIRECTORY/NAME/EEPROM.bin (NAME: the device path "
+               "Reads the 1024-byte EEPROM of a set-top box in \"HOST - MODE\" over a serial\n"
+               "port and saves it as EEPROM.bin. With several --port options all boxes are read\n"
+               "at the same time, each into DIRECTORY/NAME/EEPROM.bin (NAME: the device path\n"
                "without /dev/, with / turned into -).\n\n") +
            QLatin1StringView(kExitStatusHelp);
 }

@@ -24,7 +24,9 @@ inline constexpr char kExitStatusHelp[] =
     "  5    --verify: no two reads agreed (no file written)\n"
     "  6    --verify: one good read saved, not verified (the box stopped answering)\n"
     "  64   bad usage\n"
-    "  129  stopped by SIGHUP, 130 by SIGINT (Ctrl-C), 143 by SIGTERM (port closed, nothing\n"
-    "       acknowledged, no file written)\n";
+    "  129  stopped by SIGHUP (the terminal closed)\n"
+    "  130  stopped by SIGINT (Ctrl-C)\n"
+    "  143  stopped by SIGTERM\n"
+    "       (stopped: the port is closed, nothing acknowledged, no file written)\n";
 
 }  // namespace tessaly::cli
