@@ -74,7 +74,9 @@ DumpOptions optionsFrom(const QCommandLineParser& parser) {
     options.outputFile = parser.value(QStringLiteral("output"));
     options.timeoutSeconds = boundedNumber(parser.value(QStringLiteral("timeout")),
                                            QStringLiteral("--timeout"), 0, kLongestTimeoutSeconds);
-    options.simulate = parser.isSet(QStringLiteral("simulate"));
+    options.simulate =
+        parser.isSet(QStringLiteral("simulate")) || parser.isSet(QStringLiteral("simulate-box"));
+    options.boxBehaviour = parser.value(QStringLiteral("simulate-box"));
     options.verify = parser.isSet(QStringLiteral("verify"));
     options.reads = options.verify ? kVerifiedReadsByDefault : 1;
     if (parser.isSet(QStringLiteral("reads")))
@@ -113,6 +115,11 @@ void addOptions(QCommandLineParser& parser) {
         {{"q", "quiet"}, "Print errors and warnings only."},
         {"list-ports", "List the serial ports the system reports, then end."},
         {"simulate", "Dump from a simulated box instead."},
+        {"simulate-box",
+         "Dump from a simulated box that misbehaves as listed (comma-separated: "
+         "wrong-checksum, silent-after=N, disconnect-after-bytes=N, split-tokens, noise=N, "
+         "baud=N).",
+         "list"},
     });
 }
 

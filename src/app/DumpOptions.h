@@ -13,6 +13,7 @@ struct DumpOptions {
     QString outputFile;  // -o: the image file itself instead of DIRECTORY/EEPROM.bin
     int timeoutSeconds = 10;
     bool simulate = false;
+    QString boxBehaviour;  // how the simulated box misbehaves (--simulate-box)
     bool verify = false;
     int reads = 1;
     bool json = false;

@@ -1,6 +1,7 @@
 // tessaly-dump: the dump for scripts and workshops, through the same exchange and serial code as
 // the window. One box prints the window's log on stdout; several are read at the same time.
 // Every failure is one sentence on stderr.
+#include <BoxBehaviour.h>
 #include <BuiltInBox.h>
 #include <Version.h>
 
@@ -62,7 +63,12 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<tessaly::sim::BuiltInBox> box;
     try {
-        if (options.simulate) box = tessaly::sim::startBuiltInBox();
+        if (options.simulate)
+            box =
+                tessaly::sim::startBuiltInBox(tessaly::sim::boxBehaviourFrom(options.boxBehaviour));
+    } catch (const std::invalid_argument& error) {
+        console.error(QString::fromUtf8(error.what()) + QStringLiteral(". Try --help."));
+        return kBadUsage;
     } catch (const std::runtime_error& error) {
         console.error(QStringLiteral("The simulated box cannot be started: %1.")
                           .arg(QString::fromLocal8Bit(error.what())));
