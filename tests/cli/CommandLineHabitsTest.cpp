@@ -23,36 +23,7 @@ using sim::StbSimulator;
 
 RunResult runShell(const QString& script, const QStringList& arguments) {
     return runProgram(QStringLiteral("/bin/bash"),
-                      QStringList{"-c", script, kDumpProgram} + arguments);
-}
-
-class UsageTest : public ::testing::TestWithParam<QStringList> {};
-
-TEST_P(UsageTest, IsRefusedWithStatus64BeforeAnythingHappens) {
-    QTemporaryDir dir;
-    const RunResult result = runDump(GetParam() + QStringList{"--simulate"}, dir.path());
-    EXPECT_EQ(result.exitCode, 64) << result.err.toStdString();
-    EXPECT_TRUE(result.err.contains("--help")) << result.err.toStdString();
-    EXPECT_TRUE(QDir(dir.path()).isEmpty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Options, UsageTest,
-                         ::testing::Values(QStringList{"-t", "864001"},
-                                           QStringList{"-t", "4294968"}, QStringList{"-t", "-1"},
-                                           QStringList{"-t", "soon"}, QStringList{"--reads", "11"},
-                                           QStringList{"--reads", "0"},
-                                           QStringList{"--verify", "--reads", "1"},
-                                           QStringList{"-o", "image.bin", "-d", "."},
-                                           QStringList{"-p", "/dev/ttyS0"},
-                                           QStringList{"--list-ports"}));
-
-TEST(UsageLimitsTest, LongestTimeoutAndOutputFileAreAccepted) {
-    QTemporaryDir dir;
-    const RunResult result =
-        runDump({"--simulate", "-t", "864000", "-o", "backup.bin", "-q"}, dir.path());
-    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
-    EXPECT_TRUE(result.out.isEmpty()) << "--quiet prints errors and warnings only";
-    EXPECT_EQ(readFile(dir.filePath("backup.bin")).size(), 1024);
+                      QStringList{"-c", script, dumpProgram()} + arguments);
 }
 
 struct DirectoryCase {
@@ -99,7 +70,7 @@ TEST(DirectoryCheckTest, ReadOnlyDirectoryIsAWriteFailure) {
                                           QFile::ExeGroup | QFile::ExeOther);
     QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner | QFile::ExeOther);
     // Root may write anywhere: run as nobody where possible.
-    const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups", kDumpProgram};
+    const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups", dumpProgram()};
     const RunResult result =
         ::geteuid() == 0
             ? runProgram("setpriv", asNobody + QStringList{"--simulate", "-d", readOnly})
@@ -117,7 +88,7 @@ TEST_P(StopSignalTest, EndsTheWaitLikeCloseAndLeavesThePortFree) {
     silent.silentAfterMessage = 6;
     StbSimulator box(silent);
     QProcess process;
-    process.start(kDumpProgram, {"-p", box.devicePath(), "-d", dir.path(), "-t", "0", "--verify"});
+    process.start(dumpProgram(), {"-p", box.devicePath(), "-d", dir.path(), "-t", "0", "--verify"});
     ASSERT_TRUE(waitUntil([&] { return box.transcript().contains("REQUEST_START_BLOCK"); }));
 
     ::kill(pid_t(process.processId()), GetParam());

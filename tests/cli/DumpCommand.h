@@ -5,6 +5,7 @@
 #include <Wait.h>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -30,10 +31,13 @@ inline RunResult runProgram(const QString& program, const QStringList& arguments
             QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
-inline const QString kDumpProgram = QStringLiteral(TESSALY_BIN_DIR "/tessaly-dump");
+// Beside the test program, also where the build's paths mean nothing (under wine).
+inline QString dumpProgram() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/tessaly-dump");
+}
 
 inline RunResult runDump(const QStringList& arguments, const QString& workingDirectory = {}) {
-    return runProgram(kDumpProgram, arguments, workingDirectory);
+    return runProgram(dumpProgram(), arguments, workingDirectory);
 }
 
 }  // namespace tessaly::test
