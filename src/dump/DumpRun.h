@@ -46,6 +46,8 @@ public:
     // Starts the exchange; the image goes to `imagePath`. finished() follows exactly once.
     void start(const QString& imagePath);
     bool running() const { return running_; }
+    // What the current wait is for, as a user reads it: the token in quotes or the reply.
+    QString awaited() const;
     const dump::DumpProtocol& protocol() const { return protocol_; }
 
 signals:
