@@ -94,9 +94,13 @@ void setFixedColors(QWidget* widget, QPalette::ColorRole textRole, const QColor&
     widget->setPalette(palette);
 }
 
+// Text in a fixed colour needs a light ground: under a light scheme the label shows its
+// container's own, under a dark one it paints the design's window colour behind itself.
 void setTextColor(QLabel* label, const QColor& color) {
+    const bool darkGround =
+        label->parentWidget()->palette().color(QPalette::Window).lightness() < 160;
     setFixedColors(label, QPalette::WindowText, color, QPalette::Window, kWindowBackground);
-    label->setAutoFillBackground(true);
+    label->setAutoFillBackground(darkGround);
 }
 
 // The product name with major and minor version, as the About frame shows it.
@@ -508,9 +512,13 @@ void Form1::showResult(const DumpRun::Result& result) {
     if (bytData.size() != qsizetype(dump::kReplySize)) return;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(bytData.constData());
     lCheckSum = dump::checksumOf({bytes, dump::kDataSize});
+    QString listing = dumpResultLog(result);
+    const QString resultLines =
+        storedImageLog(result.stored, bytes[dump::kDataSize], std::uint8_t(lCheckSum));
+    // The listing ends inside its last line; the result lines start on their own.
+    if (!listing.endsWith(kCrLf) && !resultLines.startsWith(kCrLf)) listing += kCrLf;
     // One append for the whole listing: the log widget is slow to grow byte by byte.
-    appendLog(dumpResultLog(result) +
-              storedImageLog(result.stored, bytes[dump::kDataSize], std::uint8_t(lCheckSum)));
+    appendLog(listing + resultLines);
 }
 
 // Also after a run has ended: a box unplugged while a message box is open, or a closing port

@@ -83,8 +83,8 @@ TEST_P(CompletedDumpTest, ListsSavesReportsAndAcknowledges) {
     if (GetParam().trailingSeparator) target += QDir::separator();
     dump(options, target);
 
-    const QString checksumLine = options.wrongChecksum ? "CRC Error!!!\r\n" : "";
-    EXPECT_EQ(form.logText(), kRequestLine + listingOf(options) + checksumLine +
+    const QString listingEnd = options.wrongChecksum ? "CRC Error!!!\r\n" : "\r\n";
+    EXPECT_EQ(form.logText(), kRequestLine + listingOf(options) + listingEnd +
                                   resultLinesFor(options) + kCloseLine);
     EXPECT_EQ(savedImage(), bytesOf(options.image));
     EXPECT_TRUE(waitUntil([&] {
@@ -108,7 +108,7 @@ TEST_F(DumpFromWindowTest, UnwritableTargetStillShowsTheDataAndNamesThePath) {
         QDir::toNativeSeparators(directory.filePath("missing")) + QDir::separator();
     dump(options, missing);
 
-    EXPECT_TRUE(form.logText().startsWith(kRequestLine + listingOf(options) + "not saved: "))
+    EXPECT_TRUE(form.logText().startsWith(kRequestLine + listingOf(options) + "\r\nnot saved: "))
         << form.logText().toStdString();
     EXPECT_TRUE(form.logText().endsWith(kCloseLine));
     ASSERT_EQ(desktop.messages.size(), 1u);
