@@ -22,6 +22,9 @@ namespace {
 const QString kRequestLine = QStringLiteral("sending request...\r\n");
 const QString kCloseLine = QStringLiteral("\r\nSerial port closed.\r\n");
 
+// Host bytes up to the end of the message after which each wait begins.
+constexpr int kHostBytesBeforeWait[] = {76, 97, 112, 148};
+
 class DumpFromWindowTest : public FormTest {
 protected:
     // Presses Open against a box behaving as `options` say, saving into `target` (the temporary
@@ -43,6 +46,15 @@ protected:
 
     void waitForHostBytes(int count) {
         ASSERT_TRUE(waitUntil([&] { return box->transcript().size() >= count; }));
+    }
+
+    // Starts a dump against a box that falls silent after host message `silentAfter` (5, 6, 7
+    // or 10) and returns once the window waits for it.
+    void startSilentDump(int silentAfter) {
+        sim::SimOptions options;
+        options.silentAfterMessage = silentAfter;
+        startDump(options);
+        waitForHostBytes(kHostBytesBeforeWait[silentAfter == 10 ? 3 : silentAfter - 5]);
     }
 
     static QString listingOf(const sim::SimOptions& options) {
@@ -119,16 +131,10 @@ TEST_F(DumpFromWindowTest, UnwritableTargetStillShowsTheDataAndNamesThePath) {
     EXPECT_EQ(box->successAcknowledgements() + box->errorAcknowledgements(), 0);
 }
 
-// Host bytes up to the end of the message after which each wait begins.
-constexpr int kHostBytesBeforeWait[] = {76, 97, 112, 148};
-
 TEST_F(DumpFromWindowTest, CloseDuringAnyWaitEndsTheRunWithOnlyTheCloseLine) {
     for (const int silentAfter : {5, 6, 7, 10}) {
         SCOPED_TRACE(silentAfter);
-        sim::SimOptions options;
-        options.silentAfterMessage = silentAfter;
-        startDump(options);
-        waitForHostBytes(kHostBytesBeforeWait[silentAfter == 10 ? 3 : silentAfter - 5]);
+        startSilentDump(silentAfter);
 
         Command2()->click();
 
@@ -155,10 +161,7 @@ TEST_F(DumpFromWindowTest, LinkLostDuringTheReplySaysSoAndKeepsTheEarlierImage) 
 }
 
 TEST_F(DumpFromWindowTest, ClosingTheWindowDuringAWaitReleasesThePort) {
-    sim::SimOptions options;
-    options.silentAfterMessage = 6;
-    startDump(options);
-    waitForHostBytes(kHostBytesBeforeWait[1]);
+    startSilentDump(6);
 
     form.close();
 
@@ -190,15 +193,15 @@ TEST_F(DumpFromWindowTest, SimulatedBoxFromTheCommandLineIsSelectedAndDumps) {
 }
 
 TEST_F(DumpFromWindowTest, SilentBoxEarnsOneReminderPerWaitNamingWhatIsAwaited) {
-    form.setPatience(std::chrono::milliseconds(50));
-    sim::SimOptions options;
-    options.silentAfterMessage = 6;
-    startDump(options);
+    const std::chrono::milliseconds patience(50);
+    form.setPatience(patience);
+    startSilentDump(6);
     const QString reminder = QStringLiteral(
         "The box has not answered yet; still waiting for \"0000\". Check that the box is in "
         "\"HOST - MODE\".\r\n");
     ASSERT_TRUE(waitUntil([&] { return form.logText().contains(reminder); }))
         << form.logText().toStdString();
+    EXPECT_FALSE(waitUntil([&] { return form.logText().count(reminder) > 1; }, 10 * patience));
 
     Command2()->click();
 
@@ -207,10 +210,7 @@ TEST_F(DumpFromWindowTest, SilentBoxEarnsOneReminderPerWaitNamingWhatIsAwaited) 
 
 // Ctrl-C, kill and a closed terminal reach the window as interruptRun().
 TEST_F(DumpFromWindowTest, InterruptDuringAWaitClosesThePortLikeClose) {
-    sim::SimOptions options;
-    options.silentAfterMessage = 7;
-    startDump(options);
-    waitForHostBytes(kHostBytesBeforeWait[2]);
+    startSilentDump(7);
 
     form.interruptRun();
 
