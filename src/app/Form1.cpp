@@ -3,7 +3,6 @@
 #include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
 #include <QFile>
@@ -115,6 +114,17 @@ QString productCaption() {
 QString portLabel(const SystemPort& port) {
     if (port.description.isEmpty()) return port.device;
     return QStringLiteral("%1 (%2)").arg(port.device, port.description);
+}
+
+bool listsDevice(const std::vector<SystemPort>& ports, const QString& device) {
+    return std::any_of(ports.begin(), ports.end(),
+                       [&device](const SystemPort& port) { return port.device == device; });
+}
+
+QString acknowledgementFailureLine(const QString& reason) {
+    return kCrLf +
+           QStringLiteral("The acknowledgement may not have reached the box: %1").arg(reason) +
+           kCrLf;
 }
 
 bool isCharacterDevice(const QString& path) {
@@ -291,16 +301,12 @@ void Form1::Form_Load() {
 
 void Form1::refreshSystemPorts() {
     const std::vector<SystemPort> present = seams_.systemPorts();
-    const auto isPresent = [&present](const QString& device) {
-        return std::any_of(present.begin(), present.end(),
-                           [&device](const SystemPort& port) { return port.device == device; });
-    };
     // A vanished device that the user has chosen stays, so the choice never changes behind
     // their back; opening it then says that it is not there.
     for (int index = cmbCom->count() - 1; index >= 0; --index) {
         if (index == cmbCom->currentIndex() || !cmbCom->itemData(index, kSystemListedRole).toBool())
             continue;
-        if (!isPresent(MSComm1.DeviceName(cmbCom->itemData(index).toInt())))
+        if (!listsDevice(present, MSComm1.DeviceName(cmbCom->itemData(index).toInt())))
             cmbCom->removeItem(index);
     }
     for (const SystemPort& port : present) listSystemPort(port);
@@ -471,10 +477,7 @@ int Form1::portEntryFor(const QString& typed) {
 }
 
 bool Form1::isSerialDevice(const QString& path) const {
-    const std::vector<SystemPort> present = seams_.systemPorts();
-    return isCharacterDevice(path) ||
-           std::any_of(present.begin(), present.end(),
-                       [&path](const SystemPort& port) { return port.device == path; });
+    return isCharacterDevice(path) || listsDevice(seams_.systemPorts(), path);
 }
 
 void Form1::dumpFinished(const DumpRun::Result& result) {
@@ -501,9 +504,7 @@ void Form1::dumpFinished(const DumpRun::Result& result) {
             break;
     }
     if (!result.acknowledgementFailure.isEmpty())
-        appendLog(QStringLiteral("The acknowledgement may not have reached the box: %1")
-                      .arg(result.acknowledgementFailure) +
-                  kCrLf);
+        appendLog(acknowledgementFailureLine(result.acknowledgementFailure));
     ClosePort(runPort_);
 }
 
@@ -525,11 +526,9 @@ void Form1::showResult(const DumpRun::Result& result) {
 // that cannot send the acknowledgement any more, must not leave the lamp green.
 void Form1::onLinkLost(const QString& reason) {
     Shape1->setFillColor(kLinkClosedColor);
-    const QString line =
-        acknowledgementQueued_
-            ? QStringLiteral("The acknowledgement may not have reached the box: %1").arg(reason)
-            : QStringLiteral("Connection to the box lost: %1").arg(reason);
-    appendLog(kCrLf + line + kCrLf);
+    appendLog(acknowledgementQueued_
+                  ? acknowledgementFailureLine(reason)
+                  : kCrLf + QStringLiteral("Connection to the box lost: %1").arg(reason) + kCrLf);
 }
 
 void Form1::noticeProgress() {
