@@ -1,12 +1,12 @@
 // tessaly-dump: the dump for scripts and workshops, through the same exchange and serial code as
 // the window. Prints the window's log on stdout and every failure as one sentence on stderr.
-#include <BuiltInBox.h>
 #include <CommError.h>
 #include <DumpLog.h>
 #include <DumpRun.h>
 #include <ImageFile.h>
 #include <MSComm.h>
 #include <PortAdvice.h>
+#include <BuiltInBox.h>
 #include <Version.h>
 
 #include <QCommandLineParser>
