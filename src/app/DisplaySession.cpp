@@ -1,6 +1,5 @@
 #include "DisplaySession.h"
 
-#include <QByteArray>
 #include <QStringList>
 #include <cstdio>
 #include <cstdlib>
@@ -40,13 +39,11 @@ bool announcesDisplay() {
 QStringList heldMessages;
 
 // A display that is announced but cannot be reached ends in a fatal message from the platform
-// plugin: that is the one place to learn about it.
+// plugin: that is the one place to learn about it. The platform's first complaint says why.
 void holdStartupMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtFatalMsg) {
-        const QByteArray display = qgetenv("DISPLAY");
-        explainNoDisplay(display.isEmpty()
-                             ? "the display cannot be reached"
-                             : QByteArray("cannot connect to the display " + display).constData());
+        explainNoDisplay(heldMessages.isEmpty() ? "the window system cannot be started"
+                                                : qPrintable(heldMessages.first()));
         std::_Exit(1);
     }
     heldMessages << message;

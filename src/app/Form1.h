@@ -43,7 +43,7 @@ public:
     // The port number is not needed: there is only one link.
     void ClosePort(int port);
 
-    // The platform's folder chooser; empty when cancelled.
+    // The platform's folder chooser, opened at the current target; empty when cancelled.
     QString BrowseForFolder(const QString& sTitle);
 
     // The log with CR LF line ends, including whatever the user typed into it.
