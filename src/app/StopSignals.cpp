@@ -10,6 +10,13 @@
 #include <unistd.h>
 #endif
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <QMetaObject>
+#include <mutex>
+#endif
+
 namespace tessaly {
 
 #ifdef Q_OS_UNIX
@@ -60,6 +67,55 @@ void StopSignals::takeRequest() {
 }
 
 void ignoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
+#endif
+
+#ifdef Q_OS_WIN
+namespace {
+
+// Ctrl-C, Ctrl-Break and closing the console all end a run as an interrupt would.
+constexpr int kConsoleStopStatus = 130;
+// Windows ends the process as soon as the handler returns from a close, log-off or shut-down
+// event, and 5 s after the event at the latest: the handler holds on for that long, so that the
+// run can end and the program exit on its own (which ends this thread too).
+constexpr DWORD kEndOfRunBoundMs = 4500;
+
+// The system calls the handler on a thread of its own.
+std::mutex handlerLock;
+StopSignals* handlerTarget = nullptr;
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    {
+        const std::lock_guard lock(handlerLock);
+        if (!handlerTarget) return FALSE;
+        StopSignals* target = handlerTarget;
+        QMetaObject::invokeMethod(
+            target, [target] { emit target->stopRequested(kConsoleStopStatus); },
+            Qt::QueuedConnection);
+    }
+    const bool processEndsOnReturn =
+        event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    if (processEndsOnReturn) Sleep(kEndOfRunBoundMs);
+    return TRUE;
+}
+
+}  // namespace
+
+StopSignals::StopSignals(QObject* parent) : QObject(parent) {
+    const std::lock_guard lock(handlerLock);
+    if (handlerTarget) throw std::logic_error("stop signals are handled already");
+    if (!SetConsoleCtrlHandler(onConsoleEvent, TRUE))
+        throw std::runtime_error("cannot watch the console for Ctrl-C");
+    handlerTarget = this;
+}
+
+StopSignals::~StopSignals() {
+    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    const std::lock_guard lock(handlerLock);
+    handlerTarget = nullptr;
+}
+
+// There are no broken-pipe signals on Windows: a write to a closed pipe just fails.
+void ignoreBrokenPipe() {}
 #endif
 
 int StopSignals::exitStatusFor(int signalNumber) { return 128 + signalNumber; }

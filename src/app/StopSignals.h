@@ -27,9 +27,11 @@ signals:
     void stopRequested(int exitStatus);
 
 private:
+#ifdef Q_OS_UNIX
     void takeRequest();
 
     QSocketNotifier* notifier_ = nullptr;
+#endif
 };
 
 // A reader that went away (`tessaly-dump ... | head`) must not end the program before it has

@@ -1,12 +1,13 @@
 // tessaly-dump: the dump for scripts and workshops, through the same exchange and serial code as
 // the window. Prints the window's log on stdout and every failure as one sentence on stderr.
+#include <BoxBehaviour.h>
+#include <BuiltInBox.h>
 #include <CommError.h>
 #include <DumpLog.h>
 #include <DumpRun.h>
 #include <ImageFile.h>
 #include <MSComm.h>
 #include <PortAdvice.h>
-#include <BuiltInBox.h>
 #include <Version.h>
 
 #include <QCommandLineParser>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 
 namespace {
 
@@ -48,6 +50,7 @@ struct Options {
     QString directory;
     int timeoutSeconds = 10;
     bool simulate = false;
+    QString boxBehaviour;
 };
 
 void printOut(const QString& text) {
@@ -89,7 +92,13 @@ std::optional<Options> parseArguments(const QCoreApplication& app) {
         QStringLiteral("seconds"), QStringLiteral("10"));
     const QCommandLineOption simulate(QStringLiteral("simulate"),
                                       QStringLiteral("Dump from a simulated box instead."));
-    parser.addOptions({port, dir, timeout, simulate});
+    const QCommandLineOption simulateBox(
+        QStringLiteral("simulate-box"),
+        QStringLiteral("Dump from a simulated box that misbehaves as listed (comma-separated: "
+                       "wrong-checksum, silent-after=N, disconnect-after-bytes=N, split-tokens, "
+                       "noise=N, baud=N)."),
+        QStringLiteral("list"));
+    parser.addOptions({port, dir, timeout, simulate, simulateBox});
 
     if (!parser.parse(app.arguments())) {
         printError(parser.errorText() + QStringLiteral(". Try --help."));
@@ -108,7 +117,8 @@ std::optional<Options> parseArguments(const QCoreApplication& app) {
     Options options;
     options.port = parser.value(port);
     options.directory = parser.value(dir);
-    options.simulate = parser.isSet(simulate);
+    options.simulate = parser.isSet(simulate) || parser.isSet(simulateBox);
+    options.boxBehaviour = parser.value(simulateBox);
     bool numeric = false;
     options.timeoutSeconds = parser.value(timeout).toInt(&numeric);
     if (!numeric || options.timeoutSeconds < 0) {
@@ -216,7 +226,14 @@ int main(int argc, char** argv) {
     }
 
     std::unique_ptr<tessaly::sim::BuiltInBox> simulator;
-    if (options->simulate) simulator = tessaly::sim::startBuiltInBox();
+    try {
+        if (options->simulate)
+            simulator = tessaly::sim::startBuiltInBox(
+                tessaly::sim::boxBehaviourFrom(options->boxBehaviour));
+    } catch (const std::invalid_argument& error) {
+        printError(QString::fromUtf8(error.what()) + QStringLiteral(". Try --help."));
+        return kBadUsage;
+    }
     const QString port = simulator ? simulator->devicePath() : options->port;
 
     MSComm link;

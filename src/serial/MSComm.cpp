@@ -1,24 +1,14 @@
 #include "MSComm.h"
 
-#include <QFile>
-#include <QSerialPort>
 #include <algorithm>
 #include <stdexcept>
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
+#include "InProcessLink.h"
+#include "SerialPortDevice.h"
 
 namespace tessaly {
 
 namespace {
-
-struct LineSettings {
-    qint32 baudRate;
-    QSerialPort::Parity parity;
-    QSerialPort::DataBits dataBits;
-    QSerialPort::StopBits stopBits;
-};
 
 [[noreturn]] void rejectSettings(const QString& settings, const char* why) {
     throw std::invalid_argument("invalid serial settings \"" + settings.toStdString() +
@@ -59,60 +49,15 @@ LineSettings parseSettings(const QString& settings) {
             parseStopBits(fields[3].trimmed(), settings)};
 }
 
-bool applySettings(QSerialPort& port, const LineSettings& line) {
-    return port.setBaudRate(line.baudRate) && port.setParity(line.parity) &&
-           port.setDataBits(line.dataBits) && port.setStopBits(line.stopBits) &&
-           port.setFlowControl(QSerialPort::NoFlowControl);
-}
-
-// Whether we may read and write the device at all; a permission failure on a device we may use
-// means someone else holds it.
-bool mayUseDevice(const QString& devicePath) {
-#ifdef Q_OS_UNIX
-    return ::access(QFile::encodeName(devicePath).constData(), R_OK | W_OK) == 0;
-#else
-    // Windows reports a port held by another program as access denied.
-    Q_UNUSED(devicePath);
-    return true;
-#endif
-}
-
-int errorNumberFor(QSerialPort::SerialPortError error, const QString& devicePath) {
-    switch (error) {
-        case QSerialPort::DeviceNotFoundError:
-            return CommError::NoSuchPort;
-        case QSerialPort::PermissionError:
-            return mayUseDevice(devicePath) ? CommError::PortInUse : CommError::AccessDenied;
-        default:
-            return CommError::OpenFailed;
-    }
-}
-
-// What failed when the link is lost; empty for failures that leave the link usable. The system's
-// own text alone is often meaningless here (a hang-up reads as an unrelated ioctl failure).
-QString linkLossDescription(QSerialPort::SerialPortError error) {
-    switch (error) {
-        case QSerialPort::ReadError:
-            return QStringLiteral("reading from the device failed");
-        case QSerialPort::WriteError:
-            return QStringLiteral("writing to the device failed");
-        case QSerialPort::ResourceError:
-            return QStringLiteral("the device is no longer available");
-        default:
-            return {};
-    }
-}
-
 // Long enough for a full transmit buffer to leave at slow baud rates, short enough that a stuck
 // device cannot freeze a close.
 constexpr int SendQueuedBoundMs = 1000;
 
 }  // namespace
 
-MSComm::MSComm(QObject* parent) : QObject(parent), port_(new QSerialPort(this)) {
-    connect(port_, &QSerialPort::readyRead, this, &MSComm::takeIncoming);
-    connect(port_, &QSerialPort::errorOccurred, this,
-            [this](QSerialPort::SerialPortError error) { handleError(error); });
+MSComm::MSComm(QObject* parent)
+    : QObject(parent), serialPort_(new SerialPortDevice(this)), port_(serialPort_) {
+    attach(serialPort_);
 }
 
 MSComm::~MSComm() {
@@ -121,6 +66,20 @@ MSComm::~MSComm() {
     if (!port_->isOpen()) return;
     sendQueued();
     port_->close();
+}
+
+void MSComm::attach(SerialDevice* device) {
+    connect(device, &SerialDevice::readyRead, this, &MSComm::takeIncoming);
+    connect(device, &SerialDevice::failed, this, &MSComm::loseLink);
+}
+
+SerialDevice* MSComm::deviceFor(const QString& name) {
+    if (!InProcessLink::named(name)) return serialPort_;
+    if (!inProcess_) {
+        inProcess_ = new InProcessDevice(this);
+        attach(inProcess_);
+    }
+    return inProcess_;
 }
 
 int MSComm::AddDevice(const QString& devicePath) {
@@ -148,9 +107,9 @@ void MSComm::setCommPort(int portNumber) { commPort_ = portNumber; }
 
 void MSComm::setSettings(const QString& settings) {
     const LineSettings line = parseSettings(settings);
-    if (port_->isOpen() && !applySettings(*port_, line)) {
+    if (port_->isOpen() && !port_->applySettings(line)) {
         const QString reason = port_->errorString();
-        applySettings(*port_, parseSettings(settings_));  // leave the open link as it was
+        port_->applySettings(parseSettings(settings_));  // leave the open link as it was
         throw std::invalid_argument("the device refuses serial settings \"" +
                                     settings.toStdString() + "\": " + reason.toStdString());
     }
@@ -181,7 +140,7 @@ void MSComm::setInBufferCount(int count) {
     if (count != 0) throw std::invalid_argument("the receive buffer can only be emptied");
     // What the system still holds counts as waiting too; Qt's own buffer is drained into ours on
     // every readyRead, so there is nothing in between.
-    if (port_->isOpen()) port_->clear(QSerialPort::Input);
+    if (port_->isOpen()) port_->discardInput();
     received_.clear();
 }
 
@@ -204,23 +163,14 @@ void MSComm::openPort() {
         throw CommError(CommError::NoSuchPort, device,
                         QStringLiteral("no device for port number %1").arg(commPort_));
 
-    port_->setPortName(device);
-    applySettings(*port_, parseSettings(settings_));  // a closed port only records them
-    if (!port_->open(QIODevice::ReadWrite)) {
-        const QString reason = port_->errorString();
-        throw CommError(errorNumberFor(port_->error(), device), device, reason);
-    }
-    // Some adapters power the box's side from DTR; pseudo-terminals refuse it, which is harmless.
-    port_->setDataTerminalReady(true);
+    port_ = deviceFor(device);
+    port_->open(device, parseSettings(settings_));
     // The system keeps what arrived while the port was closed; none of it is for this session.
-    port_->clear(QSerialPort::Input);
+    port_->discardInput();
     received_.clear();
 }
 
-void MSComm::sendQueued() {
-    if (port_->bytesToWrite() > 0) port_->flush();
-    if (port_->bytesToWrite() > 0) port_->waitForBytesWritten(SendQueuedBoundMs);
-}
+void MSComm::sendQueued() { port_->sendQueued(SendQueuedBoundMs); }
 
 void MSComm::closeDevice() {
     port_->close();
@@ -241,10 +191,8 @@ void MSComm::takeIncoming() {
     }
 }
 
-void MSComm::handleError(int error) {
-    const QString description = linkLossDescription(QSerialPort::SerialPortError(error));
-    if (description.isEmpty() || !port_->isOpen()) return;
-    const QString reason = QStringLiteral("%1 (%2)").arg(description, port_->errorString());
+void MSComm::loseLink(const QString& reason) {
+    if (!port_->isOpen()) return;
     // Closing at once also stops Qt from repeating the error in a tight loop.
     closeDevice();
     emit linkLost(reason);

@@ -7,12 +7,13 @@
 
 #include "CommError.h"
 
-class QSerialPort;
-
 namespace tessaly {
+
+class SerialDevice;
 
 // The serial link: one port, opened by number, with a capped receive buffer that callers read
 // whole. Reads are event-driven: dataReceived() tells that bytes wait, so nobody has to poll.
+// A device name that belongs to an InProcessLink opens that link instead of a serial port.
 class MSComm : public QObject {
     Q_OBJECT
 public:
@@ -71,14 +72,18 @@ signals:
     void linkLost(const QString& reason);
 
 private:
+    void attach(SerialDevice* device);
+    SerialDevice* deviceFor(const QString& name);
     void openPort();
     // Hands what Output() queued to the system before the device is let go.
     void sendQueued();
     void closeDevice();
     void takeIncoming();
-    void handleError(int error);
+    void loseLink(const QString& reason);
 
-    QSerialPort* port_;
+    SerialDevice* serialPort_;
+    SerialDevice* inProcess_ = nullptr;  // made when first needed
+    SerialDevice* port_;                 // the one of the two the port number opens
     QStringList addedDevices_;
     int commPort_ = 1;
     QString settings_ = QStringLiteral("9600,N,8,1");

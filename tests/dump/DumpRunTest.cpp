@@ -1,25 +1,28 @@
-// The dump run over a real pseudo-terminal, against the simulated box.
+// The dump run against the simulated box, over a real pseudo-terminal where there are some.
 #include <DumpLog.h>
 #include <DumpRun.h>
 #include <Files.h>
 #include <MSComm.h>
-#include <StbSimulator.h>
+#include <TestBox.h>
 #include <Wait.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <csignal>
 #include <optional>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
 
 namespace tessaly {
 namespace {
 
 using Outcome = DumpRun::Outcome;
 using sim::SimOptions;
-using sim::StbSimulator;
 using test::readFile;
 using test::waitUntil;
 using test::writeFile;
@@ -59,7 +62,7 @@ protected:
 
     QTemporaryDir dir_;
     SimOptions options_;
-    std::optional<StbSimulator> box_;
+    std::optional<test::TestBox> box_;
     MSComm link_;
     DumpRun run_{link_};
     std::vector<DumpRun::Result> results_;
@@ -152,6 +155,7 @@ TEST_F(DumpRunTest, ImageReplacesALongerEarlierFileWhole) {
     EXPECT_EQ(readFile(imagePath()), imageBytes(options_));
 }
 
+#ifdef Q_OS_UNIX
 // A full disk, imitated with a file size limit that binds root too.
 class FileSizeLimit {
 public:
@@ -189,6 +193,7 @@ TEST_F(DumpRunTest, UnwritableImageLeavesTheEarlierFileAndAcknowledgesNothing) {
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{kImageFileName})
         << "no temporary file is left behind";
 }
+#endif
 
 TEST_F(DumpRunTest, MissingDirectoryFailsTheWrite) {
     startBox();

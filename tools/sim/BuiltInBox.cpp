@@ -1,22 +1,24 @@
 #include "BuiltInBox.h"
 
+#include "InProcessBox.h"
+
 namespace tessaly::sim {
 
 namespace {
 
-class TerminalBox : public BuiltInBox {
+class LinkedBox : public BuiltInBox {
 public:
-    explicit TerminalBox(const SimOptions& options) : box_(options) {}
+    explicit LinkedBox(const SimOptions& options) : box_(options) {}
     QString devicePath() const override { return box_.devicePath(); }
 
 private:
-    StbSimulator box_;
+    InProcessBox box_;
 };
 
 }  // namespace
 
 std::unique_ptr<BuiltInBox> startBuiltInBox(const SimOptions& options) {
-    return std::make_unique<TerminalBox>(options);
+    return std::make_unique<LinkedBox>(options);
 }
 
 }  // namespace tessaly::sim

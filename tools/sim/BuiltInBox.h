@@ -3,7 +3,7 @@
 #include <QString>
 #include <memory>
 
-#include "StbSimulator.h"
+#include "SimulatedBox.h"
 
 namespace tessaly::sim {
 

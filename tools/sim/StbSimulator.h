@@ -1,84 +1,15 @@
 #pragma once
 
-#include <QByteArray>
-#include <QObject>
-#include <QString>
-#include <QStringList>
-#include <array>
-#include <cstdint>
-#include <memory>
-#include <optional>
-
-class QSocketNotifier;
-class QTimer;
+#include "SimulatedBox.h"
 
 namespace tessaly::sim {
 
-class PseudoTerminal;
-
-// How the simulated box behaves. The defaults give a well-behaved box serving a fixed,
-// recognisable image as fast as the pseudo-terminal goes.
-struct SimOptions {
-    std::array<std::uint8_t, 1024> image = recognisableImage();
-    bool wrongChecksum = false;
-    // Stop answering after this host message (1 to 10) has arrived; the box stays connected.
-    std::optional<int> silentAfterMessage;
-    // Hang up after this many bytes of the reply have been sent (0 to 1024).
-    std::optional<int> disconnectAfterReplyBytes;
-    // Write every token one byte at a time, each in its own write.
-    bool splitTokens = false;
-    // Bytes of line noise sent before each token.
-    int noiseBeforeTokens = 0;
-    // Pace both directions at this rate (8N1, 10 bits a byte); 0 goes as fast as possible.
-    int baud = 0;
-
-    // Hostile behaviour, for hosts that must cope with a misbehaving box.
-    // Written into the terminal before the host opens it; a host must flush them.
-    QByteArray staleBytes;
-    // Bytes sent after the 1025-byte reply, making it overlong.
-    int extraReplyBytes = 0;
-    // Tokens in lower case ("pc___"), which a host must not accept.
-    bool lowerCaseTokens = false;
-    // Seeds the noise and the extra reply bytes, so that a run can be repeated.
-    std::uint32_t seed = 1;
-
-    static std::array<std::uint8_t, 1024> recognisableImage();
-};
-
-// A set-top box in "HOST - MODE" on a pseudo-terminal of its own. It checks every byte the host
-// sends against its own table of the exchange and serves dumps until destroyed.
-class StbSimulator : public QObject {
+// A simulated box on a pseudo-terminal of its own, which any program can open by devicePath().
+// Throws std::runtime_error when no pseudo-terminal can be had.
+class StbSimulator : public SimulatedBox {
     Q_OBJECT
 public:
     explicit StbSimulator(SimOptions options = {}, QObject* parent = nullptr);
-    ~StbSimulator() override;
-
-    QString devicePath() const;
-    // Everything the host sent, byte for byte, since the start.
-    const QByteArray& transcript() const { return transcript_; }
-    // Dumps the host acknowledged, with success and with error.
-    int successAcknowledgements() const { return successAcks_; }
-    int errorAcknowledgements() const { return errorAcks_; }
-    // Each time the host sent something the box did not expect: what and where.
-    const QStringList& deviations() const { return deviations_; }
-
-signals:
-    void acknowledged(bool success);
-    void hostDeviated(const QString& what);
-    void hungUp();
-    // Bytes from the host, as they arrive (the transcript grows by exactly these).
-    void received(const QByteArray& bytes);
-    // The last byte of a complete reply is in the terminal (for timing the host's reaction).
-    void replySent();
-
-private:
-    // Implementation state is private to the .cpp.
-    struct State;
-    std::unique_ptr<State> state_;
-    QByteArray transcript_;
-    int successAcks_ = 0;
-    int errorAcks_ = 0;
-    QStringList deviations_;
 };
 
 }  // namespace tessaly::sim

@@ -1,17 +1,24 @@
 #include "WireTimer.h"
 
+#include <algorithm>
+
+#ifdef Q_OS_LINUX
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#else
+#include <QTimer>
+#endif
 
 namespace tessaly::sim {
+
+#ifdef Q_OS_LINUX
 
 WireTimer::WireTimer(std::function<void()> onTimeout)
     : fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
@@ -43,5 +50,24 @@ void WireTimer::stop() {
     const itimerspec disarmed{};
     timerfd_settime(fd_, 0, &disarmed, nullptr);
 }
+
+#else
+
+WireTimer::WireTimer(std::function<void()> onTimeout)
+    : timer_(std::make_unique<QTimer>()), onTimeout_(std::move(onTimeout)) {
+    timer_->setSingleShot(true);
+    timer_->setTimerType(Qt::PreciseTimer);
+    QObject::connect(timer_.get(), &QTimer::timeout, [this] { onTimeout_(); });
+}
+
+WireTimer::~WireTimer() = default;
+
+void WireTimer::startIn(qint64 nanoseconds) {
+    timer_->start(int(std::max<qint64>(0, (nanoseconds + 999'999) / 1'000'000)));
+}
+
+void WireTimer::stop() { timer_->stop(); }
+
+#endif
 
 }  // namespace tessaly::sim

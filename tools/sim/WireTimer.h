@@ -5,12 +5,14 @@
 #include <memory>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace tessaly::sim {
 
-// A single-shot timer with nanosecond resolution, driven by the event loop. QTimer counts whole
-// milliseconds, and a paced box would lose up to one at every turn of the exchange, which is a
-// large part of the wire time of a token.
+// A single-shot timer with nanosecond resolution where the system has one (Linux), driven by the
+// event loop. QTimer counts whole milliseconds, and a paced box would lose up to one at every turn
+// of the exchange, which is a large part of the wire time of a token. Elsewhere it falls back to
+// a precise QTimer, rounding up to the next millisecond.
 class WireTimer {
 public:
     explicit WireTimer(std::function<void()> onTimeout);
@@ -23,8 +25,12 @@ public:
     void stop();
 
 private:
+#ifdef Q_OS_LINUX
     int fd_;
     std::unique_ptr<QSocketNotifier> notifier_;
+#else
+    std::unique_ptr<QTimer> timer_;
+#endif
     std::function<void()> onTimeout_;
 };
 

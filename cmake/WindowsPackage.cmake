@@ -1,0 +1,73 @@
+# The zip a Windows user unpacks and runs: both programs, the Qt and compiler runtime libraries
+# they load, the platform and style plugins, the README and the licences.
+
+foreach(module Core Gui Widgets SerialPort)
+  install(FILES $<TARGET_FILE:Qt6::${module}> DESTINATION .)
+endforeach()
+install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION platforms)
+install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION styles)
+
+# The compiler's own runtime, found where the compiler finds it.
+foreach(library libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${library}
+                  OUTPUT_VARIABLE library_path OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT IS_ABSOLUTE "${library_path}" OR NOT EXISTS "${library_path}")
+    message(FATAL_ERROR "The compiler does not know where ${library} is; the zip needs it.")
+  endif()
+  install(FILES ${library_path} DESTINATION .)
+endforeach()
+
+# Qt is used under the LGPL 3, which builds on the GPL 3; both texts go along with where the
+# source of these Qt libraries is found.
+set(TESSALY_LICENCE_TEXTS /usr/share/common-licenses CACHE PATH "Directory with LGPL-3 and GPL-3")
+if(NOT EXISTS ${TESSALY_LICENCE_TEXTS}/LGPL-3 OR NOT EXISTS ${TESSALY_LICENCE_TEXTS}/GPL-3)
+  message(WARNING "No zip: it must carry Qt's licence. Set TESSALY_LICENCE_TEXTS to a directory "
+                  "with the files LGPL-3 and GPL-3.")
+  return()
+endif()
+file(READ ${TESSALY_LICENCE_TEXTS}/LGPL-3 lgpl_text)
+file(READ ${TESSALY_LICENCE_TEXTS}/GPL-3 gpl_text)
+file(WRITE ${CMAKE_BINARY_DIR}/LICENSE-Qt.txt
+"Tessaly uses the Qt libraries Qt6Core, Qt6Gui, Qt6Widgets and Qt6SerialPort and the Qt
+plugins qwindows and qwindowsvistastyle (Qt ${Qt6_VERSION}), licensed under the GNU Lesser
+General Public License version 3 (below, followed by the GNU General Public License version 3
+that it builds on). The Qt libraries in this package are unmodified builds of:
+
+  qtbase ${Qt6_VERSION}:      https://download.qt.io/archive/qt/6.4/${Qt6_VERSION}/submodules/
+                        (also Debian's source package qt6-base ${Qt6_VERSION}+dfsg)
+  qtserialport ${Qt6_VERSION}: https://code.qt.io/cgit/qt/qtserialport.git/tag/?h=v${Qt6_VERSION}
+
+You may replace these libraries with your own builds of the same version.
+
+========================================================================================
+GNU LESSER GENERAL PUBLIC LICENSE, version 3
+========================================================================================
+
+${lgpl_text}
+
+========================================================================================
+GNU GENERAL PUBLIC LICENSE, version 3
+========================================================================================
+
+${gpl_text}")
+
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+              ${CMAKE_BINARY_DIR}/LICENSE-Qt.txt
+        DESTINATION .)
+
+# Debug information is of no use to the user and doubles the download; the kit's and the
+# compiler's libraries carry it too.
+install(CODE "set(tessaly_strip \"${CMAKE_STRIP}\")")
+install(CODE [[
+  file(GLOB_RECURSE binaries "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/*.dll"
+                             "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/*.exe")
+  execute_process(COMMAND "${tessaly_strip}" --strip-unneeded ${binaries} COMMAND_ERROR_IS_FATAL ANY)
+]])
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_FILE_NAME
+    "${PROJECT_NAME}-${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}-win64")
+# Unpacked into a folder, the programs lie right there.
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+include(CPack)

@@ -1,0 +1,91 @@
+// MSComm over the in-process link that carries the built-in box: it must open, refuse and lose
+// the link the way a serial port does, since nothing above MSComm can tell the two apart.
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <memory>
+
+#include "InProcessLink.h"
+#include "MSComm.h"
+#include "Wait.h"
+
+namespace tessaly {
+namespace {
+
+using test::waitUntil;
+
+int openError(MSComm& link, const QString& device) {
+    link.setCommPort(link.AddDevice(device));
+    try {
+        link.setPortOpen(true);
+    } catch (const CommError& error) {
+        return error.number();
+    }
+    return 0;
+}
+
+TEST(InProcessLinkTest, OpensLikeAPortAndIsRefusedLikeOne) {
+    auto box = std::make_unique<InProcessLink>();
+    const QString name = box->name();
+    MSComm first;
+    MSComm second;
+
+    EXPECT_EQ(openError(first, name), 0);
+    EXPECT_EQ(openError(second, name), CommError::PortInUse);
+    first.setPortOpen(false);
+    EXPECT_EQ(openError(second, name), 0);
+    second.setPortOpen(false);
+
+    box->hangUp();
+    ASSERT_TRUE(waitUntil([&] { return openError(first, name) == CommError::OpenFailed; }));
+    box.reset();
+    EXPECT_EQ(openError(first, name), CommError::NoSuchPort);
+}
+
+TEST(InProcessLinkTest, CarriesBytesBothWaysAndDropsWhatCameBeforeTheOpen) {
+    InProcessLink box;
+    box.send("stale");
+    MSComm link;
+    ASSERT_EQ(openError(link, box.name()), 0);
+
+    link.Output(QByteArray("REQUEST\0\r\n", 10));
+    box.send("PC___");
+    ASSERT_TRUE(waitUntil([&] { return link.InBufferCount() == 5; }));
+    EXPECT_EQ(link.Input(), "PC___");
+    link.Output("ack");
+    link.setPortOpen(false);  // what is queued still reaches the box
+    EXPECT_EQ(box.takeReceived(), QByteArray("REQUEST\0\r\nack", 13));
+}
+
+// The box hangs up after its last bytes, or goes away altogether: the host gets the bytes first,
+// then exactly one loss, and the port is closed.
+class LinkLossTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LinkLossTest, ComesOnceAfterTheBytesSentBeforeIt) {
+    const bool boxDestroyed = GetParam();
+    auto box = std::make_unique<InProcessLink>();
+    MSComm link;
+    ASSERT_EQ(openError(link, box->name()), 0);
+    QSignalSpy lost(&link, &MSComm::linkLost);
+    QByteArray received;
+    QObject::connect(&link, &MSComm::dataReceived, [&] { received += link.Input(); });
+
+    box->send("half a reply");
+    if (boxDestroyed) {
+        ASSERT_TRUE(waitUntil([&] { return !received.isEmpty(); }));
+        box.reset();
+    } else {
+        box->hangUp();
+    }
+
+    ASSERT_TRUE(waitUntil([&] { return lost.count() > 0; }));
+    EXPECT_EQ(received, "half a reply");
+    EXPECT_FALSE(link.PortOpen());
+    QTest::qWait(50);
+    EXPECT_EQ(lost.count(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(HangUpOrGone, LinkLossTest, ::testing::Bool());
+
+}  // namespace
+}  // namespace tessaly
