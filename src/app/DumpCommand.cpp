@@ -17,14 +17,13 @@ QString prefixed(const QString& name, const QString& lines) {
 }
 
 QString stageText(const DumpSession& session) {
-    const dump::DumpProtocol& protocol = session.protocol();
+    const dump::DumpProtocol& protocol = session.run().protocol();
     const QString read = QStringLiteral("read %1: ").arg(session.readNumber());
     if (protocol.stage() == dump::Stage::AwaitingReply)
         return read + QStringLiteral("reply %1 of %2 bytes")
                           .arg(protocol.replyBytesReceived())
                           .arg(dump::kReplySize);
-    return read +
-           QStringLiteral("waiting for \"%1\"").arg(QLatin1StringView(protocol.awaitedToken()));
+    return read + QStringLiteral("waiting for ") + session.run().awaited();
 }
 
 }  // namespace

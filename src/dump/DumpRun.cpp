@@ -22,12 +22,7 @@ DumpRun::DumpRun(MSComm& link, QObject* parent) : QObject(parent), link_(link) {
     waitTimer_.setSingleShot(true);
     // A coarse timer may fire 5 % early: a box given 10 s must get all of them.
     waitTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&waitTimer_, &QTimer::timeout, this, [this] {
-        const std::string_view token = protocol_.awaitedToken();
-        finish(Outcome::TimedOut, token.empty()
-                                      ? QStringLiteral("the %1-byte reply").arg(dump::kReplySize)
-                                      : QStringLiteral("\"%1\"").arg(QLatin1StringView(token)));
-    });
+    connect(&waitTimer_, &QTimer::timeout, this, [this] { finish(Outcome::TimedOut, awaited()); });
     connect(&link_, &MSComm::dataReceived, this, &DumpRun::readWaiting);
     connect(&link_, &MSComm::closed, this, [this] { finish(Outcome::Cancelled); });
     connect(&link_, &MSComm::linkLost, this, [this](const QString& reason) {
@@ -36,6 +31,12 @@ DumpRun::DumpRun(MSComm& link, QObject* parent) : QObject(parent), link_(link) {
         else
             finish(Outcome::LinkLost, reason);
     });
+}
+
+QString DumpRun::awaited() const {
+    const std::string_view token = protocol_.awaitedToken();
+    return token.empty() ? QStringLiteral("the %1-byte reply").arg(dump::kReplySize)
+                         : QStringLiteral("\"%1\"").arg(QLatin1StringView(token));
 }
 
 void DumpRun::start(const QString& imagePath, Storing storing) {

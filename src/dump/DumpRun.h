@@ -51,6 +51,8 @@ public:
     // exactly once.
     void start(const QString& imagePath, Storing storing = Storing::Always);
     bool running() const { return running_; }
+    // What the current wait is for, as a user reads it: the token in quotes or the reply.
+    QString awaited() const;
     const dump::DumpProtocol& protocol() const { return protocol_; }
 
 signals:

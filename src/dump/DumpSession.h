@@ -63,9 +63,9 @@ public:
     void interrupt();
 
     const Options& options() const { return options_; }
-    // The read under way (1 for the first) and its exchange.
+    // The read under way (1 for the first) and its run.
     int readNumber() const { return reads_; }
-    const dump::DumpProtocol& protocol() const { return run_.protocol(); }
+    const DumpRun& run() const { return run_; }
 
 signals:
     void finished(const tessaly::DumpSession::Result& result);
