@@ -81,7 +81,8 @@ tessaly::Seams headlessDesktop() {
         std::exit(1);
     };
     seams.openUrl = [](const QUrl&) {};
-    seams.chooseFolder = [](QWidget*, const QString&) { return QString(); };
+    seams.chooseFolder = [](QWidget*, const QString&, const QString&) { return QString(); };
+    seams.systemPorts = [] { return std::vector<tessaly::SystemPort>(); };
     return seams;
 }
 

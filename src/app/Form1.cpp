@@ -3,9 +3,9 @@
 #include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -15,20 +15,26 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
-#include <QSerialPortInfo>
 #include <QTextCursor>
 #include <QUrl>
 #include <QVersionNumber>
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <utility>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 #include "CommError.h"
 #include "DumpLog.h"
 #include "DumpProtocol.h"
 #include "PortAdvice.h"
 #include "Shapes.h"
+#include "TargetDirectory.h"
 #include "Version.h"
 
 // The images live in this static library; nothing would link their registration otherwise.
@@ -44,6 +50,9 @@ const QColor kLinkOpenColor(0, 255, 0);
 const QColor kLinkClosedColor(255, 0, 0);
 const QUrl kProjectAddress(QStringLiteral("https://tessaly.example.org/"));
 const QString kErrorCaption = QStringLiteral("Error");
+const QString kPortToolTip = QStringLiteral("Select the COM-Port for the receiver");
+// Marks port list entries that came from the system's list, which may drop them again.
+constexpr int kSystemListedRole = Qt::UserRole + 1;
 const QString kDirectoryTitle =
     QStringLiteral("Select a directory for saving data from the flash.");
 constexpr qreal kUiPointSize = 8.25;
@@ -75,14 +84,22 @@ QFont designFont(const QString& family, QFont::StyleHint hint) {
     return font;
 }
 
-void setTextColor(QLabel* label, const QColor& color) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
+// A fixed text colour needs a fixed background, or a dark colour scheme hides the text.
+void setFixedColors(QWidget* widget, QPalette::ColorRole textRole, const QColor& text,
+                    QPalette::ColorRole backgroundRole, const QColor& background) {
+    QPalette palette = widget->palette();
+    palette.setColor(textRole, text);
+    palette.setColor(backgroundRole, background);
+    widget->setPalette(palette);
 }
 
-QString programDirectory() {
-    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + QDir::separator();
+// Text in a fixed colour needs a light ground: under a light scheme the label shows its
+// container's own, under a dark one it paints the design's window colour behind itself.
+void setTextColor(QLabel* label, const QColor& color) {
+    const bool darkGround =
+        label->parentWidget()->palette().color(QPalette::Window).lightness() < 160;
+    setFixedColors(label, QPalette::WindowText, color, QPalette::Window, kWindowBackground);
+    label->setAutoFillBackground(darkGround);
 }
 
 // The product name with major and minor version, as the About frame shows it.
@@ -94,14 +111,44 @@ QString productCaption() {
         .arg(version.minorVersion());
 }
 
-// How the port list and the link name a listed device.
-QString devicePathOf(const QSerialPortInfo& info) {
-#ifdef Q_OS_WIN
-    return info.portName();
+QString portLabel(const SystemPort& port) {
+    if (port.description.isEmpty()) return port.device;
+    return QStringLiteral("%1 (%2)").arg(port.device, port.description);
+}
+
+bool listsDevice(const std::vector<SystemPort>& ports, const QString& device) {
+    return std::any_of(ports.begin(), ports.end(),
+                       [&device](const SystemPort& port) { return port.device == device; });
+}
+
+QString acknowledgementFailureLine(const QString& reason) {
+    return kCrLf +
+           QStringLiteral("The acknowledgement may not have reached the box: %1").arg(reason) +
+           kCrLf;
+}
+
+bool isCharacterDevice(const QString& path) {
+#ifdef Q_OS_UNIX
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && S_ISCHR(status.st_mode);
 #else
-    return info.systemLocation();
+    Q_UNUSED(path);
+    return false;
 #endif
 }
+
+// The port list asks for the system's devices each time it drops down, so that an adapter
+// plugged in after the start can be chosen.
+class PortList : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    std::function<void()> beforePopup;
+
+    void showPopup() override {
+        if (beforePopup) beforePopup();
+        QComboBox::showPopup();
+    }
+};
 
 // The program's texts end lines with CR LF; the text box keeps plain line breaks.
 QString toWidgetText(QString text) { return text.replace(kCrLf, QStringLiteral("\n")); }
@@ -112,6 +159,12 @@ Form1::Form1(Seams seams, QWidget* parent)
     : QWidget(parent), seams_(std::move(seams)), dumpRun_(MSComm1) {
     createControls();
     connect(&dumpRun_, &DumpRun::finished, this, &Form1::dumpFinished);
+    // Connected after the dump run's own handler, so a loss during a run is logged after the run
+    // has ended.
+    connect(&MSComm1, &MSComm::linkLost, this, &Form1::onLinkLost);
+    connect(&MSComm1, &MSComm::dataReceived, this, &Form1::noticeProgress);
+    silenceTimer_.setSingleShot(true);
+    connect(&silenceTimer_, &QTimer::timeout, this, &Form1::remindOfHostMode);
     Form_Load();
 }
 
@@ -141,16 +194,16 @@ void Form1::createSerialFrame() {
     Frame1 = place<QGroupBox>(this, "Frame1", twipsRect(30, 0, 1545, 855),
                               QStringLiteral("Serial Port"));
     Frame1->setAutoFillBackground(true);
-    cmbCom = place<QComboBox>(Frame1, "cmbCom", twipsRect(240, 360, 1095, 315));
+    auto* portList = place<PortList>(Frame1, "cmbCom", twipsRect(240, 360, 1095, 315));
+    portList->beforePopup = [this] { refreshSystemPorts(); };
+    cmbCom = portList;
     cmbCom->setEditable(true);
     // Typed text only edits the field: it neither adds entries nor completes to one.
     cmbCom->setInsertPolicy(QComboBox::NoInsert);
     cmbCom->setCompleter(nullptr);
-    cmbCom->setToolTip(QStringLiteral("Select the COM-Port for the receiver"));
+    cmbCom->setToolTip(kPortToolTip);
     connect(cmbCom->lineEdit(), &QLineEdit::textEdited, this, &Form1::forgetSelectionWhenEdited);
-    // Long device names show their beginning, which tells them apart, not their end.
-    connect(cmbCom, &QComboBox::currentIndexChanged, cmbCom->lineEdit(),
-            [this] { cmbCom->lineEdit()->home(false); });
+    connect(cmbCom, &QComboBox::currentIndexChanged, this, &Form1::showWholePortName);
 }
 
 void Form1::createControlFrame() {
@@ -162,6 +215,9 @@ void Form1::createControlFrame() {
     Command2 = place<QPushButton>(Frame2, "Command2", twipsRect(840, 360, 615, 350),
                                   QStringLiteral("Close"));
     Command2->setEnabled(false);
+    // Return and Enter press the focused button, as Space does.
+    Command1->setAutoDefault(true);
+    Command2->setAutoDefault(true);
     Shape1 = place<Indicator>(Frame2, "Shape1", twipsRect(1560, 390, 255, 255), kLinkClosedColor);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
@@ -206,9 +262,7 @@ void Form1::createLogBand() {
     Text1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     // Tab moves on to the next control, as in every other field of the window.
     Text1->setTabChangesFocus(true);
-    QPalette palette = Text1->palette();
-    palette.setColor(QPalette::Text, Qt::black);
-    Text1->setPalette(palette);
+    setFixedColors(Text1, QPalette::Text, Qt::black, QPalette::Base, Qt::white);
 }
 
 void Form1::createTargetBand() {
@@ -220,6 +274,7 @@ void Form1::createTargetBand() {
     Text2 = place<QLineEdit>(this, "Text2", twipsRect(960, 4680, 5175, 330));
     cmdDir = place<QPushButton>(this, "cmdDir", twipsRect(6240, 4670, 855, 375),
                                 QStringLiteral("Directory"));
+    cmdDir->setAutoDefault(true);
     connect(cmdDir, &QPushButton::clicked, this, &Form1::cmdDir_Click);
 }
 
@@ -235,35 +290,65 @@ void Form1::setTabChain() {
 void Form1::Form_Load() {
     for (int port = 1; port < MSComm::FirstAddedPort; ++port)
         cmbCom->addItem(QStringLiteral("COM %1").arg(port), port);
-    addSystemPorts();
+    refreshSystemPorts();
     selectPort(0);
     setUpLinkForBox(MSComm1);
 
-    Text2->setText(programDirectory());
+    Text2->setText(defaultTargetDirectory());
     replaceLog(QStringLiteral(R"(ACTIVATE THE "HOST - MODE" OF THE STB FIRST, CLICK OPEN THEN)") +
                kCrLf);
 }
 
-void Form1::addSystemPorts() {
-    QStringList comDevices;
-    for (int port = 1; port < MSComm::FirstAddedPort; ++port)
-        comDevices << MSComm1.DeviceName(port);
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        const QString device = devicePathOf(info);
-        if (!comDevices.contains(device)) addPort(device, device);
+void Form1::refreshSystemPorts() {
+    const std::vector<SystemPort> present = seams_.systemPorts();
+    // A vanished device that the user has chosen stays, so the choice never changes behind
+    // their back; opening it then says that it is not there.
+    for (int index = cmbCom->count() - 1; index >= 0; --index) {
+        if (index == cmbCom->currentIndex() || !cmbCom->itemData(index, kSystemListedRole).toBool())
+            continue;
+        if (!listsDevice(present, MSComm1.DeviceName(cmbCom->itemData(index).toInt())))
+            cmbCom->removeItem(index);
     }
+    for (const SystemPort& port : present) listSystemPort(port);
+    fitListToEntries();
+}
+
+void Form1::listSystemPort(const SystemPort& port) {
+    for (int number = 1; number < MSComm::FirstAddedPort; ++number)
+        if (MSComm1.DeviceName(number) == port.device) return;  // listed as "COM n" already
+    const int number = MSComm1.AddDevice(port.device);
+    if (cmbCom->findData(number) >= 0) return;
+    cmbCom->addItem(portLabel(port), number);
+    cmbCom->setItemData(cmbCom->count() - 1, true, kSystemListedRole);
 }
 
 int Form1::addPort(const QString& devicePath, const QString& label) {
     const int port = MSComm1.AddDevice(devicePath);
     // A device named twice (on the command line and by the system) keeps its one entry.
-    if (const int listed = cmbCom->findData(port); listed >= 0) return listed;
-    cmbCom->addItem(label, port);
-    // Device paths are longer than the field is wide; the open list shows them whole.
+    int index = cmbCom->findData(port);
+    if (index < 0) {
+        cmbCom->addItem(label, port);
+        index = cmbCom->count() - 1;
+        fitListToEntries();
+    }
+    cmbCom->setItemData(index, false, kSystemListedRole);
+    return index;
+}
+
+// Entries are longer than the field is wide; the open list shows them whole.
+void Form1::fitListToEntries() {
     QAbstractItemView* list = cmbCom->view();
     list->setMinimumWidth(list->sizeHintForColumn(0) +
                           list->verticalScrollBar()->sizeHint().width());
-    return cmbCom->count() - 1;
+}
+
+// The field shows the beginning of a long name, which tells entries apart; the tool tip names
+// the whole entry.
+void Form1::showWholePortName() {
+    cmbCom->lineEdit()->home(false);
+    const bool addedDevice = cmbCom->currentData().toInt() >= MSComm::FirstAddedPort;
+    cmbCom->setToolTip(addedDevice ? kPortToolTip + QLatin1Char('\n') + cmbCom->currentText()
+                                   : kPortToolTip);
 }
 
 void Form1::selectPort(int index) { cmbCom->setCurrentIndex(index); }
@@ -327,15 +412,20 @@ void Form1::ClosePort(int) {
         MSComm1.setPortOpen(false);
         appendLog(QLatin1String(kPortClosedLog));
     }
+    acknowledgementQueued_ = false;
     setLinkControls(false);
 }
 
 void Form1::setLinkControls(bool linkOpen) {
+    // Disabling the focused button would pass the focus on to the log; it goes to the button
+    // that is one key away from what comes next instead: Close during a run, Open after it.
+    const bool focusOnLinkButton = focusWidget() == Command1 || focusWidget() == Command2;
     cmdDir->setEnabled(!linkOpen);
     cmbCom->setEnabled(!linkOpen);
     Command1->setEnabled(!linkOpen);
     Command2->setEnabled(linkOpen);
     Text2->setEnabled(!linkOpen);
+    if (focusOnLinkButton) (linkOpen ? Command2 : Command1)->setFocus();
 }
 
 void Form1::Command1_Click() {
@@ -345,65 +435,133 @@ void Form1::Command1_Click() {
         showMessage(QStringLiteral("Select a directory for saving data first."), kErrorCaption);
         return;
     }
-    if (cmbCom->currentIndex() == -1) {
-        showMessage(QStringLiteral("Select a serial port first."), kErrorCaption);
-        return;
-    }
+    if (cmbCom->currentIndex() == -1 && !takeTypedPort()) return;
     runPort_ = selectedPort();
     if (!OpenPort(runPort_)) {
         ClosePort(runPort_);
         return;
     }
     replaceLog(QLatin1String(kRequestLog));
-    imagePath_ = Text2->text() + sFileName;
+    imagePath_ = imagePathIn(Text2->text(), sFileName);
     dumpRun_.start(imagePath_);
+    awaitedStage_ = dumpRun_.protocol().stage();
+    silenceTimer_.start(patience_);
+}
+
+bool Form1::takeTypedPort() {
+    const QString typed = cmbCom->currentText();
+    if (typed.isEmpty()) {
+        showMessage(QStringLiteral("Select a serial port first."), kErrorCaption);
+        return false;
+    }
+    const int index = portEntryFor(typed);
+    if (index < 0) {
+        showMessage(QStringLiteral("No such port: %1").arg(typed), kErrorCaption);
+        return false;
+    }
+    selectPort(index);
+    return true;
+}
+
+int Form1::portEntryFor(const QString& typed) {
+    for (int index = 0; index < cmbCom->count(); ++index) {
+        if (cmbCom->itemText(index) == typed ||
+            MSComm1.DeviceName(cmbCom->itemData(index).toInt()) == typed)
+            return index;
+    }
+    static const QRegularExpression comName(QStringLiteral("^COM ?([1-4])$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    if (const QRegularExpressionMatch match = comName.match(typed); match.hasMatch())
+        return cmbCom->findData(match.captured(1).toInt());
+    return isSerialDevice(typed) ? addPort(typed, typed) : -1;
+}
+
+bool Form1::isSerialDevice(const QString& path) const {
+    return isCharacterDevice(path) || listsDevice(seams_.systemPorts(), path);
 }
 
 void Form1::dumpFinished(const DumpRun::Result& result) {
+    silenceTimer_.stop();
     switch (result.outcome) {
         case DumpRun::Outcome::Cancelled:
             return;  // whoever closed the link has restored the controls already
         case DumpRun::Outcome::Saved:
         case DumpRun::Outcome::ChecksumMismatch:
-            keepReply(result);
+            showResult(result);
+            acknowledgementQueued_ = true;
             break;
         case DumpRun::Outcome::WriteFailed:
-            keepReply(result);
+            showResult(result);
             showMessage(QStringLiteral("The image could not be saved as %1: %2.")
                             .arg(imagePath_, result.detail),
                         kErrorCaption);
             break;
         case DumpRun::Outcome::LinkLost:
-            appendLog(kCrLf + QStringLiteral("Connection to the box lost: %1").arg(result.detail) +
-                      kCrLf);
-            Shape1->setFillColor(kLinkClosedColor);
-            break;
+            break;  // onLinkLost() tells
         case DumpRun::Outcome::TimedOut:
             appendLog(kCrLf + QStringLiteral("The box did not answer: %1").arg(result.detail) +
                       kCrLf);
             break;
     }
+    if (!result.acknowledgementFailure.isEmpty())
+        appendLog(acknowledgementFailureLine(result.acknowledgementFailure));
     ClosePort(runPort_);
 }
 
-void Form1::keepReply(const DumpRun::Result& result) {
+void Form1::showResult(const DumpRun::Result& result) {
     bytData = result.reply;
-    const auto size = std::min<std::size_t>(std::size_t(bytData.size()), dump::kDataSize);
-    lCheckSum =
-        dump::checksumOf({reinterpret_cast<const std::uint8_t*>(bytData.constData()), size});
+    if (bytData.size() != qsizetype(dump::kReplySize)) return;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(bytData.constData());
+    lCheckSum = dump::checksumOf({bytes, dump::kDataSize});
+    QString listing = dumpResultLog(result);
+    const QString resultLines =
+        storedImageLog(result.stored, bytes[dump::kDataSize], std::uint8_t(lCheckSum));
+    // The listing ends inside its last line; the result lines start on their own.
+    if (!listing.endsWith(kCrLf) && !resultLines.startsWith(kCrLf)) listing += kCrLf;
     // One append for the whole listing: the log widget is slow to grow byte by byte.
-    appendLog(dumpResultLog(result));
+    appendLog(listing + resultLines);
+}
+
+// Also after a run has ended: a box unplugged while a message box is open, or a closing port
+// that cannot send the acknowledgement any more, must not leave the lamp green.
+void Form1::onLinkLost(const QString& reason) {
+    Shape1->setFillColor(kLinkClosedColor);
+    appendLog(acknowledgementQueued_
+                  ? acknowledgementFailureLine(reason)
+                  : kCrLf + QStringLiteral("Connection to the box lost: %1").arg(reason) + kCrLf);
+}
+
+void Form1::noticeProgress() {
+    if (!dumpRun_.running() || dumpRun_.protocol().stage() == awaitedStage_) return;
+    awaitedStage_ = dumpRun_.protocol().stage();
+    silenceTimer_.start(patience_);
+}
+
+void Form1::remindOfHostMode() {
+    if (!dumpRun_.running()) return;
+    appendLog(QStringLiteral("The box has not answered yet; still waiting for %1. Check that "
+                             "the box is in \"HOST - MODE\".")
+                  .arg(dumpRun_.awaited()) +
+              kCrLf);
+}
+
+void Form1::interruptRun() {
+    if (!MSComm1.PortOpen()) return;
+    appendLog(QStringLiteral("Interrupted") + kCrLf);
+    ClosePort(selectedPort());
 }
 
 void Form1::Command2_Click() { ClosePort(selectedPort()); }
 
-QString Form1::BrowseForFolder(const QString& sTitle) { return seams_.chooseFolder(this, sTitle); }
+QString Form1::BrowseForFolder(const QString& sTitle) {
+    return seams_.chooseFolder(this, sTitle, Text2->text());
+}
 
 void Form1::cmdDir_Click() {
     Text2->setText(BrowseForFolder(kDirectoryTitle) + QDir::separator());
     const QString chosen = Text2->text();
     if (chosen.isEmpty() || chosen == QString(QDir::separator()))
-        Text2->setText(programDirectory());
+        Text2->setText(defaultTargetDirectory());
 }
 
 void Form1::Label6_Click() { seams_.openUrl(kProjectAddress); }

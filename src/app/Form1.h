@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
+#include <chrono>
 
 #include "DumpRun.h"
 #include "MSComm.h"
@@ -29,7 +31,8 @@ public:
     explicit Form1(Seams seams = Seams::desktop(), QWidget* parent = nullptr);
     ~Form1() override;
 
-    // Adds a device beyond COM 1 to COM 4 to the port list; returns its entry's index.
+    // Adds a device beyond COM 1 to COM 4 to the port list; returns its entry's index. The entry
+    // stays when the system no longer lists the device.
     int addPort(const QString& devicePath, const QString& label);
     void selectPort(int index);
 
@@ -40,7 +43,7 @@ public:
     // The port number is not needed: there is only one link.
     void ClosePort(int port);
 
-    // The platform's folder chooser; empty when cancelled.
+    // The platform's folder chooser, opened at the current target; empty when cancelled.
     QString BrowseForFolder(const QString& sTitle);
 
     // The log with CR LF line ends, including whatever the user typed into it.
@@ -50,6 +53,12 @@ public:
     void replaceLog(const QString& text);
 
     const MSComm& serialControl() const { return MSComm1; }
+
+    // How long the box may stay silent in one wait before the log reminds the user of its mode.
+    void setPatience(std::chrono::milliseconds patience) { patience_ = patience; }
+
+    // The system asked the program to stop: a run ends as with Close, and the log says why.
+    void interruptRun();
 
 protected:
     // Form_Unload: releases an open port; closing always proceeds.
@@ -67,14 +76,25 @@ private:
     void setTabChain();
 
     void Form_Load();
-    void addSystemPorts();
+    // Brings the port list up to date with the devices the system has now.
+    void refreshSystemPorts();
+    void listSystemPort(const SystemPort& port);
+    void fitListToEntries();
+    void showWholePortName();
+    // The entry for a port typed into the field, added when it names a device; -1 when none.
+    int portEntryFor(const QString& typed);
+    bool isSerialDevice(const QString& path) const;
+    bool takeTypedPort();
     void Command1_Click();
     void Command2_Click();
     void cmdDir_Click();
     void Label6_Click();
     void dumpFinished(const DumpRun::Result& result);
-    // Takes over the reply of a completed exchange and shows its listing.
-    void keepReply(const DumpRun::Result& result);
+    // Takes over the reply of a completed exchange and shows its listing and what was saved.
+    void showResult(const DumpRun::Result& result);
+    void onLinkLost(const QString& reason);
+    void noticeProgress();
+    void remindOfHostMode();
 
     void setLinkControls(bool linkOpen);
     int selectedPort() const;
@@ -115,6 +135,13 @@ private:
     QByteArray bytData;
     int runPort_ = 0;
     QString imagePath_;
+    // The acknowledgement is still on its way out when the port closes after a run.
+    bool acknowledgementQueued_ = false;
+
+    // Each wait for the box that lasts longer than `patience_` earns one reminder in the log.
+    QTimer silenceTimer_;
+    std::chrono::milliseconds patience_{std::chrono::seconds(10)};
+    dump::Stage awaitedStage_{};
 };
 
 }  // namespace tessaly

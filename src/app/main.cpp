@@ -6,9 +6,11 @@
 #include <memory>
 #include <stdexcept>
 
+#include "BuiltInBox.h"
+#include "DisplaySession.h"
 #include "Form1.h"
 #include "Startup.h"
-#include "BuiltInBox.h"
+#include "StopSignals.h"
 #include "Version.h"
 
 namespace {
@@ -24,13 +26,14 @@ bool wantsTextOnly(int argc, char** argv) {
 
 std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv) {
     if (wantsTextOnly(argc, argv)) return std::make_unique<QCoreApplication>(argc, argv);
-    return std::make_unique<QApplication>(argc, argv);
+    return tessaly::createWindowApplication(argc, argv);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::unique_ptr<QCoreApplication> application = createApplication(argc, argv);
+    if (!application) return 1;
     QCoreApplication::setApplicationName(QLatin1String(tessaly::kProductName));
     QCoreApplication::setApplicationVersion(QLatin1String(tessaly::kVersionText));
 
@@ -60,6 +63,19 @@ int main(int argc, char** argv) {
     }
     tessaly::Form1 form;
     tessaly::offerStartDevices(form, parser.value(portOption), box.get());
+
+    // Ctrl-C, kill or a closed terminal end a run the way Close does, so the port is released.
+    std::unique_ptr<tessaly::StopSignals> stopSignals;
+    try {
+        stopSignals = std::make_unique<tessaly::StopSignals>();
+        QObject::connect(stopSignals.get(), &tessaly::StopSignals::stopRequested, &form,
+                         [&form](int exitStatus) {
+                             form.interruptRun();
+                             QCoreApplication::exit(exitStatus);
+                         });
+    } catch (const std::runtime_error& error) {
+        std::fprintf(stderr, "Warning: %s; Ctrl-C may leave the port locked.\n", error.what());
+    }
     form.show();
     return application->exec();
 }

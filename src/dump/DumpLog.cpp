@@ -35,10 +35,9 @@ QString earlierFileLine(const StoredImage& stored) {
 
 QString storedImageLog(const StoredImage& stored, std::uint8_t boxChecksum, std::uint8_t dataSum) {
     if (stored.path.isEmpty() && stored.failure.isEmpty()) return {};  // no complete reply
-    // The listing's last line has no line end of its own.
-    if (!stored.stored()) return QStringLiteral("\r\nnot saved: %1\r\n").arg(stored.failure);
+    if (!stored.stored()) return QStringLiteral("not saved: %1\r\n").arg(stored.failure);
     return QStringLiteral(
-               "\r\nsaved %1: %2 bytes, checksum %3 (box %4, data %5)\r\n"
+               "saved %1: %2 bytes, checksum %3 (box %4, data %5)\r\n"
                "SHA-256 %6\r\n%7\r\n")
         .arg(stored.path)
         .arg(dump::kDataSize)

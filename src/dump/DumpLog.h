@@ -21,8 +21,8 @@ QString dumpResultLog(const DumpRun::Result& result);
 
 // The result lines that follow the listing and the checksum error line: the path written, the
 // size, the checksum (the box's byte and the data's sum), the SHA-256 and what became of an
-// earlier file; or "not saved" and why; nothing when storing was not tried. Starts with a line
-// break (the listing's last line has none) and ends every line with CR LF.
+// earlier file; or "not saved" and why; nothing when storing was not tried. Every line ends with
+// CR LF; the caller starts them on a line of their own (the listing's last line has no end).
 QString storedImageLog(const StoredImage& stored, std::uint8_t boxChecksum, std::uint8_t dataSum);
 
 // Line settings, input length and receive buffer the exchange with the box needs.

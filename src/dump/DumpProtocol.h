@@ -81,6 +81,8 @@ public:
         return std::span<const std::uint8_t, kReplySize>(reply_).first<kDataSize>();
     }
     bool checksumMatches() const;
+    // Bytes of the reply received so far.
+    std::size_t replyBytesReceived() const { return replyLength_; }
 
 private:
     Commands enter(Stage next);

@@ -20,21 +20,30 @@ std::span<const std::uint8_t> asBytes(const QByteArray& bytes) {
 
 DumpRun::DumpRun(MSComm& link, QObject* parent) : QObject(parent), link_(link) {
     waitTimer_.setSingleShot(true);
-    connect(&waitTimer_, &QTimer::timeout, this, [this] {
-        const std::string_view token = protocol_.awaitedToken();
-        finish(Outcome::TimedOut, token.empty()
-                                      ? QStringLiteral("the %1-byte reply").arg(dump::kReplySize)
-                                      : QStringLiteral("\"%1\"").arg(QLatin1StringView(token)));
-    });
+    // A coarse timer may fire 5 % early: a box given 10 s must get all of them.
+    waitTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&waitTimer_, &QTimer::timeout, this, [this] { finish(Outcome::TimedOut, awaited()); });
     connect(&link_, &MSComm::dataReceived, this, &DumpRun::readWaiting);
     connect(&link_, &MSComm::closed, this, [this] { finish(Outcome::Cancelled); });
-    connect(&link_, &MSComm::linkLost, this,
-            [this](const QString& reason) { finish(Outcome::LinkLost, reason); });
+    connect(&link_, &MSComm::linkLost, this, [this](const QString& reason) {
+        if (acknowledging_)
+            acknowledgementFailure_ = reason;
+        else
+            finish(Outcome::LinkLost, reason);
+    });
 }
 
-void DumpRun::start(const QString& imagePath) {
+QString DumpRun::awaited() const {
+    const std::string_view token = protocol_.awaitedToken();
+    return token.empty() ? QStringLiteral("the %1-byte reply").arg(dump::kReplySize)
+                         : QStringLiteral("\"%1\"").arg(QLatin1StringView(token));
+}
+
+void DumpRun::start(const QString& imagePath, Storing storing) {
     imagePath_ = imagePath;
+    storing_ = storing;
     stored_ = {};
+    acknowledgementFailure_.clear();
     running_ = true;
     execute(protocol_.start());
     restartWaitTimer();
@@ -57,10 +66,12 @@ void DumpRun::readWaiting() {
     if (!running_) return;
     const dump::Stage before = protocol_.stage();
     execute(protocol_.receive(asBytes(link_.Input())));
-    if (protocol_.stage() == dump::Stage::ReplyReceived)
+    if (protocol_.stage() == dump::Stage::ReplyReceived) {
         complete();
-    else if (protocol_.stage() != before)
-        restartWaitTimer();
+        return;
+    }
+    if (protocol_.stage() != before) restartWaitTimer();
+    emit progressed();
 }
 
 void DumpRun::restartWaitTimer() {
@@ -68,13 +79,25 @@ void DumpRun::restartWaitTimer() {
 }
 
 void DumpRun::complete() {
-    stored_ = storeImage(imagePath_, toByteArray(protocol_.data()));
-    if (!stored_.stored()) {
-        finish(Outcome::WriteFailed, stored_.failure);
-        return;
+    const bool matches = protocol_.checksumMatches();
+    if (storing_ == Storing::Always || (storing_ == Storing::WhenChecksumMatches && matches)) {
+        stored_ = storeImage(imagePath_, toByteArray(protocol_.data()));
+        if (!stored_.stored()) {
+            finish(Outcome::WriteFailed, stored_.failure);
+            return;
+        }
     }
+    acknowledge();
+    finish(matches ? Outcome::Saved : Outcome::ChecksumMismatch);
+}
+
+// Pushed out at once, so that a failure to send it is known and told with the result.
+void DumpRun::acknowledge() {
+    acknowledging_ = true;
     execute(protocol_.acknowledge());
-    finish(protocol_.checksumMatches() ? Outcome::Saved : Outcome::ChecksumMismatch);
+    if (!link_.flushOutput() && acknowledgementFailure_.isEmpty())
+        acknowledgementFailure_ = QStringLiteral("it did not leave the port within a second");
+    acknowledging_ = false;
 }
 
 void DumpRun::finish(Outcome outcome, const QString& detail) {
@@ -82,7 +105,7 @@ void DumpRun::finish(Outcome outcome, const QString& detail) {
     running_ = false;
     waitTimer_.stop();
     if (outcome == Outcome::Cancelled || outcome == Outcome::LinkLost) protocol_.linkClosed();
-    Result result{outcome, {}, detail, stored_, {}};
+    Result result{outcome, {}, detail, stored_, acknowledgementFailure_};
     if (protocol_.stage() == dump::Stage::ReplyReceived ||
         protocol_.stage() == dump::Stage::Acknowledged)
         result.reply = toByteArray(protocol_.reply());

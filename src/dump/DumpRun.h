@@ -19,8 +19,8 @@ class DumpRun : public QObject {
     Q_OBJECT
 public:
     enum class Outcome {
-        Saved,             // image written, checksum matched, success acknowledged
-        ChecksumMismatch,  // image written, error acknowledged
+        Saved,             // checksum matched, success acknowledged (image written if asked)
+        ChecksumMismatch,  // error acknowledged (image written if asked)
         Cancelled,         // the link was closed on purpose while waiting
         TimedOut,          // the box did not answer within the wait limit
         LinkLost,          // the device went away or failed
@@ -38,24 +38,34 @@ public:
         QString acknowledgementFailure;
     };
 
+    // When a complete reply is stored, before its acknowledgement. Reads that are compared with
+    // each other are only acknowledged; their caller stores the agreed one.
+    enum class Storing { Always, WhenChecksumMatches, Never };
+
     explicit DumpRun(MSComm& link, QObject* parent = nullptr);
 
     // Longest wait for each token and for the reply; zero waits until the link closes.
     void setWaitLimit(std::chrono::milliseconds limit) { waitLimit_ = limit; }
 
-    // Starts the exchange; the image goes to `imagePath`. finished() follows exactly once.
-    void start(const QString& imagePath);
+    // Starts the exchange; the image goes to `imagePath` as `storing` says. finished() follows
+    // exactly once.
+    void start(const QString& imagePath, Storing storing = Storing::Always);
     bool running() const { return running_; }
+    // What the current wait is for, as a user reads it: the token in quotes or the reply.
+    QString awaited() const;
     const dump::DumpProtocol& protocol() const { return protocol_; }
 
 signals:
     void finished(const tessaly::DumpRun::Result& result);
+    // Received bytes moved the exchange on (a new stage, or more of the reply).
+    void progressed();
 
 private:
     void execute(const dump::Commands& commands);
     void readWaiting();
     void restartWaitTimer();
     void complete();
+    void acknowledge();
     void finish(Outcome outcome, const QString& detail = {});
 
     MSComm& link_;
@@ -63,8 +73,11 @@ private:
     QTimer waitTimer_;
     std::chrono::milliseconds waitLimit_{0};
     QString imagePath_;
+    Storing storing_ = Storing::Always;
     StoredImage stored_;
+    QString acknowledgementFailure_;
     bool running_ = false;
+    bool acknowledging_ = false;
 };
 
 }  // namespace tessaly

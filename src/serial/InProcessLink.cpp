@@ -105,8 +105,10 @@ void InProcessDevice::write(const QByteArray& bytes) {
     link_->scheduleToBox();
 }
 
-void InProcessDevice::sendQueued(int) {
-    if (link_) link_->deliverToBox();
+bool InProcessDevice::sendQueued(int) {
+    if (!link_) return false;
+    link_->deliverToBox();
+    return true;
 }
 
 void InProcessDevice::close() {

@@ -75,7 +75,7 @@ public:
     void discardInput() override;
     QByteArray readAll() override;
     void write(const QByteArray& bytes) override;
-    void sendQueued(int boundMs) override;
+    bool sendQueued(int boundMs) override;
     void close() override;
 
 private:

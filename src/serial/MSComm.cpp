@@ -148,6 +148,11 @@ void MSComm::Output(const QByteArray& bytes) {
     if (port_->isOpen()) port_->write(bytes);
 }
 
+bool MSComm::flushOutput() {
+    if (!port_->isOpen()) return false;
+    return sendQueued() && port_->isOpen();
+}
+
 QByteArray MSComm::Input() {
     const qsizetype count =
         inputLen_ > 0 ? std::min<qsizetype>(inputLen_, received_.size()) : received_.size();
@@ -170,7 +175,7 @@ void MSComm::openPort() {
     received_.clear();
 }
 
-void MSComm::sendQueued() { port_->sendQueued(SendQueuedBoundMs); }
+bool MSComm::sendQueued() { return port_->sendQueued(SendQueuedBoundMs); }
 
 void MSComm::closeDevice() {
     port_->close();

@@ -60,6 +60,9 @@ public:
 
     // Sends every byte as given, NUL included, adding nothing; nothing when the port is closed.
     void Output(const QByteArray& bytes);
+    // Hands what Output() queued to the system now, waiting a second at most; false when not all
+    // of it left (the device failed, and linkLost() told why, or it is stuck).
+    bool flushOutput();
     // Returns and removes everything waiting (at most InputLen bytes when that is not 0).
     QByteArray Input();
 
@@ -75,8 +78,9 @@ private:
     void attach(SerialDevice* device);
     SerialDevice* deviceFor(const QString& name);
     void openPort();
-    // Hands what Output() queued to the system before the device is let go.
-    void sendQueued();
+    // Hands what Output() queued to the system before the device is let go; false when some of
+    // it could not be.
+    bool sendQueued();
     void closeDevice();
     void takeIncoming();
     void loseLink(const QString& reason);

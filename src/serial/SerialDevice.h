@@ -31,8 +31,9 @@ public:
     virtual void discardInput() = 0;
     virtual QByteArray readAll() = 0;
     virtual void write(const QByteArray& bytes) = 0;
-    // Hands what write() queued over to the other side, waiting at most `boundMs`.
-    virtual void sendQueued(int boundMs) = 0;
+    // Hands what write() queued over to the other side, waiting at most `boundMs`; false when
+    // some of it could not be handed over.
+    virtual bool sendQueued(int boundMs) = 0;
     virtual void close() = 0;
 
 signals:

@@ -86,9 +86,10 @@ bool SerialPortDevice::applySettings(const LineSettings& line) {
            port_->setFlowControl(QSerialPort::NoFlowControl);
 }
 
-void SerialPortDevice::sendQueued(int boundMs) {
+bool SerialPortDevice::sendQueued(int boundMs) {
     if (port_->bytesToWrite() > 0) port_->flush();
     if (port_->bytesToWrite() > 0) port_->waitForBytesWritten(boundMs);
+    return port_->bytesToWrite() == 0;
 }
 
 void SerialPortDevice::reportLoss(QSerialPort::SerialPortError error) {

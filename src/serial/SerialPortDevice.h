@@ -16,8 +16,13 @@ public:
     QString errorString() const override { return port_->errorString(); }
     void discardInput() override { port_->clear(QSerialPort::Input); }
     QByteArray readAll() override { return port_->readAll(); }
-    void write(const QByteArray& bytes) override { port_->write(bytes); }
-    void sendQueued(int boundMs) override;
+    // Handed to the system at once rather than on the next turn of the event loop: with many
+    // ports open, every turn costs a poll over all of them.
+    void write(const QByteArray& bytes) override {
+        port_->write(bytes);
+        port_->flush();
+    }
+    bool sendQueued(int boundMs) override;
     void close() override { port_->close(); }
 
 private:

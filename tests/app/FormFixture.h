@@ -11,15 +11,20 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QUrl>
+#include <functional>
 #include <vector>
+
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace tessaly::test {
 
 inline const QString kGreeting =
     QStringLiteral("ACTIVATE THE \"HOST - MODE\" OF THE STB FIRST, CLICK OPEN THEN\r\n");
 
-// Stands in for the desktop: records what the window shows and hands over, and answers the
-// folder chooser with a prepared choice.
+// Stands in for the desktop: records what the window shows and hands over, answers the folder
+// chooser with a prepared choice and lists the serial devices the test plugs in.
 struct FakeDesktop {
     struct Message {
         QString text;
@@ -30,18 +35,24 @@ struct FakeDesktop {
     std::vector<Message> messages;
     std::vector<QUrl> openedUrls;
     QStringList folderTitles;
+    QStringList folderStarts;
     QString folderChoice;  // empty: the user cancels
+    std::vector<SystemPort> systemPorts;
+    std::function<void()> onMessage;  // what happens while a message is shown
 
     Seams seams() {
         Seams seams;
         seams.showMessage = [this](QWidget*, const QString& text, const QString& caption) {
             messages.push_back({text, caption});
+            if (onMessage) onMessage();
         };
         seams.openUrl = [this](const QUrl& url) { openedUrls.push_back(url); };
-        seams.chooseFolder = [this](QWidget*, const QString& title) {
+        seams.chooseFolder = [this](QWidget*, const QString& title, const QString& start) {
             folderTitles << title;
+            folderStarts << start;
             return folderChoice;
         };
+        seams.systemPorts = [this] { return systemPorts; };
         return seams;
     }
 };

@@ -7,35 +7,20 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
+
+#include "DumpCommand.h"
 
 namespace tessaly {
 namespace {
 
 using sim::SimOptions;
 using sim::StbSimulator;
-using test::waitUntil;
-
-struct RunResult {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using test::RunResult;
 
 class DumpCommandTest : public ::testing::Test {
 protected:
-    // Runs the command while this thread's event loop keeps the box answering.
-    RunResult run(const QStringList& arguments) {
-        QProcess process;
-        process.start(QStringLiteral(TESSALY_BIN_DIR "/tessaly-dump"), arguments);
-        EXPECT_TRUE(process.waitForStarted());
-        EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; },
-                              std::chrono::seconds(30)));
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromLocal8Bit(process.readAllStandardOutput()),
-                QString::fromLocal8Bit(process.readAllStandardError())};
-    }
+    RunResult run(const QStringList& arguments) { return test::runDump(arguments); }
 
     RunResult dumpFrom(const SimOptions& options, QStringList extra = {}) {
         box_.emplace(options);
@@ -60,13 +45,16 @@ TEST_F(DumpCommandTest, GoodDumpExitsZeroAndPrintsTheLog) {
     EXPECT_TRUE(result.err.isEmpty());
     EXPECT_EQ(image(), bytesOf(options));
     const QStringList lines = result.out.split('\n');
-    ASSERT_EQ(lines.size(), 68);  // request, empty, 64 listing lines, closed, after the last end
+    // request, empty, 64 listing lines, two result lines, empty, closed, after the last end
+    ASSERT_EQ(lines.size(), 71);
     EXPECT_EQ(lines[0], "sending request...");
     EXPECT_EQ(lines[1], "");
     EXPECT_EQ(lines[2].size(), 48);
     EXPECT_EQ(lines[65].size(), 48);
-    EXPECT_EQ(lines[66], "Serial port closed.");
-    EXPECT_EQ(lines[67], "");
+    EXPECT_TRUE(lines[66].startsWith("saved " + imagePath())) << lines[66].toStdString();
+    EXPECT_TRUE(lines[67].startsWith("SHA-256 "));
+    EXPECT_EQ(lines[69], "Serial port closed.");
+    EXPECT_EQ(lines[70], "");
     EXPECT_TRUE(box_->deviations().isEmpty());
     EXPECT_TRUE(box_->transcript().endsWith("E2PROMDOWN_SUCCESS\r\n"));
 }

@@ -94,7 +94,7 @@ TEST_P(EarlierFileTest, NewImageIsWrittenAndADifferingEarlierOneKept) {
     EXPECT_EQ(entries(dir.path()), expected);
 
     const QString log = storedImageLog(stored, 0x5B, 0x00);
-    EXPECT_TRUE(log.startsWith(QStringLiteral("\r\nsaved %1: 1024 bytes, checksum WRONG (box 0x5B, "
+    EXPECT_TRUE(log.startsWith(QStringLiteral("saved %1: 1024 bytes, checksum WRONG (box 0x5B, "
                                               "data 0x00)\r\nSHA-256 %2\r\n")
                                    .arg(path, QString::fromLatin1(stored.sha256.toHex()))))
         << log.toStdString();
@@ -207,7 +207,7 @@ TEST(ImageStoreTest, EveryFailureWritesNothingAndSaysWhy) {
         EXPECT_EQ(entries(dir.path()), before);
         EXPECT_EQ(readFile(dir.filePath(QStringLiteral("EEPROM.bin"))), "earlier");
         EXPECT_EQ(storedImageLog(stored, 1, 1),
-                  QStringLiteral("\r\nnot saved: %1\r\n").arg(stored.failure));
+                  QStringLiteral("not saved: %1\r\n").arg(stored.failure));
     }
     EXPECT_EQ(storedImageLog(StoredImage{}, 0, 0), QString()) << "nothing said when nothing came";
 }

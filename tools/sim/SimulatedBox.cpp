@@ -145,7 +145,8 @@ struct SimulatedBox::State {
     QTimer drainTimer;
     QElapsedTimer clock;
     QElapsedTimer drainClock;
-    const qint64 byteNs;  // wire time of one byte; 0 when unpaced
+    const qint64 byteNs;      // wire time of one byte; 0 when unpaced
+    const qint64 burstBytes;  // bytes sent or taken together when paced
     std::mt19937 random;
 
     // Host bytes still on the wire, each with the time its last bit arrives.
@@ -172,6 +173,8 @@ SimulatedBox::State::State(SimulatedBox& box, SimOptions chosen, BoxWire& boxWir
       options(std::move(chosen)),
       wire(boxWire),
       byteNs(options.baud > 0 ? (10'000'000'000LL + options.baud - 1) / options.baud : 0),
+      burstBytes(byteNs > 0 ? std::max<qint64>(1, options.paceStepMicroseconds * 1000LL / byteNs)
+                            : 1),
       random(options.seed) {
     clock.start();
     wire.watchWritable(false);
@@ -209,7 +212,9 @@ void SimulatedBox::State::takeArrivedBytes() {
         inbound.pop_front();
         consume(byte);
     }
-    if (!inbound.empty()) inboundTimer.startIn(inbound.front().second - now);
+    if (inbound.empty()) return;
+    const auto burst = std::min<qsizetype>(qsizetype(inbound.size()), qsizetype(burstBytes));
+    inboundTimer.startIn(inbound[size_t(burst - 1)].second - now);
 }
 
 void SimulatedBox::State::consume(char byte) {
@@ -390,8 +395,9 @@ void SimulatedBox::State::pump() {
         if (piece.paced && byteNs > 0) {
             // Bytes whose last bit has left by now; catching up keeps the schedule.
             const qint64 due = std::max<qint64>(0, (now - outboundWireFreeNs) / byteNs);
-            if (count > 0 && due == 0) {
-                outboundTimer.startIn(outboundWireFreeNs + byteNs - now);
+            const qint64 burst = std::min<qint64>(count, burstBytes);
+            if (count > 0 && due < burst) {
+                outboundTimer.startIn(outboundWireFreeNs + burst * byteNs - now);
                 return;
             }
             count = std::min<qsizetype>(count, due);

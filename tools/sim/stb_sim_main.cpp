@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "StbSimulator.h"
 #include "Version.h"
@@ -90,6 +92,8 @@ SimOptions optionsFrom(const QCommandLineParser& parser) {
     options.splitTokens = parser.isSet("split-tokens");
     if (parser.isSet("noise")) options.noiseBeforeTokens = integerOption(parser, "noise", 0, 4096);
     if (parser.isSet("baud")) options.baud = integerOption(parser, "baud", 50, 4'000'000);
+    if (parser.isSet("pace-step"))
+        options.paceStepMicroseconds = integerOption(parser, "pace-step", 0, 100'000);
     return options;
 }
 
@@ -139,7 +143,15 @@ int main(int argc, char** argv) {
         {"split-tokens", "Send every token byte on its own."},
         {"noise", "Send <n> bytes of line noise before each token.", "n"},
         {"baud", "Pace both directions at <rate> baud (8N1).", "rate"},
+        {"pace-step",
+         "With --baud: send in bursts of <us> microseconds of wire time, each when its last "
+         "byte is due (default 0: byte by byte).",
+         "us"},
         {"record", "Keep everything the host sent in <file>.", "file"},
+        {"boxes",
+         "Serve <n> boxes alike (1 to 64), each on its own terminal; prints one "
+         "device a line.",
+         "n"},
     });
     if (!parser.parse(QCoreApplication::arguments())) {
         printLine(stderr, parser.errorText());
@@ -149,11 +161,18 @@ int main(int argc, char** argv) {
     if (parser.isSet(version)) parser.showVersion();
 
     try {
-        StbSimulator box(optionsFrom(parser));
-        if (parser.isSet("record")) recordTranscript(box, parser.value("record"));
-        logEvents(box);
+        const SimOptions options = optionsFrom(parser);
+        const int count = parser.isSet("boxes") ? integerOption(parser, "boxes", 1, 64) : 1;
+        if (count > 1 && parser.isSet("record"))
+            throw UsageError("--record keeps one box's transcript; leave out --boxes");
+        std::vector<std::unique_ptr<StbSimulator>> boxes;
+        for (int i = 0; i < count; ++i) {
+            StbSimulator& box = *boxes.emplace_back(std::make_unique<StbSimulator>(options));
+            if (parser.isSet("record")) recordTranscript(box, parser.value("record"));
+            logEvents(box);
+        }
         quitOnStopSignals(app);
-        printLine(stdout, box.devicePath());
+        for (const auto& box : boxes) printLine(stdout, box->devicePath());
         return app.exec();
     } catch (const UsageError& error) {
         printLine(stderr, QString::fromStdString(error.what()));

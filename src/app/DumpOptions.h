@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// What tessaly-dump is asked to do, from its command line.
+namespace tessaly::cli {
+
+struct DumpOptions {
+    QStringList ports;  // as given: device paths, "COM 1" to "COM 4" or 1 to 4
+    QString directory = QStringLiteral(".");
+    QString outputFile;  // -o: the image file itself instead of DIRECTORY/EEPROM.bin
+    int timeoutSeconds = 10;
+    bool simulate = false;
+    QString boxBehaviour;  // how the simulated box misbehaves (--simulate-box)
+    bool verify = false;
+    int reads = 1;
+    bool json = false;
+    bool quiet = false;
+    bool listPorts = false;
+};
+
+// Options to run with, or else a text to print (help and version on stdout, a usage error on
+// stderr) and the status to end with.
+struct CommandLine {
+    std::optional<DumpOptions> options;
+    QString text;
+    int exitStatus = 0;
+};
+
+CommandLine parseCommandLine(const QStringList& arguments);
+
+// The first argument that is not valid UTF-8, described for the user (with the option it
+// belongs to); empty when all are. Such names cannot be carried to the system intact.
+QString describeNonUtf8Argument(int argc, const char* const* argv);
+
+}  // namespace tessaly::cli

@@ -1,0 +1,32 @@
+#pragma once
+
+// How tessaly-dump ends, for scripts; the help and the README list the same table.
+namespace tessaly::cli {
+
+enum ExitStatus {
+    kSavedAndVerified = 0,
+    kChecksumMismatch = 1,
+    kPortNotOpened = 2,
+    kBoxSilent = 3,
+    kLinkOrFileFailed = 4,
+    kReadsDisagree = 5,
+    kSavedNotVerified = 6,
+    kBadUsage = 64,
+};
+
+inline constexpr char kExitStatusHelp[] =
+    "Exit status (with several ports: 0 when every box succeeded, otherwise the highest):\n"
+    "  0    dump saved and checksum matched (with --verify: two reads agreed)\n"
+    "  1    dump saved but the checksum did not match\n"
+    "  2    the port could not be opened (or the simulated box could not start)\n"
+    "  3    the box did not answer in time\n"
+    "  4    the link was lost or the file could not be written (no file written)\n"
+    "  5    --verify: no two reads agreed (no file written)\n"
+    "  6    --verify: one good read saved, not verified (the box stopped answering)\n"
+    "  64   bad usage\n"
+    "  129  stopped by SIGHUP (the terminal closed)\n"
+    "  130  stopped by SIGINT (Ctrl-C)\n"
+    "  143  stopped by SIGTERM\n"
+    "       (stopped: the port is closed, nothing acknowledged, no file written)\n";
+
+}  // namespace tessaly::cli

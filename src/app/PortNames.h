@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// How tessaly-dump names, resolves and lists serial ports.
+namespace tessaly::cli {
+
+// The device that `port` names: "COM 3", "COM3" and "3" are the platform's third port, anything
+// else is a device path.
+QString devicePathFor(const QString& port);
+
+// The device behind links and aliases, so that one device named twice is recognised; the path
+// itself when it does not exist.
+QString resolvedDevice(const QString& devicePath);
+
+// A directory name for a box's images: the device path without a leading /dev/, with separators
+// turned into '-' (ttyUSB0, serial-by-id-usb-FTDI..., COM7).
+QString directoryNameFor(const QString& devicePath);
+
+// Every serial port the system reports, one a line: device, description, manufacturer, serial
+// number and its /dev/serial/by-id name where there is one (tab-separated, or one JSON object a
+// line).
+QString portListing(bool json);
+
+}  // namespace tessaly::cli

@@ -1,0 +1,140 @@
+#include "DumpSession.h"
+
+#include <CommError.h>
+
+#include "DumpLog.h"
+
+namespace tessaly {
+
+namespace {
+
+QByteArray dataOf(const DumpRun::Result& read) {
+    return read.reply.left(qsizetype(dump::kDataSize));
+}
+
+}  // namespace
+
+DumpSession::DumpSession(Options options, QObject* parent)
+    : QObject(parent), options_(std::move(options)) {
+    setUpLinkForBox(link_);
+    run_.setWaitLimit(options_.waitLimit);
+    connect(&run_, &DumpRun::finished, this, &DumpSession::readFinished);
+    connect(&run_, &DumpRun::progressed, this, &DumpSession::progressed);
+}
+
+void DumpSession::start() {
+    result_.started = QDateTime::currentDateTime();
+    clock_.start();
+    if (interrupted_) return finish(Outcome::Interrupted);
+    link_.setCommPort(link_.AddDevice(options_.device));
+    try {
+        link_.setPortOpen(true);
+    } catch (const CommError& error) {
+        result_.openError = error.number();
+        return finish(Outcome::PortNotOpened, error.reason());
+    }
+    startRead();
+}
+
+void DumpSession::interrupt() {
+    interrupted_ = true;
+    // The run sees the closed port as a cancel, exactly as when the user presses Close.
+    if (run_.running())
+        link_.setPortOpen(false);
+    else if (result_.started.isValid())
+        finish(Outcome::Interrupted);
+}
+
+void DumpSession::startRead() {
+    ++reads_;
+    result_.reads = reads_;
+    DumpRun::Storing storing = DumpRun::Storing::Never;
+    if (!options_.verify)
+        storing = readsLeft() ? DumpRun::Storing::WhenChecksumMatches : DumpRun::Storing::Always;
+    run_.start(options_.imagePath, storing);
+    emit progressed();
+}
+
+void DumpSession::readFinished(const DumpRun::Result& read) {
+    if (!read.acknowledgementFailure.isEmpty())
+        result_.acknowledgementFailure = read.acknowledgementFailure;
+    if (!read.reply.isEmpty()) result_.read = read;
+    if (interrupted_) return finish(Outcome::Interrupted);
+    switch (read.outcome) {
+        case DumpRun::Outcome::Cancelled:
+            return finish(Outcome::Interrupted);
+        case DumpRun::Outcome::TimedOut:
+        case DumpRun::Outcome::LinkLost:
+            return keepUnverified(read);
+        case DumpRun::Outcome::WriteFailed:
+            result_.stored = read.stored;
+            return finish(Outcome::WriteFailed, read.detail);
+        case DumpRun::Outcome::Saved:
+        case DumpRun::Outcome::ChecksumMismatch:
+            break;
+    }
+    if (options_.verify) return compareRead(read);
+    if (read.outcome == DumpRun::Outcome::ChecksumMismatch && !read.stored.stored())
+        return rereadAfterMismatch(read);
+    result_.stored = read.stored;
+    finish(read.outcome == DumpRun::Outcome::Saved ? Outcome::Saved : Outcome::ChecksumMismatch);
+}
+
+void DumpSession::compareRead(const DumpRun::Result& read) {
+    if (read.outcome == DumpRun::Outcome::Saved) {
+        for (const DumpRun::Result& earlier : candidates_)
+            if (dataOf(earlier) == dataOf(read)) return storeAndFinish(Outcome::Saved, read);
+        candidates_.append(read);
+    }
+    if (readsLeft()) return startRead();
+    finish(Outcome::ReadsDisagree,
+           QStringLiteral("no two of %1 reads agreed (%2 with a matching checksum)")
+               .arg(reads_)
+               .arg(candidates_.size()));
+}
+
+void DumpSession::rereadAfterMismatch(const DumpRun::Result& read) {
+    candidates_ = {read};
+    startRead();
+}
+
+// A box may leave its "HOST - MODE" after an acknowledgement: the last good read it gave is
+// then written rather than lost, but not as a verified one. Without verified reads, the only
+// such read is a mismatched one a re-read was asked for.
+void DumpSession::keepUnverified(const DumpRun::Result& read) {
+    if (candidates_.empty())
+        return finish(
+            read.outcome == DumpRun::Outcome::TimedOut ? Outcome::TimedOut : Outcome::LinkLost,
+            read.detail);
+    const QString stopped =
+        read.outcome == DumpRun::Outcome::TimedOut
+            ? QStringLiteral("read %1 got no %2 in time").arg(reads_).arg(read.detail)
+            : QStringLiteral("the link was lost in read %1: %2").arg(reads_).arg(read.detail);
+    if (candidates_.size() > 1)
+        return finish(
+            Outcome::ReadsDisagree,
+            QStringLiteral("no two of %1 reads agreed, then %2").arg(reads_ - 1).arg(stopped));
+    result_.detail = stopped;
+    storeAndFinish(options_.verify ? Outcome::Unverified : Outcome::ChecksumMismatch,
+                   candidates_.front());
+}
+
+void DumpSession::storeAndFinish(Outcome outcome, const DumpRun::Result& read) {
+    result_.read = read;
+    result_.stored = storeImage(options_.imagePath, dataOf(read));
+    if (!result_.stored.stored()) return finish(Outcome::WriteFailed, result_.stored.failure);
+    finish(outcome, result_.detail);
+}
+
+void DumpSession::finish(Outcome outcome, const QString& detail) {
+    if (done_) return;
+    done_ = true;
+    link_.setPortOpen(false);
+    result_.outcome = outcome;
+    result_.detail = detail;
+    result_.finished = QDateTime::currentDateTime();
+    result_.milliseconds = clock_.elapsed();
+    emit finished(result_);
+}
+
+}  // namespace tessaly

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <MSComm.h>
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <chrono>
+
+#include "DumpRun.h"
+#include "ImageFile.h"
+
+namespace tessaly {
+
+// One box on one port: opens the link, reads the box as often as asked, stores one image and
+// closes the link again. Sessions share the event loop, each with its own link and run, so one
+// process can serve many boxes at once.
+class DumpSession : public QObject {
+    Q_OBJECT
+public:
+    enum class Outcome {
+        Saved,             // image written, checksum matched (and two reads agreed, if asked)
+        ChecksumMismatch,  // image written as received; every read had a wrong checksum
+        ReadsDisagree,     // no two reads agreed; nothing written
+        Unverified,        // the one good read was written; the box stopped answering after it
+        TimedOut,          // the box did not answer within the wait limit; nothing written
+        LinkLost,          // the device went away or failed; nothing written
+        WriteFailed,       // the image could not be written
+        PortNotOpened,     // the port could not be opened
+        Interrupted,       // stopped from outside; no acknowledgement, nothing written
+    };
+    Q_ENUM(Outcome)
+
+    struct Options {
+        QString device;     // what the link opens
+        QString imagePath;  // where the image goes
+        // Two reads must agree byte for byte, each with a matching checksum.
+        bool verify = false;
+        // Reads at most: the verified reads, or re-reads after a checksum mismatch otherwise.
+        int reads = 1;
+        std::chrono::milliseconds waitLimit{0};  // per answer of the box; zero waits forever
+    };
+
+    struct Result {
+        Outcome outcome = Outcome::Interrupted;
+        QString detail;        // what went wrong, in the platform's or the box's words
+        int openError = 0;     // CommError number when the port could not be opened
+        DumpRun::Result read;  // the read that was written, or else the last one
+        StoredImage stored;
+        int reads = 0;                   // reads started
+        QString acknowledgementFailure;  // the last acknowledgement that could not be sent
+        QDateTime started;
+        QDateTime finished;
+        qint64 milliseconds = 0;
+    };
+
+    explicit DumpSession(Options options, QObject* parent = nullptr);
+
+    // Opens the port and starts the first read. finished() follows exactly once.
+    void start();
+    // Ends the session the way closing the port does: no acknowledgement, nothing written.
+    void interrupt();
+
+    const Options& options() const { return options_; }
+    // The read under way (1 for the first) and its run.
+    int readNumber() const { return reads_; }
+    const DumpRun& run() const { return run_; }
+
+signals:
+    void finished(const tessaly::DumpSession::Result& result);
+    // A read started or the exchange moved on.
+    void progressed();
+
+private:
+    void startRead();
+    void readFinished(const DumpRun::Result& read);
+    void compareRead(const DumpRun::Result& read);
+    void rereadAfterMismatch(const DumpRun::Result& read);
+    void keepUnverified(const DumpRun::Result& read);
+    void storeAndFinish(Outcome outcome, const DumpRun::Result& read);
+    void finish(Outcome outcome, const QString& detail = {});
+    bool readsLeft() const { return reads_ < options_.reads; }
+
+    const Options options_;
+    MSComm link_;
+    DumpRun run_{link_};
+    Result result_;
+    QElapsedTimer clock_;
+    int reads_ = 0;
+    // Complete reads with a matching checksum (verified reads), or the last mismatched read that
+    // was not written because another read followed.
+    QList<DumpRun::Result> candidates_;
+    bool interrupted_ = false;
+    bool done_ = false;
+};
+
+}  // namespace tessaly

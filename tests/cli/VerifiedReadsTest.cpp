@@ -1,0 +1,92 @@
+// Reads that are repeated until two agree, or re-read after a checksum mismatch, end to end.
+#include <Files.h>
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "DumpCommand.h"
+#include "ScriptedBox.h"
+
+namespace tessaly::test {
+namespace {
+
+struct ReadsCase {
+    const char* name;
+    QList<ScriptedDump> dumps;  // what the box serves, read after read; then it falls silent
+    QStringList options;
+    int exitStatus;
+    const char* outcome;
+    int reads;
+    QByteArray saved;  // empty: nothing written, the earlier file stays
+};
+
+void PrintTo(const ReadsCase& readsCase, std::ostream* out) { *out << readsCase.name; }
+
+const QByteArray kImage = imageFilledWith(3);
+const QByteArray kOther = withCompensatingError(kImage);
+
+class VerifiedReadsTest : public ::testing::TestWithParam<ReadsCase> {};
+
+TEST_P(VerifiedReadsTest, SavesOnlyWhatTheReadsProve) {
+    const ReadsCase& c = GetParam();
+    QTemporaryDir dir;
+    const QString imagePath = dir.filePath(QStringLiteral("EEPROM.bin"));
+    ASSERT_TRUE(writeFile(imagePath, "earlier image"));
+    ScriptedBox box(c.dumps);
+
+    const RunResult result = runDump(
+        QStringList{"-p", box.devicePath(), "-d", dir.path(), "-t", "1", "--json"} + c.options);
+
+    EXPECT_EQ(result.exitCode, c.exitStatus) << result.err.toStdString();
+    const QJsonObject record = QJsonDocument::fromJson(result.out.toUtf8()).object();
+    EXPECT_EQ(record["outcome"].toString(), c.outcome) << result.out.toStdString();
+    EXPECT_EQ(record["exit_status"].toInt(), c.exitStatus);
+    EXPECT_EQ(record["reads"].toInt(), c.reads);
+    EXPECT_EQ(readFile(imagePath), c.saved.isEmpty() ? QByteArray("earlier image") : c.saved);
+    EXPECT_EQ(record["path"].isNull(), c.saved.isEmpty());
+    // Every complete read is acknowledged as it comes, by its own checksum.
+    EXPECT_EQ(result.err.contains("tessaly-dump: "), c.exitStatus != 0) << result.err.toStdString();
+    EXPECT_EQ(box.heard().count("E2PROMDOWN_"), box.dumpsServed());
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Reads, VerifiedReadsTest, ::testing::Values(
+    ReadsCase{"first two agree", {{kImage}, {kImage}, {kOther}}, {"--verify"}, 0, "saved", 2,
+              kImage},
+    ReadsCase{"third agrees with the first", {{kImage}, {kOther}, {kImage}}, {"--verify"}, 0,
+              "saved", 3, kImage},
+    ReadsCase{"a wrong checksum does not count", {{kImage, false}, {kImage}, {kImage, false}},
+              {"--verify"}, 5, "reads_disagree", 3, {}},
+    ReadsCase{"compensating errors disagree", {{kImage}, {kOther}}, {"--verify", "--reads", "2"},
+              5, "reads_disagree", 2, {}},
+    ReadsCase{"box stops after one good read", {{kImage}}, {"--verify"}, 6, "unverified", 2,
+              kImage},
+    ReadsCase{"re-read after a mismatch", {{kOther, false}, {kImage}}, {"--reads", "3"}, 0,
+              "saved", 2, kImage},
+    ReadsCase{"every read mismatches: the last is written", {{kOther, false}, {kImage, false}},
+              {"--reads", "2"}, 1, "checksum_mismatch", 2, kImage}),
+    [](const auto& info) {
+        QString name = QString::fromLatin1(info.param.name);
+        name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("_"));
+        return name.toStdString();
+    });
+// clang-format on
+
+TEST(AcknowledgementTest, OneThatCannotLeaveIsWarnedAboutButTheDumpStands) {
+    QByteArray image(1024, 'A');
+    QTemporaryDir dir;
+    ScriptedBox box({{image, true, true}});
+
+    const RunResult result = runDump({"-p", box.devicePath(), "-d", dir.path()});
+
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains("warning: the acknowledgement may not have reached the box"))
+        << result.err.toStdString();
+    EXPECT_EQ(readFile(dir.filePath("EEPROM.bin")), image);
+}
+
+}  // namespace
+}  // namespace tessaly::test
