@@ -19,12 +19,12 @@ namespace {
 
 QString byteText(std::uint8_t byte) { return QString::asprintf("0x%02X", unsigned(byte)); }
 
-// What became of the file that was there before.
-QString earlierFileLine(const StoredImage& stored) {
+// What became of the file that was there before; nothing when there was none.
+QString earlierFileLines(const StoredImage& stored) {
     const QString name = QFileInfo(stored.path).fileName();
-    if (!stored.hadEarlier) return QStringLiteral("no earlier %1").arg(name);
-    if (stored.sameAsEarlier) return QStringLiteral("same as the earlier %1").arg(name);
-    return QStringLiteral("the earlier %1 was kept as %2 (%3 %4)")
+    if (!stored.hadEarlier) return {};
+    if (stored.sameAsEarlier) return QStringLiteral("same as the earlier %1\r\n").arg(name);
+    return QStringLiteral("the earlier %1 was kept as %2 (%3 %4)\r\n")
         .arg(name, QFileInfo(stored.keptAs).fileName())
         .arg(stored.differingBytes)
         .arg(stored.differingBytes == 1 ? QStringLiteral("byte differs")
@@ -38,12 +38,12 @@ QString storedImageLog(const StoredImage& stored, std::uint8_t boxChecksum, std:
     if (!stored.stored()) return QStringLiteral("not saved: %1\r\n").arg(stored.failure);
     return QStringLiteral(
                "saved %1: %2 bytes, checksum %3 (box %4, data %5)\r\n"
-               "SHA-256 %6\r\n%7\r\n")
+               "SHA-256 %6\r\n%7")
         .arg(stored.path)
         .arg(dump::kDataSize)
         .arg(boxChecksum == dataSum ? QStringLiteral("OK") : QStringLiteral("WRONG"))
         .arg(byteText(boxChecksum), byteText(dataSum), QString::fromLatin1(stored.sha256.toHex()),
-             earlierFileLine(stored));
+             earlierFileLines(stored));
 }
 
 void setUpLinkForBox(MSComm& link) {
