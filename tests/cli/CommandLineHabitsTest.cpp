@@ -2,6 +2,7 @@
 // stop signals, a reader that goes away, quiet runs, an output file, the list of ports.
 #include <Files.h>
 #include <MSComm.h>
+#include <Sanitizers.h>
 #include <StbSimulator.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -124,19 +125,8 @@ TEST_P(ClosedOutputTest, NeverChangesTheExitStatus) {
 
 INSTANTIATE_TEST_SUITE_P(Checksum, ClosedOutputTest, ::testing::Values(false, true));
 
-// The sanitizers' own checks need descriptors too, and misreport when there are none.
-#if defined(__SANITIZE_ADDRESS__)
-#define TESSALY_WITH_SANITIZERS
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TESSALY_WITH_SANITIZERS
-#endif
-#endif
-
 TEST(SimulatedBoxTest, NoDescriptorsLeftIsAnOpenFailureNotACrash) {
-#ifdef TESSALY_WITH_SANITIZERS
-    GTEST_SKIP() << "the sanitizers cannot run without descriptors";
-#endif
+    if (test::kUnderSanitizers) GTEST_SKIP() << "the sanitizers cannot run without descriptors";
     QTemporaryDir dir;
     const RunResult result =
         runShell("ulimit -n 6; exec \"$0\" --simulate -d \"$1\"", {dir.path()});

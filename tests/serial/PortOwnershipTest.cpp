@@ -14,6 +14,7 @@
 #include "MSComm.h"
 #include "PortOwnership.h"
 #include "PseudoTerminal.h"
+#include "Sanitizers.h"
 
 namespace tessaly {
 namespace {
@@ -135,6 +136,7 @@ private:
 };
 
 TEST(PortOwnership, LockThatCannotBeMadeIsNotAPortInUse) {
+    if (test::kUnderSanitizers) GTEST_SKIP() << "the sanitizers cannot run without descriptors";
     sim::PseudoTerminal pty;
     MSComm link;
     std::optional<CommError> failure;
