@@ -163,10 +163,7 @@ QString failureSentence(const PortTarget& target, const DumpSession::Result& res
 
 QString listingLog(const DumpSession::Result& result) {
     if (!endedWithARead(result)) return {};
-    // The result lines start on a line of their own, also after the listing's last item.
-    QString log = dumpResultLog(result.read);
-    if (!log.isEmpty() && !log.endsWith(QStringLiteral("\r\n"))) log += QStringLiteral("\r\n");
-    return log;
+    return dumpResultLog(result.read);
 }
 
 QString resultLines(const DumpSession::Result& result, bool verify) {

@@ -2,6 +2,7 @@
 
 #include <DumpLog.h>
 #include <ImageFile.h>
+#include <PortOwnership.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -62,7 +63,8 @@ PortTarget targetFor(const QString& given) {
     PortTarget target;
     target.given = given;
     target.device = devicePathFor(given);
-    target.resolved = resolvedDevice(target.device);
+    // Resolved as the serial layer resolves it when opening, so the same names count as one.
+    target.resolved = port_ownership::resolvedDevice(target.device);
     target.name = directoryNameFor(target.device);
     return target;
 }

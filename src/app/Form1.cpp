@@ -15,7 +15,6 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QUrl>
@@ -469,10 +468,8 @@ int Form1::portEntryFor(const QString& typed) {
             MSComm1.DeviceName(cmbCom->itemData(index).toInt()) == typed)
             return index;
     }
-    static const QRegularExpression comName(QStringLiteral("^COM ?([1-4])$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    if (const QRegularExpressionMatch match = comName.match(typed); match.hasMatch())
-        return cmbCom->findData(match.captured(1).toInt());
+    if (const int number = MSComm::ComPortNumber(typed); number > 0)
+        return cmbCom->findData(number);
     return isSerialDevice(typed) ? addPort(typed, typed) : -1;
 }
 
@@ -513,13 +510,9 @@ void Form1::showResult(const DumpRun::Result& result) {
     if (bytData.size() != qsizetype(dump::kReplySize)) return;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(bytData.constData());
     lCheckSum = dump::checksumOf({bytes, dump::kDataSize});
-    QString listing = dumpResultLog(result);
-    const QString resultLines =
-        storedImageLog(result.stored, bytes[dump::kDataSize], std::uint8_t(lCheckSum));
-    // The listing ends inside its last line; the result lines start on their own.
-    if (!listing.endsWith(kCrLf) && !resultLines.startsWith(kCrLf)) listing += kCrLf;
     // One append for the whole listing: the log widget is slow to grow byte by byte.
-    appendLog(listing + resultLines);
+    appendLog(dumpResultLog(result) +
+              storedImageLog(result.stored, bytes[dump::kDataSize], std::uint8_t(lCheckSum)));
 }
 
 // Also after a run has ended: a box unplugged while a message box is open, or a closing port

@@ -27,16 +27,10 @@ QString orNothing(const QString& text) { return text.isEmpty() ? QStringLiteral(
 }  // namespace
 
 QString devicePathFor(const QString& port) {
-    static const QRegularExpression comPort(QStringLiteral("^(?:COM\\s*)?([1-4])$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = comPort.match(port.trimmed());
-    if (!match.hasMatch()) return port;
-    return MSComm().DeviceName(match.captured(1).toInt());
-}
-
-QString resolvedDevice(const QString& devicePath) {
-    const QString canonical = QFileInfo(devicePath).canonicalFilePath();
-    return canonical.isEmpty() ? devicePath : canonical;
+    int number = MSComm::ComPortNumber(port);
+    // A bare number is a port number here too, as scripts give it.
+    if (number == 0) number = MSComm::ComPortNumber(QStringLiteral("COM") + port.trimmed());
+    return number > 0 ? MSComm().DeviceName(number) : port;
 }
 
 QString directoryNameFor(const QString& devicePath) {

@@ -9,10 +9,6 @@ namespace tessaly::cli {
 // else is a device path.
 QString devicePathFor(const QString& port);
 
-// The device behind links and aliases, so that one device named twice is recognised; the path
-// itself when it does not exist.
-QString resolvedDevice(const QString& devicePath);
-
 // A directory name for a box's images: the device path without a leading /dev/, with separators
 // turned into '-' (ttyUSB0, serial-by-id-usb-FTDI..., COM7).
 QString directoryNameFor(const QString& devicePath);

@@ -10,8 +10,11 @@ QString dumpResultLog(const DumpRun::Result& result) {
     if (result.reply.size() != qsizetype(dump::kReplySize)) return {};
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(result.reply.constData());
     QString log = QString::fromStdString(dump::hexListing({bytes, dump::kDataSize}));
-    if (result.outcome == DumpRun::Outcome::ChecksumMismatch)
-        log += QLatin1StringView(kChecksumErrorLog);
+    // The checksum error line continues the listing's last line; the result lines that follow
+    // start on a line of their own either way.
+    log += result.outcome == DumpRun::Outcome::ChecksumMismatch
+               ? QLatin1StringView(kChecksumErrorLog)
+               : QLatin1StringView("\r\n");
     return log;
 }
 

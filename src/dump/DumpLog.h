@@ -15,14 +15,14 @@ inline constexpr char kRequestLog[] = "sending request...\r\n";
 inline constexpr char kChecksumErrorLog[] = "CRC Error!!!\r\n";
 inline constexpr char kPortClosedLog[] = "\r\nSerial port closed.\r\n";
 
-// The listing of the received data, followed by the checksum error line on a mismatch; empty
-// when no complete reply arrived.
+// The listing of the received data, its last line ended by the checksum error line on a mismatch
+// or by a plain line end; empty when no complete reply arrived.
 QString dumpResultLog(const DumpRun::Result& result);
 
 // The result lines that follow the listing and the checksum error line: the path written, the
 // size, the checksum (the box's byte and the data's sum), the SHA-256 and what became of an
 // earlier file; or "not saved" and why; nothing when storing was not tried. Every line ends with
-// CR LF; the caller starts them on a line of their own (the listing's last line has no end).
+// CR LF.
 QString storedImageLog(const StoredImage& stored, std::uint8_t boxChecksum, std::uint8_t dataSum);
 
 // Line settings, input length and receive buffer the exchange with the box needs.

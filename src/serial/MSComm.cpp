@@ -1,5 +1,6 @@
 #include "MSComm.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <stdexcept>
 
@@ -101,6 +102,13 @@ QString MSComm::DeviceName(int portNumber) const {
     }
     const qsizetype index = portNumber - FirstAddedPort;
     return index >= 0 && index < addedDevices_.size() ? addedDevices_[index] : QString();
+}
+
+int MSComm::ComPortNumber(const QString& name) {
+    static const QRegularExpression comName(QStringLiteral("^COM\\s*([1-4])$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = comName.match(name.trimmed());
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
 }
 
 void MSComm::setCommPort(int portNumber) { commPort_ = portNumber; }

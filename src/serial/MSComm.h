@@ -31,6 +31,9 @@ public:
     // The device a port number opens ("/dev/ttyS0" for 1 on Linux, "COM1" on Windows); empty
     // for an unknown number.
     QString DeviceName(int portNumber) const;
+    // The number of the first four ports named as in the port list: "COM 3" or "COM3", any
+    // case; 0 for any other text.
+    static int ComPortNumber(const QString& name);
 
     void setCommPort(int portNumber);
     int CommPort() const { return commPort_; }
