@@ -2,12 +2,12 @@
 // "name value" lines for bench/run: the window's first paint, its processor use while it waits
 // for a silent box, its reaction to the last reply byte, and the exchange time of a dump.
 // It judges nothing; bench/run compares the figures with their targets.
-#include <DumpLog.h>
-#include <DumpRun.h>
-#include <Form1.h>
-#include <MSComm.h>
-#include <Seams.h>
-#include <StbSimulator.h>
+#include "dump/DumpLog.h"
+#include "dump/DumpRun.h"
+#include "window/Form1.h"
+#include "serial/MSComm.h"
+#include "window/Seams.h"
+#include "sim/StbSimulator.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
-#include "DumpLog.h"
+#include "dump/DumpLog.h"
 
-#include <MSComm.h>
+#include "serial/MSComm.h"
 
 #include <QFileInfo>
 

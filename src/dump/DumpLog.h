@@ -3,8 +3,8 @@
 #include <QString>
 #include <cstdint>
 
-#include "DumpRun.h"
-#include "ImageFile.h"
+#include "dump/DumpRun.h"
+#include "dump/ImageFile.h"
 
 // The texts a dump writes to the log, shared by the window and the command line so that both
 // show the same thing.

@@ -1,8 +1,8 @@
-#include "DumpRun.h"
+#include "dump/DumpRun.h"
 
-#include <MSComm.h>
+#include "serial/MSComm.h"
 
-#include "ImageFile.h"
+#include "dump/ImageFile.h"
 
 namespace tessaly {
 

@@ -6,8 +6,8 @@
 #include <QTimer>
 #include <chrono>
 
-#include "DumpProtocol.h"
-#include "ImageFile.h"
+#include "dump/DumpProtocol.h"
+#include "dump/ImageFile.h"
 
 namespace tessaly {
 

@@ -1,8 +1,8 @@
-#include "DumpSession.h"
+#include "dump/DumpSession.h"
 
-#include <CommError.h>
+#include "serial/CommError.h"
 
-#include "DumpLog.h"
+#include "dump/DumpLog.h"
 
 namespace tessaly {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <MSComm.h>
+#include "serial/MSComm.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -8,8 +8,8 @@
 #include <QString>
 #include <chrono>
 
-#include "DumpRun.h"
-#include "ImageFile.h"
+#include "dump/DumpRun.h"
+#include "dump/ImageFile.h"
 
 namespace tessaly {
 

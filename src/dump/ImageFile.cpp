@@ -1,4 +1,4 @@
-#include "ImageFile.h"
+#include "dump/ImageFile.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

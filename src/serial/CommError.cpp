@@ -1,4 +1,4 @@
-#include "CommError.h"
+#include "serial/CommError.h"
 
 #include <utility>
 

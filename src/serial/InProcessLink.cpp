@@ -1,9 +1,9 @@
-#include "InProcessLink.h"
+#include "serial/InProcessLink.h"
 
 #include <QHash>
 #include <utility>
 
-#include "CommError.h"
+#include "serial/CommError.h"
 
 namespace tessaly {
 

@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "SerialDevice.h"
+#include "serial/SerialDevice.h"
 
 namespace tessaly {
 

@@ -1,11 +1,11 @@
-#include "MSComm.h"
+#include "serial/MSComm.h"
 
 #include <QRegularExpression>
 #include <algorithm>
 #include <stdexcept>
 
-#include "InProcessLink.h"
-#include "SerialPortDevice.h"
+#include "serial/InProcessLink.h"
+#include "serial/SerialPortDevice.h"
 
 namespace tessaly {
 

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "CommError.h"
+#include "serial/CommError.h"
 
 namespace tessaly {
 

@@ -1,4 +1,4 @@
-#include "PortOwnership.h"
+#include "serial/PortOwnership.h"
 
 #include <QFile>
 #include <QFileInfo>

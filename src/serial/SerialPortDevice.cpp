@@ -1,9 +1,9 @@
-#include "SerialPortDevice.h"
+#include "serial/SerialPortDevice.h"
 
 #include <QFile>
 
-#include "CommError.h"
-#include "PortOwnership.h"
+#include "serial/CommError.h"
+#include "serial/PortOwnership.h"
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>

@@ -1,9 +1,9 @@
 // What scripts and command-line users rely on: usage errors, checks before the box is asked,
 // stop signals, a reader that goes away, quiet runs, an output file, the list of ports.
 #include <Files.h>
-#include <MSComm.h>
+#include "serial/MSComm.h"
 #include <Sanitizers.h>
-#include <StbSimulator.h>
+#include "sim/StbSimulator.h"
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -6,8 +6,8 @@
 #include <QSignalSpy>
 #include <memory>
 
-#include "InProcessLink.h"
-#include "MSComm.h"
+#include "serial/InProcessLink.h"
+#include "serial/MSComm.h"
 #include "Wait.h"
 
 namespace tessaly {

@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "MSComm.h"
-#include "PseudoTerminal.h"
+#include "serial/MSComm.h"
+#include "sim/PseudoTerminal.h"
 #include "Wait.h"
 
 namespace tessaly {

@@ -11,9 +11,9 @@
 #include <optional>
 #include <vector>
 
-#include "MSComm.h"
-#include "PortOwnership.h"
-#include "PseudoTerminal.h"
+#include "serial/MSComm.h"
+#include "serial/PortOwnership.h"
+#include "sim/PseudoTerminal.h"
 #include "Sanitizers.h"
 
 namespace tessaly {
