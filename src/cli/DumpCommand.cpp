@@ -16,7 +16,7 @@ QString prefixed(const QString& name, const QString& lines) {
     return text;
 }
 
-QString stageText(const DumpSession& session) {
+QString stageText(const dump::DumpSession& session) {
     const dump::DumpProtocol& protocol = session.run().protocol();
     const QString read = QStringLiteral("read %1: ").arg(session.readNumber());
     if (protocol.stage() == dump::Stage::AwaitingReply)
@@ -32,21 +32,21 @@ DumpCommand::DumpCommand(const DumpOptions& options, QList<PortTarget> targets, 
     : options_(options), targets_(std::move(targets)), console_(console) {
     results_.resize(targets_.size());
     for (qsizetype i = 0; i < targets_.size(); ++i) {
-        DumpSession::Options sessionOptions{targets_[i].device, targets_[i].imagePath,
+        dump::DumpSession::Options sessionOptions{targets_[i].device, targets_[i].imagePath,
                                             options_.verify, options_.reads,
                                             std::chrono::seconds(options_.timeoutSeconds)};
-        auto& session = sessions_.emplace_back(std::make_unique<DumpSession>(sessionOptions));
-        connect(session.get(), &DumpSession::finished, this,
-                [this, i](const DumpSession::Result& result) { sessionFinished(i, result); });
+        auto& session = sessions_.emplace_back(std::make_unique<dump::DumpSession>(sessionOptions));
+        connect(session.get(), &dump::DumpSession::finished, this,
+                [this, i](const dump::DumpSession::Result& result) { sessionFinished(i, result); });
         if (single())
-            connect(session.get(), &DumpSession::progressed, this,
+            connect(session.get(), &dump::DumpSession::progressed, this,
                     [this, s = session.get()] { showProgress(*s); });
     }
 }
 
 void DumpCommand::start() {
     running_ = qsizetype(sessions_.size());
-    if (single()) console_.log(QLatin1StringView(kRequestLog));
+    if (single()) console_.log(QLatin1StringView(dump::kRequestLog));
     for (const auto& session : sessions_) session->start();
 }
 
@@ -56,7 +56,7 @@ void DumpCommand::stop(int exitStatus) {
     for (const auto& session : sessions_) session->interrupt();
 }
 
-void DumpCommand::sessionFinished(qsizetype index, const DumpSession::Result& result) {
+void DumpCommand::sessionFinished(qsizetype index, const dump::DumpSession::Result& result) {
     results_[index] = result;
     // A directory made for a box that gave nothing would only be clutter.
     if (!result.stored.stored() && !targets_[index].createdDirectory.isEmpty())
@@ -69,13 +69,13 @@ void DumpCommand::sessionFinished(qsizetype index, const DumpSession::Result& re
     emit ended(status_);
 }
 
-void DumpCommand::report(const PortTarget& target, const DumpSession::Result& result, int status) {
+void DumpCommand::report(const PortTarget& target, const dump::DumpSession::Result& result, int status) {
     const QString failure = failureSentence(target, result, options_.timeoutSeconds);
     const QString lines = resultLines(result, options_.verify);
     if (single()) {
         console_.log(listingLog(result) + lines);
-        if (result.outcome != DumpSession::Outcome::PortNotOpened)
-            console_.log(QLatin1StringView(kPortClosedLog));
+        if (result.outcome != dump::DumpSession::Outcome::PortNotOpened)
+            console_.log(QLatin1StringView(dump::kPortClosedLog));
     } else {
         console_.log(prefixed(target.name, lines));
     }
@@ -88,7 +88,7 @@ void DumpCommand::report(const PortTarget& target, const DumpSession::Result& re
     if (options_.json) console_.record(jsonRecord(target, result, status, failure));
 }
 
-void DumpCommand::showProgress(const DumpSession& session) {
+void DumpCommand::showProgress(const dump::DumpSession& session) {
     console_.progress(stageText(session));
 }
 

@@ -30,15 +30,15 @@ signals:
 
 private:
     bool single() const { return targets_.size() == 1; }
-    void sessionFinished(qsizetype index, const DumpSession::Result& result);
-    void report(const PortTarget& target, const DumpSession::Result& result, int status);
-    void showProgress(const DumpSession& session);
+    void sessionFinished(qsizetype index, const dump::DumpSession::Result& result);
+    void report(const PortTarget& target, const dump::DumpSession::Result& result, int status);
+    void showProgress(const dump::DumpSession& session);
 
     const DumpOptions options_;
     const QList<PortTarget> targets_;
     Console& console_;
-    std::vector<std::unique_ptr<DumpSession>> sessions_;
-    QList<DumpSession::Result> results_;
+    std::vector<std::unique_ptr<dump::DumpSession>> sessions_;
+    QList<dump::DumpSession::Result> results_;
     qsizetype running_ = 0;
     int status_ = kSavedAndVerified;
     int interruptStatus_ = 0;

@@ -13,14 +13,14 @@ namespace tessaly::cli {
 
 namespace {
 
-using Outcome = DumpSession::Outcome;
+using Outcome = dump::DumpSession::Outcome;
 
-bool hasReply(const DumpSession::Result& result) {
+bool hasReply(const dump::DumpSession::Result& result) {
     return result.read.reply.size() == qsizetype(dump::kReplySize);
 }
 
 // Whether the run ended with a read that was written or meant to be: one to list and report.
-bool endedWithARead(const DumpSession::Result& result) {
+bool endedWithARead(const dump::DumpSession::Result& result) {
     switch (result.outcome) {
         case Outcome::Saved:
         case Outcome::ChecksumMismatch:
@@ -32,11 +32,11 @@ bool endedWithARead(const DumpSession::Result& result) {
     }
 }
 
-std::uint8_t boxChecksum(const DumpSession::Result& result) {
+std::uint8_t boxChecksum(const dump::DumpSession::Result& result) {
     return std::uint8_t(result.read.reply.at(qsizetype(dump::kDataSize)));
 }
 
-std::uint8_t dataSum(const DumpSession::Result& result) {
+std::uint8_t dataSum(const dump::DumpSession::Result& result) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(result.read.reply.constData());
     return dump::checksumOf({bytes, dump::kDataSize});
 }
@@ -67,21 +67,21 @@ QJsonValue textOrNull(const QString& text) {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
-QString openFailureSentence(const QString& device, const DumpSession::Result& result) {
+QString openFailureSentence(const QString& device, const dump::DumpSession::Result& result) {
     switch (result.openError) {
-        case CommError::NoSuchPort:
+        case serial::CommError::NoSuchPort:
             return QStringLiteral(
                        "Serial port %1 does not exist (%2). Check the port name and that the "
                        "adapter is plugged in.")
                 .arg(device, result.detail);
-        case CommError::PortInUse:
+        case serial::CommError::PortInUse:
             return QStringLiteral(
                        "Serial port %1 is in use by another program (%2). Close that program "
                        "and try again.")
                 .arg(device, result.detail);
-        case CommError::AccessDenied:
+        case serial::CommError::AccessDenied:
             return QStringLiteral("No permission to open serial port %1 (%2). %3")
-                .arg(device, result.detail, accessDeniedHint());
+                .arg(device, result.detail, serial::accessDeniedHint());
         default:
             return QStringLiteral("Serial port %1 cannot be opened: %2.")
                 .arg(device, result.detail);
@@ -90,7 +90,7 @@ QString openFailureSentence(const QString& device, const DumpSession::Result& re
 
 }  // namespace
 
-int exitStatusFor(const DumpSession::Result& result, int interruptStatus) {
+int exitStatusFor(const dump::DumpSession::Result& result, int interruptStatus) {
     switch (result.outcome) {
         case Outcome::Saved:
             return kSavedAndVerified;
@@ -113,7 +113,7 @@ int exitStatusFor(const DumpSession::Result& result, int interruptStatus) {
     return kLinkOrFileFailed;
 }
 
-QString failureSentence(const PortTarget& target, const DumpSession::Result& result,
+QString failureSentence(const PortTarget& target, const dump::DumpSession::Result& result,
                         int timeoutSeconds) {
     const QString& device = target.device;
     const QString path = result.stored.path.isEmpty() ? QDir::toNativeSeparators(target.imagePath)
@@ -161,16 +161,16 @@ QString failureSentence(const PortTarget& target, const DumpSession::Result& res
     return {};
 }
 
-QString listingLog(const DumpSession::Result& result) {
+QString listingLog(const dump::DumpSession::Result& result) {
     if (!endedWithARead(result)) return {};
-    return dumpResultLog(result.read);
+    return dump::dumpResultLog(result.read);
 }
 
-QString resultLines(const DumpSession::Result& result, bool verify) {
+QString resultLines(const dump::DumpSession::Result& result, bool verify) {
     if (result.outcome == Outcome::ReadsDisagree)
         return QStringLiteral("not saved: %1\r\n").arg(result.detail);
     if (!endedWithARead(result)) return {};
-    QString lines = storedImageLog(result.stored, boxChecksum(result), dataSum(result));
+    QString lines = dump::storedImageLog(result.stored, boxChecksum(result), dataSum(result));
     if (verify && result.outcome == Outcome::Saved)
         lines +=
             QStringLiteral("verified: two of %1 reads agree byte for byte\r\n").arg(result.reads);
@@ -179,7 +179,7 @@ QString resultLines(const DumpSession::Result& result, bool verify) {
     return lines;
 }
 
-QJsonObject jsonRecord(const PortTarget& target, const DumpSession::Result& result, int exitStatus,
+QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result, int exitStatus,
                        const QString& failure) {
     const bool stored = result.stored.stored();
     return {
@@ -201,10 +201,10 @@ QJsonObject jsonRecord(const PortTarget& target, const DumpSession::Result& resu
     };
 }
 
-QString summaryTable(const QList<PortTarget>& targets, const QList<DumpSession::Result>& results) {
+QString summaryTable(const QList<PortTarget>& targets, const QList<dump::DumpSession::Result>& results) {
     QList<QStringList> rows{{"port", "outcome", "SHA-256", "seconds"}};
     for (qsizetype i = 0; i < targets.size(); ++i) {
-        const DumpSession::Result& result = results[i];
+        const dump::DumpSession::Result& result = results[i];
         rows.append({targets[i].name, outcomeName(result.outcome),
                      result.stored.stored()
                          ? QString::fromLatin1(result.stored.sha256.toHex().left(16))

@@ -20,24 +20,24 @@ struct PortTarget {
 };
 
 // `interruptStatus` is the status a stop signal asked for.
-int exitStatusFor(const DumpSession::Result& result, int interruptStatus);
+int exitStatusFor(const dump::DumpSession::Result& result, int interruptStatus);
 
 // The failure in one sentence that says what to check; empty for a verified save.
-QString failureSentence(const PortTarget& target, const DumpSession::Result& result,
+QString failureSentence(const PortTarget& target, const dump::DumpSession::Result& result,
                         int timeoutSeconds);
 
 // The window's listing of the read that counts, with "CRC Error!!!" after a mismatch; empty
 // when there is none to show.
-QString listingLog(const DumpSession::Result& result);
+QString listingLog(const dump::DumpSession::Result& result);
 
 // What became of the image: the path, size, checksum and digest, and whether two reads agreed;
 // or why nothing was saved. Empty when no reply came.
-QString resultLines(const DumpSession::Result& result, bool verify);
+QString resultLines(const dump::DumpSession::Result& result, bool verify);
 
-QJsonObject jsonRecord(const PortTarget& target, const DumpSession::Result& result, int exitStatus,
+QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result, int exitStatus,
                        const QString& failure);
 
 // The closing table of a run with several boxes: port, outcome, SHA-256 prefix, seconds.
-QString summaryTable(const QList<PortTarget>& targets, const QList<DumpSession::Result>& results);
+QString summaryTable(const QList<PortTarget>& targets, const QList<dump::DumpSession::Result>& results);
 
 }  // namespace tessaly::cli

@@ -56,7 +56,7 @@ void placeInBoxDirectory(const QString& directory, PortTarget& target) {
         throw PlanFailure{QStringLiteral("The directory %1 cannot be created.")
                               .arg(QDir::toNativeSeparators(path)),
                           kLinkOrFileFailed};
-    target.imagePath = imagePathIn(path, QLatin1StringView(kImageFileName));
+    target.imagePath = dump::imagePathIn(path, QLatin1StringView(dump::kImageFileName));
 }
 
 PortTarget targetFor(const QString& given) {
@@ -64,7 +64,7 @@ PortTarget targetFor(const QString& given) {
     target.given = given;
     target.device = devicePathFor(given);
     // Resolved as the serial layer resolves it when opening, so the same names count as one.
-    target.resolved = port_ownership::resolvedDevice(target.device);
+    target.resolved = serial::port_ownership::resolvedDevice(target.device);
     target.name = directoryNameFor(target.device);
     return target;
 }
@@ -82,7 +82,7 @@ void refuseDevicesNamedTwice(const QList<PortTarget>& targets) {
 
 // One box: DIRECTORY/EEPROM.bin or the file named by --output; several: DIRECTORY/NAME/EEPROM.bin.
 void placeImages(const DumpOptions& options, QList<PortTarget>& targets) {
-    const QString imageName = QLatin1StringView(kImageFileName);
+    const QString imageName = QLatin1StringView(dump::kImageFileName);
     if (!options.outputFile.isEmpty()) {
         const QFileInfo output(options.outputFile);
         checkDirectory(output.absolutePath(), output.fileName());
@@ -91,7 +91,7 @@ void placeImages(const DumpOptions& options, QList<PortTarget>& targets) {
     }
     checkDirectory(options.directory, imageName);
     if (targets.size() == 1) {
-        targets.front().imagePath = imagePathIn(options.directory, imageName);
+        targets.front().imagePath = dump::imagePathIn(options.directory, imageName);
         return;
     }
     for (PortTarget& target : targets) placeInBoxDirectory(options.directory, target);

@@ -27,10 +27,10 @@ QString orNothing(const QString& text) { return text.isEmpty() ? QStringLiteral(
 }  // namespace
 
 QString devicePathFor(const QString& port) {
-    int number = MSComm::ComPortNumber(port);
+    int number = serial::MSComm::ComPortNumber(port);
     // A bare number is a port number here too, as scripts give it.
-    if (number == 0) number = MSComm::ComPortNumber(QStringLiteral("COM") + port.trimmed());
-    return number > 0 ? MSComm().DeviceName(number) : port;
+    if (number == 0) number = serial::MSComm::ComPortNumber(QStringLiteral("COM") + port.trimmed());
+    return number > 0 ? serial::MSComm().DeviceName(number) : port;
 }
 
 QString directoryNameFor(const QString& devicePath) {

@@ -31,8 +31,8 @@ int endWith(const CommandLine& line) {
 
 // Runs the command on the event loop until every box is done or a stop signal has ended it.
 int runUntilEnded(QCoreApplication& app, DumpCommand& command) {
-    tessaly::StopSignals stopSignals;
-    QObject::connect(&stopSignals, &tessaly::StopSignals::stopRequested, &command,
+    tessaly::program::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &tessaly::program::StopSignals::stopRequested, &command,
                      &DumpCommand::stop);
     QObject::connect(&command, &DumpCommand::ended, &app, &QCoreApplication::exit);
     QTimer::singleShot(0, &command, &DumpCommand::start);
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessaly-dump"));
     QCoreApplication::setApplicationVersion(QLatin1StringView(tessaly::kVersionText));
-    tessaly::ignoreBrokenPipe();
+    tessaly::program::ignoreBrokenPipe();
 
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
     if (!line.options) return endWith(line);

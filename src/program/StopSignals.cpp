@@ -17,7 +17,7 @@
 #include <mutex>
 #endif
 
-namespace tessaly {
+namespace tessaly::program {
 
 #ifdef Q_OS_UNIX
 namespace {
@@ -120,4 +120,4 @@ void ignoreBrokenPipe() {}
 
 int StopSignals::exitStatusFor(int signalNumber) { return 128 + signalNumber; }
 
-}  // namespace tessaly
+}  // namespace tessaly::program

@@ -5,7 +5,7 @@
 
 class QSocketNotifier;
 
-namespace tessaly {
+namespace tessaly::program {
 
 // Turns the system's requests to stop (Ctrl-C, kill, a closed terminal) into a signal on the
 // event loop, so that a run ends the way Close ends it: the port is closed properly and nothing
@@ -38,4 +38,4 @@ private:
 // closed the port and finished with the box: writes to it then simply fail.
 void ignoreBrokenPipe();
 
-}  // namespace tessaly
+}  // namespace tessaly::program

@@ -5,7 +5,7 @@
 
 #include "serial/CommError.h"
 
-namespace tessaly {
+namespace tessaly::serial {
 
 namespace {
 
@@ -129,4 +129,4 @@ void InProcessDevice::lose(const QString& reason) {
     emit failed(reason);
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

@@ -7,7 +7,7 @@
 
 #include "serial/SerialDevice.h"
 
-namespace tessaly {
+namespace tessaly::serial {
 
 class InProcessDevice;
 
@@ -90,4 +90,4 @@ private:
     QString errorString_;
 };
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

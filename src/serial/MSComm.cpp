@@ -7,7 +7,7 @@
 #include "serial/InProcessLink.h"
 #include "serial/SerialPortDevice.h"
 
-namespace tessaly {
+namespace tessaly::serial {
 
 namespace {
 
@@ -211,4 +211,4 @@ void MSComm::loseLink(const QString& reason) {
     emit linkLost(reason);
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

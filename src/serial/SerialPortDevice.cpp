@@ -9,7 +9,7 @@
 #include <unistd.h>
 #endif
 
-namespace tessaly {
+namespace tessaly::serial {
 
 namespace {
 
@@ -99,4 +99,4 @@ void SerialPortDevice::reportLoss(QSerialPort::SerialPortError error) {
     emit failed(QStringLiteral("%1 (%2)").arg(description, port_->errorString()));
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

@@ -2,7 +2,7 @@
 
 #include "serial/SerialDevice.h"
 
-namespace tessaly {
+namespace tessaly::serial {
 
 // A real serial port (or a pseudo-terminal) through Qt SerialPort.
 class SerialPortDevice : public SerialDevice {
@@ -31,4 +31,4 @@ private:
     QSerialPort* port_;
 };
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

@@ -11,7 +11,7 @@ namespace {
 class LinkWire : public BoxWire {
 public:
     LinkWire() {
-        connect(&link_, &InProcessLink::received, this, [this] {
+        connect(&link_, &serial::InProcessLink::received, this, [this] {
             if (watchingReadable_) emit readable();
         });
     }
@@ -28,7 +28,7 @@ public:
     void watchWritable(bool) override {}
 
 private:
-    InProcessLink link_;
+    serial::InProcessLink link_;
     bool watchingReadable_ = true;
 };
 

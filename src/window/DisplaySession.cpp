@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-namespace tessaly {
+namespace tessaly::window {
 
 namespace {
 
@@ -64,4 +64,4 @@ std::unique_ptr<QApplication> createWindowApplication(int& argc, char** argv) {
     return application;
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::window

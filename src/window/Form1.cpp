@@ -39,7 +39,7 @@
 // The images live in this static library; nothing would link their registration otherwise.
 static void registerResources() { Q_INIT_RESOURCE(tessaly); }
 
-namespace tessaly {
+namespace tessaly::window {
 
 namespace {
 
@@ -157,11 +157,11 @@ QString toWidgetText(QString text) { return text.replace(kCrLf, QStringLiteral("
 Form1::Form1(Seams seams, QWidget* parent)
     : QWidget(parent), seams_(std::move(seams)), dumpRun_(MSComm1) {
     createControls();
-    connect(&dumpRun_, &DumpRun::finished, this, &Form1::dumpFinished);
+    connect(&dumpRun_, &dump::DumpRun::finished, this, &Form1::dumpFinished);
     // Connected after the dump run's own handler, so a loss during a run is logged after the run
     // has ended.
-    connect(&MSComm1, &MSComm::linkLost, this, &Form1::onLinkLost);
-    connect(&MSComm1, &MSComm::dataReceived, this, &Form1::noticeProgress);
+    connect(&MSComm1, &serial::MSComm::linkLost, this, &Form1::onLinkLost);
+    connect(&MSComm1, &serial::MSComm::dataReceived, this, &Form1::noticeProgress);
     silenceTimer_.setSingleShot(true);
     connect(&silenceTimer_, &QTimer::timeout, this, &Form1::remindOfHostMode);
     Form_Load();
@@ -287,11 +287,11 @@ void Form1::setTabChain() {
 }
 
 void Form1::Form_Load() {
-    for (int port = 1; port < MSComm::FirstAddedPort; ++port)
+    for (int port = 1; port < serial::MSComm::FirstAddedPort; ++port)
         cmbCom->addItem(QStringLiteral("COM %1").arg(port), port);
     refreshSystemPorts();
     selectPort(0);
-    setUpLinkForBox(MSComm1);
+    dump::setUpLinkForBox(MSComm1);
 
     Text2->setText(defaultTargetDirectory());
     replaceLog(QStringLiteral(R"(ACTIVATE THE "HOST - MODE" OF THE STB FIRST, CLICK OPEN THEN)") +
@@ -313,7 +313,7 @@ void Form1::refreshSystemPorts() {
 }
 
 void Form1::listSystemPort(const SystemPort& port) {
-    for (int number = 1; number < MSComm::FirstAddedPort; ++number)
+    for (int number = 1; number < serial::MSComm::FirstAddedPort; ++number)
         if (MSComm1.DeviceName(number) == port.device) return;  // listed as "COM n" already
     const int number = MSComm1.AddDevice(port.device);
     if (cmbCom->findData(number) >= 0) return;
@@ -345,7 +345,7 @@ void Form1::fitListToEntries() {
 // the whole entry.
 void Form1::showWholePortName() {
     cmbCom->lineEdit()->home(false);
-    const bool addedDevice = cmbCom->currentData().toInt() >= MSComm::FirstAddedPort;
+    const bool addedDevice = cmbCom->currentData().toInt() >= serial::MSComm::FirstAddedPort;
     cmbCom->setToolTip(addedDevice ? kPortToolTip + QLatin1Char('\n') + cmbCom->currentText()
                                    : kPortToolTip);
 }
@@ -365,7 +365,7 @@ void Form1::forgetSelectionWhenEdited(const QString& typed) {
 }
 
 QString Form1::portName(int port, const QString& comPrefix) const {
-    if (port < MSComm::FirstAddedPort) return comPrefix + QString::number(port);
+    if (port < serial::MSComm::FirstAddedPort) return comPrefix + QString::number(port);
     return MSComm1.DeviceName(port);
 }
 
@@ -373,7 +373,7 @@ bool Form1::OpenPort(int port) {
     try {
         MSComm1.setCommPort(port);
         MSComm1.setPortOpen(true);
-    } catch (const CommError& error) {
+    } catch (const serial::CommError& error) {
         reportOpenFailure(port, error);
         return false;
     }
@@ -386,22 +386,22 @@ bool Form1::OpenPort(int port) {
     return true;
 }
 
-void Form1::reportOpenFailure(int port, const CommError& error) {
+void Form1::reportOpenFailure(int port, const serial::CommError& error) {
     const QString name = portName(port, QStringLiteral("COM "));
     const QString caption = QStringLiteral("Error opening ") + name;
     switch (error.number()) {
-        case CommError::NoSuchPort:
+        case serial::CommError::NoSuchPort:
             showMessage(QStringLiteral("Serial port %1 not present.").arg(name), caption);
             return;
-        case CommError::PortInUse:
+        case serial::CommError::PortInUse:
             showMessage(QStringLiteral("%1 blocked by another application.").arg(name), caption);
             return;
         default:
             break;
     }
     QString text = QStringLiteral("Serial port %1 cannot be opened: %2.").arg(name, error.reason());
-    if (error.number() == CommError::AccessDenied)
-        text += QStringLiteral("\n\n") + accessDeniedHint();
+    if (error.number() == serial::CommError::AccessDenied)
+        text += QStringLiteral("\n\n") + serial::accessDeniedHint();
     showMessage(text, caption);
 }
 
@@ -409,7 +409,7 @@ void Form1::ClosePort(int) {
     if (MSComm1.PortOpen()) {
         Shape1->setFillColor(kLinkClosedColor);
         MSComm1.setPortOpen(false);
-        appendLog(QLatin1String(kPortClosedLog));
+        appendLog(QLatin1String(dump::kPortClosedLog));
     }
     acknowledgementQueued_ = false;
     setLinkControls(false);
@@ -428,7 +428,7 @@ void Form1::setLinkControls(bool linkOpen) {
 }
 
 void Form1::Command1_Click() {
-    sFileName = QLatin1String(kImageFileName);
+    sFileName = QLatin1String(dump::kImageFileName);
     lCheckSum = 0;
     if (Text2->text().isEmpty()) {
         showMessage(QStringLiteral("Select a directory for saving data first."), kErrorCaption);
@@ -440,8 +440,8 @@ void Form1::Command1_Click() {
         ClosePort(runPort_);
         return;
     }
-    replaceLog(QLatin1String(kRequestLog));
-    imagePath_ = imagePathIn(Text2->text(), sFileName);
+    replaceLog(QLatin1String(dump::kRequestLog));
+    imagePath_ = dump::imagePathIn(Text2->text(), sFileName);
     dumpRun_.start(imagePath_);
     awaitedStage_ = dumpRun_.protocol().stage();
     silenceTimer_.start(patience_);
@@ -468,7 +468,7 @@ int Form1::portEntryFor(const QString& typed) {
             MSComm1.DeviceName(cmbCom->itemData(index).toInt()) == typed)
             return index;
     }
-    if (const int number = MSComm::ComPortNumber(typed); number > 0)
+    if (const int number = serial::MSComm::ComPortNumber(typed); number > 0)
         return cmbCom->findData(number);
     return isSerialDevice(typed) ? addPort(typed, typed) : -1;
 }
@@ -477,25 +477,25 @@ bool Form1::isSerialDevice(const QString& path) const {
     return isCharacterDevice(path) || listsDevice(seams_.systemPorts(), path);
 }
 
-void Form1::dumpFinished(const DumpRun::Result& result) {
+void Form1::dumpFinished(const dump::DumpRun::Result& result) {
     silenceTimer_.stop();
     switch (result.outcome) {
-        case DumpRun::Outcome::Cancelled:
+        case dump::DumpRun::Outcome::Cancelled:
             return;  // whoever closed the link has restored the controls already
-        case DumpRun::Outcome::Saved:
-        case DumpRun::Outcome::ChecksumMismatch:
+        case dump::DumpRun::Outcome::Saved:
+        case dump::DumpRun::Outcome::ChecksumMismatch:
             showResult(result);
             acknowledgementQueued_ = true;
             break;
-        case DumpRun::Outcome::WriteFailed:
+        case dump::DumpRun::Outcome::WriteFailed:
             showResult(result);
             showMessage(QStringLiteral("The image could not be saved as %1: %2.")
                             .arg(imagePath_, result.detail),
                         kErrorCaption);
             break;
-        case DumpRun::Outcome::LinkLost:
+        case dump::DumpRun::Outcome::LinkLost:
             break;  // onLinkLost() tells
-        case DumpRun::Outcome::TimedOut:
+        case dump::DumpRun::Outcome::TimedOut:
             appendLog(kCrLf + QStringLiteral("The box did not answer: %1").arg(result.detail) +
                       kCrLf);
             break;
@@ -505,14 +505,14 @@ void Form1::dumpFinished(const DumpRun::Result& result) {
     ClosePort(runPort_);
 }
 
-void Form1::showResult(const DumpRun::Result& result) {
+void Form1::showResult(const dump::DumpRun::Result& result) {
     bytData = result.reply;
     if (bytData.size() != qsizetype(dump::kReplySize)) return;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(bytData.constData());
     lCheckSum = dump::checksumOf({bytes, dump::kDataSize});
     // One append for the whole listing: the log widget is slow to grow byte by byte.
-    appendLog(dumpResultLog(result) +
-              storedImageLog(result.stored, bytes[dump::kDataSize], std::uint8_t(lCheckSum)));
+    appendLog(dump::dumpResultLog(result) +
+              dump::storedImageLog(result.stored, bytes[dump::kDataSize], std::uint8_t(lCheckSum)));
 }
 
 // Also after a run has ended: a box unplugged while a message box is open, or a closing port
@@ -594,4 +594,4 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::window

@@ -17,9 +17,12 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
-namespace tessaly {
-
+namespace tessaly::serial {
 class CommError;
+}
+
+namespace tessaly::window {
+
 class Decoration;
 class Indicator;
 
@@ -52,7 +55,7 @@ public:
     void appendLog(const QString& text);
     void replaceLog(const QString& text);
 
-    const MSComm& serialControl() const { return MSComm1; }
+    const serial::MSComm& serialControl() const { return MSComm1; }
 
     // How long the box may stay silent in one wait before the log reminds the user of its mode.
     void setPatience(std::chrono::milliseconds patience) { patience_ = patience; }
@@ -89,9 +92,9 @@ private:
     void Command2_Click();
     void cmdDir_Click();
     void Label6_Click();
-    void dumpFinished(const DumpRun::Result& result);
+    void dumpFinished(const dump::DumpRun::Result& result);
     // Takes over the reply of a completed exchange and shows its listing and what was saved.
-    void showResult(const DumpRun::Result& result);
+    void showResult(const dump::DumpRun::Result& result);
     void onLinkLost(const QString& reason);
     void noticeProgress();
     void remindOfHostMode();
@@ -101,13 +104,13 @@ private:
     // "COM 3" style for the first four ports (the prefix says whether with a space), the device
     // path for added ones.
     QString portName(int port, const QString& comPrefix) const;
-    void reportOpenFailure(int port, const CommError& error);
+    void reportOpenFailure(int port, const serial::CommError& error);
     void showMessage(const QString& text, const QString& caption);
     void forgetSelectionWhenEdited(const QString& typed);
 
     Seams seams_;
-    MSComm MSComm1;
-    DumpRun dumpRun_;
+    serial::MSComm MSComm1;
+    dump::DumpRun dumpRun_;
 
     QGroupBox* Frame1 = nullptr;
     QComboBox* cmbCom = nullptr;
@@ -144,4 +147,4 @@ private:
     dump::Stage awaitedStage_{};
 };
 
-}  // namespace tessaly
+}  // namespace tessaly::window

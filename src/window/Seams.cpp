@@ -6,7 +6,7 @@
 #include <QMessageBox>
 #include <QSerialPortInfo>
 
-namespace tessaly {
+namespace tessaly::window {
 
 namespace {
 
@@ -42,4 +42,4 @@ Seams Seams::desktop() {
     return seams;
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::window

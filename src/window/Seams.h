@@ -7,7 +7,7 @@
 
 class QWidget;
 
-namespace tessaly {
+namespace tessaly::window {
 
 // A serial device as the system lists it.
 struct SystemPort {
@@ -32,4 +32,4 @@ struct Seams {
     static Seams desktop();
 };
 
-}  // namespace tessaly
+}  // namespace tessaly::window

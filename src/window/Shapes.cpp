@@ -2,7 +2,7 @@
 
 #include <QPainter>
 
-namespace tessaly {
+namespace tessaly::window {
 
 Indicator::Indicator(QColor fill, QWidget* parent) : QWidget(parent), fill_(fill) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -40,4 +40,4 @@ void Decoration::paintEvent(QPaintEvent*) {
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::window

@@ -4,7 +4,7 @@
 #include <QPalette>
 #include <QWidget>
 
-namespace tessaly {
+namespace tessaly::window {
 
 // A round lamp with a thin black rim, filled with one colour; it shows state and takes no input.
 class Indicator : public QWidget {
@@ -41,4 +41,4 @@ private:
     QPalette::ColorRole role_;
 };
 
-}  // namespace tessaly
+}  // namespace tessaly::window

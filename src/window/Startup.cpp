@@ -4,11 +4,11 @@
 
 #include "window/Form1.h"
 
-namespace tessaly {
+namespace tessaly::window {
 
 void offerStartDevices(Form1& form, const QString& device, const sim::BuiltInBox* box) {
     if (!device.isEmpty()) form.selectPort(form.addPort(device, device));
     if (box) form.selectPort(form.addPort(box->devicePath(), QLatin1String(kSimulatedBoxLabel)));
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::window

@@ -2,12 +2,13 @@
 
 #include <QString>
 
-namespace tessaly {
-
-class Form1;
-namespace sim {
+namespace tessaly::sim {
 class BuiltInBox;
 }
+
+namespace tessaly::window {
+
+class Form1;
 
 inline constexpr char kSimulatedBoxLabel[] = "Simulated box";
 
@@ -15,4 +16,4 @@ inline constexpr char kSimulatedBoxLabel[] = "Simulated box";
 // `device` (--port, may be empty) labelled by its path, then the simulated box (--simulate).
 void offerStartDevices(Form1& form, const QString& device, const sim::BuiltInBox* box);
 
-}  // namespace tessaly
+}  // namespace tessaly::window

@@ -6,7 +6,7 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
-namespace tessaly {
+namespace tessaly::window {
 
 // Trying is the only answer that holds everywhere: permission bits say nothing about read-only
 // mounts, access lists or the way Windows guards the programs directory.
@@ -27,4 +27,4 @@ QString defaultTargetDirectory() {
     return QDir::toNativeSeparators(directory) + QDir::separator();
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::window

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace tessaly {
+namespace tessaly::window {
 
 // The first of `candidates` that a file can be created in; empty when none can take one.
 QString firstWritableDirectory(const QStringList& candidates);
@@ -13,4 +13,4 @@ QString firstWritableDirectory(const QStringList& candidates);
 // home (an installed program's directory is not writable).
 QString defaultTargetDirectory();
 
-}  // namespace tessaly
+}  // namespace tessaly::window

@@ -26,7 +26,7 @@ bool wantsTextOnly(int argc, char** argv) {
 
 std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv) {
     if (wantsTextOnly(argc, argv)) return std::make_unique<QCoreApplication>(argc, argv);
-    return tessaly::createWindowApplication(argc, argv);
+    return tessaly::window::createWindowApplication(argc, argv);
 }
 
 }  // namespace
@@ -61,14 +61,14 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    tessaly::Form1 form;
-    tessaly::offerStartDevices(form, parser.value(portOption), box.get());
+    tessaly::window::Form1 form;
+    tessaly::window::offerStartDevices(form, parser.value(portOption), box.get());
 
     // Ctrl-C, kill or a closed terminal end a run the way Close does, so the port is released.
-    std::unique_ptr<tessaly::StopSignals> stopSignals;
+    std::unique_ptr<tessaly::program::StopSignals> stopSignals;
     try {
-        stopSignals = std::make_unique<tessaly::StopSignals>();
-        QObject::connect(stopSignals.get(), &tessaly::StopSignals::stopRequested, &form,
+        stopSignals = std::make_unique<tessaly::program::StopSignals>();
+        QObject::connect(stopSignals.get(), &tessaly::program::StopSignals::stopRequested, &form,
                          [&form](int exitStatus) {
                              form.interruptRun();
                              QCoreApplication::exit(exitStatus);

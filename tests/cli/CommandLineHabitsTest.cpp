@@ -100,7 +100,7 @@ TEST_P(StopSignalTest, EndsTheWaitLikeCloseAndLeavesThePortFree) {
     EXPECT_FALSE(box.transcript().contains("E2PROMDOWN"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"EEPROM.bin"});
     EXPECT_EQ(readFile(dir.filePath("EEPROM.bin")), "earlier image");
-    MSComm next;
+    serial::MSComm next;
     next.setCommPort(next.AddDevice(box.devicePath()));
     EXPECT_NO_THROW(next.setPortOpen(true)) << "the lock went with the port";
 }

@@ -106,7 +106,7 @@ TEST_F(DumpCommandTest, MissingDirectoryIsRefusedBeforeTheBoxIsAsked) {
 
 TEST_F(DumpCommandTest, PortHeldByAnotherProgramExitsTwo) {
     box_.emplace();
-    MSComm holder;
+    serial::MSComm holder;
     holder.setCommPort(holder.AddDevice(box_->devicePath()));
     holder.setPortOpen(true);
 

@@ -35,9 +35,9 @@ TEST_P(StopSignalsTest, ArrivesOnTheEventLoopWithItsExitStatus) {
 #ifdef Q_OS_WIN
     if (!GetConsoleWindow()) GTEST_SKIP() << "no console to send the event to";
 #endif
-    StopSignals stopSignals;
+    program::StopSignals stopSignals;
     std::optional<int> status;
-    QObject::connect(&stopSignals, &StopSignals::stopRequested,
+    QObject::connect(&stopSignals, &program::StopSignals::stopRequested,
                      [&](int exitStatus) { status = exitStatus; });
 
     if (!send(GetParam().request)) GTEST_SKIP() << "the system cannot send this request here";

@@ -37,9 +37,9 @@
 namespace {
 
 using namespace std::chrono_literals;
-using tessaly::CommError;
-using tessaly::DumpRun;
-using tessaly::MSComm;
+using tessaly::serial::CommError;
+using tessaly::dump::DumpRun;
+using tessaly::serial::MSComm;
 using tessaly::bench::BoundedWait;
 using tessaly::dump::Stage;
 using tessaly::sim::SimOptions;
@@ -298,7 +298,7 @@ QString sizeText(const std::optional<QByteArray>& file) {
 }
 
 std::optional<QByteArray> imageIn(const DirectoryContent& files) {
-    const auto image = files.find(QLatin1StringView(tessaly::kImageFileName));
+    const auto image = files.find(QLatin1StringView(tessaly::dump::kImageFileName));
     return image == files.end() ? std::nullopt : std::optional(image->second);
 }
 
@@ -317,7 +317,7 @@ DirectoryContent expectedAfterWriting(const Scenario& scenario, const DirectoryC
     DirectoryContent expected = before;
     const std::optional<QByteArray> earlier = imageIn(before);
     if (earlier && *earlier != image) expected[expectedKeptName(scenario, before)] = *earlier;
-    expected[QLatin1StringView(tessaly::kImageFileName)] = image;
+    expected[QLatin1StringView(tessaly::dump::kImageFileName)] = image;
     return expected;
 }
 
@@ -330,7 +330,7 @@ QString namesOf(const DirectoryContent& files) {
 // What the run reported about the file must be what happened to it.
 void checkReportedStore(const Scenario& scenario, const RunRecord& record,
                         const std::function<void(const QString&)>& violated) {
-    const tessaly::StoredImage& stored = record.result.stored;
+    const tessaly::dump::StoredImage& stored = record.result.stored;
     const std::optional<QByteArray> earlier = imageIn(record.filesBefore);
     const QByteArray image = imageOf(scenario.box);
     const bool differs = earlier && *earlier != image;
@@ -405,7 +405,7 @@ QStringList violationsOf(const Scenario& scenario, const RunRecord& record) {
 class Port {
 public:
     Port() : dump_(link_) {
-        tessaly::setUpLinkForBox(link_);
+        tessaly::dump::setUpLinkForBox(link_);
         if (!directory_.isValid()) throw std::runtime_error("no temporary directory");
     }
 
@@ -440,8 +440,8 @@ private:
 QString Port::imagePath() const {
     const QDir target(directory_.path());
     return scenario_.unwritableTarget
-               ? target.filePath(QStringLiteral("missing/") + tessaly::kImageFileName)
-               : target.filePath(tessaly::kImageFileName);
+               ? target.filePath(QStringLiteral("missing/") + tessaly::dump::kImageFileName)
+               : target.filePath(tessaly::dump::kImageFileName);
 }
 
 void Port::prepareDirectory() {
@@ -452,13 +452,13 @@ void Port::prepareDirectory() {
             QDir(target.filePath(entry)).removeRecursively();
     }
     DirectoryContent files = scenario_.keptBefore;
-    if (scenario_.earlierImage) files[tessaly::kImageFileName] = *scenario_.earlierImage;
+    if (scenario_.earlierImage) files[tessaly::dump::kImageFileName] = *scenario_.earlierImage;
     for (const auto& [name, content] : files) {
         QFile file(target.filePath(name));
         if (file.open(QIODevice::WriteOnly)) file.write(content);
     }
     if (!scenario_.earlierImage) return;
-    QFile earlier(target.filePath(tessaly::kImageFileName));
+    QFile earlier(target.filePath(tessaly::dump::kImageFileName));
     if (earlier.open(QIODevice::ReadWrite))
         earlier.setFileTime(scenario_.earlierModified, QFileDevice::FileModificationTime);
 }
@@ -514,7 +514,7 @@ void Port::begin(const Scenario& scenario, std::function<void()> ended) {
 
 // Whoever holds the lock file of `device` according to its first word; nothing when unknown.
 std::optional<qint64> lockHolder(const QString& device) {
-    QFile lock(tessaly::port_ownership::lockFileOf(device));
+    QFile lock(tessaly::serial::port_ownership::lockFileOf(device));
     bool isNumber = false;
     const qint64 pid = lock.open(QIODevice::ReadOnly)
                            ? lock.readLine().simplified().split(' ').value(0).toLongLong(&isNumber)

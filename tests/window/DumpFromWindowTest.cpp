@@ -65,12 +65,12 @@ protected:
 
     // The lines the window owes after the listing for an image stored in a fresh directory.
     QString resultLinesFor(const sim::SimOptions& options) const {
-        StoredImage stored;
-        stored.path = imagePathIn(directory.path(), "EEPROM.bin");
+        dump::StoredImage stored;
+        stored.path = dump::imagePathIn(directory.path(), "EEPROM.bin");
         stored.sha256 =
             QCryptographicHash::hash(bytesOf(options.image), QCryptographicHash::Sha256);
         const std::uint8_t sum = dump::checksumOf(options.image);
-        return storedImageLog(stored, options.wrongChecksum ? std::uint8_t(sum + 1) : sum, sum);
+        return dump::storedImageLog(stored, options.wrongChecksum ? std::uint8_t(sum + 1) : sum, sum);
     }
 
     QTemporaryDir directory;
@@ -182,7 +182,7 @@ TEST_F(DumpFromWindowTest, SecondDumpStartsWithAFreshLog) {
 
 TEST_F(DumpFromWindowTest, SimulatedBoxFromTheCommandLineIsSelectedAndDumps) {
     const std::unique_ptr<sim::BuiltInBox> simulated = sim::startBuiltInBox();
-    offerStartDevices(form, {}, simulated.get());
+    window::offerStartDevices(form, {}, simulated.get());
     ASSERT_EQ(cmbCom()->currentText(), "Simulated box");
     Text2()->setText(QDir::toNativeSeparators(directory.path()) + QDir::separator());
 
@@ -218,7 +218,7 @@ TEST_F(DumpFromWindowTest, InterruptDuringAWaitClosesThePortLikeClose) {
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(box->successAcknowledgements() + box->errorAcknowledgements(), 0);
     EXPECT_FALSE(QFile::exists(directory.filePath("EEPROM.bin")));
-    MSComm next;
+    serial::MSComm next;
     next.setCommPort(next.AddDevice(box->devicePath()));
     EXPECT_NO_THROW(next.setPortOpen(true));
 }

@@ -46,7 +46,7 @@ TEST_P(TypedPortTest, IsUsedOnlyWhenItNamesAPort) {
 
     Command1()->click();
 
-    const MSComm& link = form.serialControl();
+    const serial::MSComm& link = form.serialControl();
     if (typed == "COM 1x" || typed == "/etc/hostname") {
         EXPECT_EQ(desktop.messages,
                   (std::vector<FakeDesktop::Message>{{"No such port: " + typed, "Error"}}));
@@ -94,7 +94,7 @@ TEST_P(ColourSchemeTest, FixedTextColoursSitOnLightGrounds) {
         QApplication::setPalette(dark);
     }
     FakeDesktop desktop;
-    Form1 form(desktop.seams());
+    window::Form1 form(desktop.seams());
     const QImage window = form.grab().toImage();
     const auto groundOf = [&](const QWidget* widget, QPoint at) {
         return window.pixelColor(widget->mapTo(&form, at));
@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(, ColourSchemeTest, ::testing::Values(false, true));
 
 TEST(TargetDirectoryTest, FirstDirectoryThatTakesAFileWins) {
     QTemporaryDir usable;
-    EXPECT_EQ(firstWritableDirectory({"/nonexistent/tessaly", "/etc/hostname", usable.path()}),
+    EXPECT_EQ(window::firstWritableDirectory({"/nonexistent/tessaly", "/etc/hostname", usable.path()}),
               usable.path());
     EXPECT_TRUE(QDir(usable.path()).isEmpty());  // the probe leaves nothing behind
 }

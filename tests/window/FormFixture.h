@@ -37,11 +37,11 @@ struct FakeDesktop {
     QStringList folderTitles;
     QStringList folderStarts;
     QString folderChoice;  // empty: the user cancels
-    std::vector<SystemPort> systemPorts;
+    std::vector<window::SystemPort> systemPorts;
     std::function<void()> onMessage;  // what happens while a message is shown
 
-    Seams seams() {
-        Seams seams;
+    window::Seams seams() {
+        window::Seams seams;
         seams.showMessage = [this](QWidget*, const QString& text, const QString& caption) {
             messages.push_back({text, caption});
             if (onMessage) onMessage();
@@ -76,7 +76,7 @@ protected:
     QPushButton* cmdDir() { return control<QPushButton>("cmdDir"); }
     QLineEdit* Text2() { return control<QLineEdit>("Text2"); }
     QPlainTextEdit* Text1() { return control<QPlainTextEdit>("Text1"); }
-    QColor lamp() { return control<Indicator>("Shape1")->fillColor(); }
+    QColor lamp() { return control<window::Indicator>("Shape1")->fillColor(); }
 
     // Enabled states of Directory, port list, Open, Close and the directory text, in this order.
     std::vector<bool> linkControls() {
@@ -94,7 +94,7 @@ protected:
     }
 
     FakeDesktop desktop;
-    Form1 form{desktop.seams()};
+    window::Form1 form{desktop.seams()};
 };
 
 }  // namespace tessaly::test

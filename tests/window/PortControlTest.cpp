@@ -46,7 +46,7 @@ TEST_F(PortControlTest, ClosingAClosedLinkOnlyRestoresTheControls) {
                             static_cast<QWidget*>(Command1()), static_cast<QWidget*>(Text2())})
         widget->setEnabled(false);
     Command2()->setEnabled(true);
-    control<Indicator>("Shape1")->setFillColor(kGreen);
+    control<window::Indicator>("Shape1")->setFillColor(kGreen);
 
     form.ClosePort(1);
 
@@ -70,10 +70,10 @@ TEST_F(PortControlTest, OpenOnAMissingDeviceNamesItAndLeavesTheLogAlone) {
 }
 
 TEST_F(PortControlTest, MissingComPortIsCalledComN) {
-    MSComm names;
+    serial::MSComm names;
     int port = 1;
-    while (port < MSComm::FirstAddedPort && QFileInfo::exists(names.DeviceName(port))) ++port;
-    if (port == MSComm::FirstAddedPort) GTEST_SKIP() << "this machine has all four COM ports";
+    while (port < serial::MSComm::FirstAddedPort && QFileInfo::exists(names.DeviceName(port))) ++port;
+    if (port == serial::MSComm::FirstAddedPort) GTEST_SKIP() << "this machine has all four COM ports";
 
     EXPECT_FALSE(form.OpenPort(port));
 
@@ -84,7 +84,7 @@ TEST_F(PortControlTest, MissingComPortIsCalledComN) {
 }
 
 TEST_F(PortControlTest, DeviceHeldElsewhereIsReportedAsBlocked) {
-    MSComm holder;
+    serial::MSComm holder;
     holder.setCommPort(holder.AddDevice(terminal.devicePath()));
     holder.setPortOpen(true);
     const QString device = terminal.devicePath();
@@ -121,7 +121,7 @@ TEST_F(PortControlTest, ClosingTheWindowReleasesAnOpenPort) {
     EXPECT_TRUE(form.close());
 
     EXPECT_EQ(form.logText(), kGreeting + kCloseLine);
-    MSComm next;
+    serial::MSComm next;
     next.setCommPort(next.AddDevice(terminal.devicePath()));
     EXPECT_NO_THROW(next.setPortOpen(true));
 }

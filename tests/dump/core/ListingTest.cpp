@@ -8,7 +8,7 @@ namespace tessaly::dump::test {
 namespace {
 
 std::string listingOf(std::initializer_list<std::uint8_t> bytes) {
-    return hexListing(std::vector<std::uint8_t>(bytes));
+    return dump::hexListing(std::vector<std::uint8_t>(bytes));
 }
 
 std::vector<std::string> linesOf(const std::string& text) {
@@ -32,12 +32,12 @@ TEST(HexListing, ItemsAreTwoUpperCaseDigitsAndASpace) {
 TEST(HexListing, LineBreakComesBeforeEverySixteenthByte) {
     std::string firstLine;
     for (int i = 0; i < 16; ++i) firstLine += "11 ";
-    EXPECT_EQ(hexListing(Bytes(17, 0x11)), "\r\n" + firstLine + "\r\n11 ");
+    EXPECT_EQ(dump::hexListing(Bytes(17, 0x11)), "\r\n" + firstLine + "\r\n11 ");
 }
 
 TEST(HexListing, FullDumpIsSixtyFourLinesOfSixteenItemsInOrder) {
     const Bytes data = countingData();
-    const auto lines = linesOf(hexListing(data));
+    const auto lines = linesOf(dump::hexListing(data));
 
     ASSERT_EQ(lines.size(), 65u);
     EXPECT_EQ(lines.front(), "") << "the listing starts with a line break";

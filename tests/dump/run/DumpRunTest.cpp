@@ -19,7 +19,7 @@
 namespace tessaly {
 namespace {
 
-using Outcome = DumpRun::Outcome;
+using Outcome = dump::DumpRun::Outcome;
 using sim::SimOptions;
 using test::readFile;
 using test::waitUntil;
@@ -30,9 +30,9 @@ QByteArray imageBytes(const SimOptions& options) { return test::bytesOf(options.
 class DumpRunTest : public ::testing::Test {
 protected:
     DumpRunTest() {
-        setUpLinkForBox(link_);
-        QObject::connect(&run_, &DumpRun::finished,
-                         [this](const DumpRun::Result& result) { results_.push_back(result); });
+        dump::setUpLinkForBox(link_);
+        QObject::connect(&run_, &dump::DumpRun::finished,
+                         [this](const dump::DumpRun::Result& result) { results_.push_back(result); });
     }
 
     void startBox(SimOptions options = {}) {
@@ -43,11 +43,11 @@ protected:
     }
 
     // Runs one dump to its end and returns how it ended.
-    DumpRun::Result dump() {
+    dump::DumpRun::Result dump() {
         const size_t before = results_.size();
         run_.start(imagePath());
         EXPECT_TRUE(waitUntil([&] { return results_.size() > before; }));
-        return results_.empty() ? DumpRun::Result{} : results_.back();
+        return results_.empty() ? dump::DumpRun::Result{} : results_.back();
     }
 
     // Starts a dump and waits until the box has seen `hostBytes` bytes from the host.
@@ -56,14 +56,14 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return box_->transcript().size() >= hostBytes; }));
     }
 
-    QString imagePath() const { return dir_.filePath(QString::fromLatin1(kImageFileName)); }
+    QString imagePath() const { return dir_.filePath(QString::fromLatin1(dump::kImageFileName)); }
 
     QTemporaryDir dir_;
     SimOptions options_;
     std::optional<test::TestBox> box_;
-    MSComm link_;
-    DumpRun run_{link_};
-    std::vector<DumpRun::Result> results_;
+    serial::MSComm link_;
+    dump::DumpRun run_{link_};
+    std::vector<dump::DumpRun::Result> results_;
 };
 
 // Host bytes up to and including each message that ends a step of the exchange.
@@ -74,7 +74,7 @@ constexpr int kBytesThroughMessage10 = kBytesThroughMessage7 + 18 + 2 + 16;
 
 TEST_F(DumpRunTest, GoodDumpSavesTheImageAndAcknowledgesSuccess) {
     startBox();
-    const DumpRun::Result result = dump();
+    const dump::DumpRun::Result result = dump();
 
     EXPECT_EQ(result.outcome, Outcome::Saved);
     EXPECT_EQ(readFile(imagePath()), imageBytes(options_));
@@ -89,13 +89,13 @@ TEST_F(DumpRunTest, ChecksumMismatchKeepsTheReceivedDataAndAcknowledgesTheError)
     SimOptions options;
     options.wrongChecksum = true;
     startBox(options);
-    const DumpRun::Result result = dump();
+    const dump::DumpRun::Result result = dump();
 
     EXPECT_EQ(result.outcome, Outcome::ChecksumMismatch);
     EXPECT_EQ(readFile(imagePath()), imageBytes(options_));
     ASSERT_TRUE(waitUntil([&] { return box_->errorAcknowledgements() == 1; }));
     EXPECT_TRUE(box_->transcript().endsWith("REQUEST_E2PROM\r\nE2PROMDOWN_ERROR\r"));
-    EXPECT_TRUE(dumpResultLog(result).endsWith("CRC Error!!!\r\n"));
+    EXPECT_TRUE(dump::dumpResultLog(result).endsWith("CRC Error!!!\r\n"));
 }
 
 TEST_F(DumpRunTest, ClosingTheLinkDuringAnyWaitCancelsQuietly) {
@@ -125,7 +125,7 @@ TEST_F(DumpRunTest, LinkLossDuringTheReplyEndsTheRunAndLeavesTheEarlierImage) {
     startBox(options);
     ASSERT_TRUE(writeFile(imagePath(), "earlier image"));
 
-    const DumpRun::Result result = dump();
+    const dump::DumpRun::Result result = dump();
 
     EXPECT_EQ(result.outcome, Outcome::LinkLost);
     EXPECT_FALSE(result.detail.isEmpty());
@@ -139,7 +139,7 @@ TEST_F(DumpRunTest, SilentBoxTimesOutNamingTheAwaitedToken) {
     startBox(options);
     run_.setWaitLimit(std::chrono::milliseconds(200));
 
-    const DumpRun::Result result = dump();
+    const dump::DumpRun::Result result = dump();
 
     EXPECT_EQ(result.outcome, Outcome::TimedOut);
     EXPECT_EQ(result.detail, "\"0000\"");
@@ -160,7 +160,7 @@ TEST_F(DumpRunTest, UnwritableImageLeavesTheEarlierFileAndAcknowledgesNothing) {
     startBox();
     ASSERT_TRUE(writeFile(imagePath(), "earlier image"));
 
-    DumpRun::Result result;
+    dump::DumpRun::Result result;
     {
         FileSizeLimit diskFull(100);
         result = dump();
@@ -170,7 +170,7 @@ TEST_F(DumpRunTest, UnwritableImageLeavesTheEarlierFileAndAcknowledgesNothing) {
     EXPECT_FALSE(result.detail.isEmpty());
     EXPECT_EQ(readFile(imagePath()), "earlier image");
     EXPECT_TRUE(box_->transcript().endsWith("REQUEST_E2PROM\r\n"));
-    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{kImageFileName})
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{dump::kImageFileName})
         << "no temporary file is left behind";
 }
 #endif

@@ -73,7 +73,7 @@ TEST_P(EarlierFileTest, NewImageIsWrittenAndADifferingEarlierOneKept) {
 #endif
     QByteArray data = image('\x5A');
 
-    const StoredImage stored = storeImage(path, data);
+    const dump::StoredImage stored = dump::storeImage(path, data);
 
     ASSERT_TRUE(stored.stored()) << stored.failure.toStdString();
     EXPECT_EQ(readFile(path), data);
@@ -93,7 +93,7 @@ TEST_P(EarlierFileTest, NewImageIsWrittenAndADifferingEarlierOneKept) {
     }
     EXPECT_EQ(entries(dir.path()), expected);
 
-    const QString log = storedImageLog(stored, 0x5B, 0x00);
+    const QString log = dump::storedImageLog(stored, 0x5B, 0x00);
     EXPECT_TRUE(log.startsWith(QStringLiteral("saved %1: 1024 bytes, checksum WRONG (box 0x5B, "
                                               "data 0x00)\r\nSHA-256 %2\r\n")
                                    .arg(path, QString::fromLatin1(stored.sha256.toHex()))))
@@ -147,7 +147,7 @@ TEST(ImageStoreTest, KeptNamesFollowTheFileNameAndSkipTakenOnes) {
                                   "taken"));
         }
 
-        const StoredImage stored = storeImage(path, image('a'));
+        const dump::StoredImage stored = dump::storeImage(path, image('a'));
 
         ASSERT_TRUE(stored.stored()) << stored.failure.toStdString();
         EXPECT_EQ(stored.keptAs, QDir::toNativeSeparators(dir.filePath(QLatin1StringView(c.kept))));
@@ -162,7 +162,7 @@ TEST(ImageStoreTest, ConcurrentRunsIntoOneDirectoryLoseNoContent) {
     writeEarlier(path, "earlier");
     std::vector<std::thread> runs;
     for (char fill = 'a'; fill < 'a' + 8; ++fill)
-        runs.emplace_back([&path, fill] { EXPECT_TRUE(storeImage(path, image(fill)).stored()); });
+        runs.emplace_back([&path, fill] { EXPECT_TRUE(dump::storeImage(path, image(fill)).stored()); });
     for (std::thread& run : runs) run.join();
 
     std::multiset<QByteArray> contents;
@@ -192,13 +192,13 @@ TEST(ImageStoreTest, EveryFailureWritesNothingAndSaysWhy) {
         writeEarlier(dir.filePath(QStringLiteral("EEPROM.bin")), "earlier");
         const QStringList before = entries(dir.path());
 
-        StoredImage stored;
+        dump::StoredImage stored;
         {
 #ifdef Q_OS_UNIX
             test::FileSizeLimit diskFull(std::strcmp(c.name, "disk full") == 0 ? 100
                                                                                : RLIM_INFINITY);
 #endif
-            stored = storeImage(dir.filePath(QLatin1StringView(c.target)), image('n'));
+            stored = dump::storeImage(dir.filePath(QLatin1StringView(c.target)), image('n'));
         }
 
         EXPECT_FALSE(stored.stored());
@@ -207,10 +207,10 @@ TEST(ImageStoreTest, EveryFailureWritesNothingAndSaysWhy) {
         EXPECT_TRUE(stored.sha256.isEmpty());
         EXPECT_EQ(entries(dir.path()), before);
         EXPECT_EQ(readFile(dir.filePath(QStringLiteral("EEPROM.bin"))), "earlier");
-        EXPECT_EQ(storedImageLog(stored, 1, 1),
+        EXPECT_EQ(dump::storedImageLog(stored, 1, 1),
                   QStringLiteral("not saved: %1\r\n").arg(stored.failure));
     }
-    EXPECT_EQ(storedImageLog(StoredImage{}, 0, 0), QString()) << "nothing said when nothing came";
+    EXPECT_EQ(dump::storedImageLog(dump::StoredImage{}, 0, 0), QString()) << "nothing said when nothing came";
 }
 
 #ifdef Q_OS_UNIX
@@ -229,8 +229,8 @@ TEST(ImageStoreTest, ReadOnlyDirectoryIsAWriteFailureThatSaysSo) {
                 (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
                  setresuid(nobody, nobody, nobody) != 0))
                 _exit(2);
-            const StoredImage stored =
-                storeImage(readOnly + QStringLiteral("/EEPROM.bin"), image('r'));
+            const dump::StoredImage stored =
+                dump::storeImage(readOnly + QStringLiteral("/EEPROM.bin"), image('r'));
             std::fprintf(stderr, "%s\n", qPrintable(stored.failure));
             _exit(stored.stored() ? 1 : 0);
         },
@@ -265,7 +265,7 @@ TEST_P(LinkTest, LinksInSharedDirectoriesAreFollowedOnlyWhenTrusted) {
     ASSERT_TRUE(QFile::link(victim, link));
     ASSERT_EQ(lchown(QFile::encodeName(link).constData(), c.linkOwner, c.linkOwner), 0);
 
-    const StoredImage stored = storeImage(link, image('L'));
+    const dump::StoredImage stored = dump::storeImage(link, image('L'));
 
     EXPECT_EQ(stored.stored(), c.followed) << stored.failure.toStdString();
     EXPECT_TRUE(QFileInfo(link).isSymbolicLink());
@@ -289,7 +289,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, LinkTest,
 
 TEST(ImageStoreTest, ImagePathJoinsDirectoryAndNameWithOneSeparator) {
     for (const char* directory : {"/tmp/backups", "/tmp/backups/", "/tmp//backups//"})
-        EXPECT_EQ(imagePathIn(QLatin1StringView(directory), QStringLiteral("EEPROM.bin")),
+        EXPECT_EQ(dump::imagePathIn(QLatin1StringView(directory), QStringLiteral("EEPROM.bin")),
                   QDir::toNativeSeparators(QStringLiteral("/tmp/backups/EEPROM.bin")))
             << directory;
 }
