@@ -15,8 +15,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "sim/StbSimulator.h"
 #include "Version.h"
+#include "sim/StbSimulator.h"
 
 using tessaly::sim::SimOptions;
 using tessaly::sim::StbSimulator;

@@ -1,10 +1,9 @@
 #include "cli/DumpOptions.h"
 
-#include "Version.h"
-
 #include <QCommandLineParser>
 #include <QStringDecoder>
 
+#include "Version.h"
 #include "cli/ExitStatus.h"
 
 namespace tessaly::cli {

@@ -1,13 +1,12 @@
 #include "cli/DumpReport.h"
 
-#include "serial/CommError.h"
-#include "dump/DumpLog.h"
-#include "serial/PortAdvice.h"
-
 #include <QDir>
 #include <QMetaEnum>
 
 #include "cli/ExitStatus.h"
+#include "dump/DumpLog.h"
+#include "serial/CommError.h"
+#include "serial/PortAdvice.h"
 
 namespace tessaly::cli {
 
@@ -179,8 +178,8 @@ QString resultLines(const dump::DumpSession::Result& result, bool verify) {
     return lines;
 }
 
-QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result, int exitStatus,
-                       const QString& failure) {
+QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result,
+                       int exitStatus, const QString& failure) {
     const bool stored = result.stored.stored();
     return {
         {"port", target.given},
@@ -201,7 +200,8 @@ QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result
     };
 }
 
-QString summaryTable(const QList<PortTarget>& targets, const QList<dump::DumpSession::Result>& results) {
+QString summaryTable(const QList<PortTarget>& targets,
+                     const QList<dump::DumpSession::Result>& results) {
     QList<QStringList> rows{{"port", "outcome", "SHA-256", "seconds"}};
     for (qsizetype i = 0; i < targets.size(); ++i) {
         const dump::DumpSession::Result& result = results[i];

@@ -1,14 +1,13 @@
 #include "cli/DumpTargets.h"
 
-#include "dump/DumpLog.h"
-#include "dump/ImageFile.h"
-#include "serial/PortOwnership.h"
-
 #include <QDir>
 #include <QFileInfo>
 
 #include "cli/ExitStatus.h"
 #include "cli/PortNames.h"
+#include "dump/DumpLog.h"
+#include "dump/ImageFile.h"
+#include "serial/PortOwnership.h"
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>

@@ -1,16 +1,13 @@
 // tessaly-dump: the dump for scripts and workshops, through the same exchange and serial code as
 // the window. One box prints the window's log on stdout; several are read at the same time.
 // Every failure is one sentence on stderr.
-#include "sim/BoxBehaviour.h"
-#include "sim/BuiltInBox.h"
-#include "Version.h"
-
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
 
+#include "Version.h"
 #include "cli/Console.h"
 #include "cli/DumpCommand.h"
 #include "cli/DumpOptions.h"
@@ -18,6 +15,8 @@
 #include "cli/ExitStatus.h"
 #include "cli/PortNames.h"
 #include "program/StopSignals.h"
+#include "sim/BoxBehaviour.h"
+#include "sim/BuiltInBox.h"
 
 using namespace tessaly::cli;
 

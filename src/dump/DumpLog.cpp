@@ -1,8 +1,8 @@
 #include "dump/DumpLog.h"
 
-#include "serial/MSComm.h"
-
 #include <QFileInfo>
+
+#include "serial/MSComm.h"
 
 namespace tessaly::dump {
 

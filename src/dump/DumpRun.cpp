@@ -1,8 +1,7 @@
 #include "dump/DumpRun.h"
 
-#include "serial/MSComm.h"
-
 #include "dump/ImageFile.h"
+#include "serial/MSComm.h"
 
 namespace tessaly::dump {
 
@@ -54,8 +53,9 @@ void DumpRun::execute(const dump::Commands& commands) {
         if (std::holds_alternative<dump::DiscardInput>(command)) {
             link_.setInBufferCount(0);
         } else if (const auto* select = std::get_if<dump::SelectReadMode>(&command)) {
-            link_.setInputMode(select->mode == dump::ReadMode::Binary ? serial::MSComm::comInputModeBinary
-                                                                      : serial::MSComm::comInputModeText);
+            link_.setInputMode(select->mode == dump::ReadMode::Binary
+                                   ? serial::MSComm::comInputModeBinary
+                                   : serial::MSComm::comInputModeText);
         } else {
             link_.Output(toByteArray(std::get<dump::Send>(command).bytes));
         }

@@ -15,7 +15,6 @@ class MSComm;
 
 namespace tessaly::dump {
 
-
 // One dump over an already open link: drives the protocol core with the link's events, stores
 // the image and acknowledges it. Everything is event-driven; nothing here blocks or polls.
 class DumpRun : public QObject {

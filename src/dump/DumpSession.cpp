@@ -1,8 +1,7 @@
 #include "dump/DumpSession.h"
 
-#include "serial/CommError.h"
-
 #include "dump/DumpLog.h"
+#include "serial/CommError.h"
 
 namespace tessaly::dump {
 

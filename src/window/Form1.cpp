@@ -28,13 +28,13 @@
 #include <sys/stat.h>
 #endif
 
-#include "serial/CommError.h"
+#include "Version.h"
 #include "dump/DumpLog.h"
 #include "dump/DumpProtocol.h"
+#include "serial/CommError.h"
 #include "serial/PortAdvice.h"
 #include "window/Shapes.h"
 #include "window/TargetDirectory.h"
-#include "Version.h"
 
 // The images live in this static library; nothing would link their registration otherwise.
 static void registerResources() { Q_INIT_RESOURCE(tessaly); }

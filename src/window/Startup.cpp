@@ -1,7 +1,6 @@
 #include "window/Startup.h"
 
 #include "sim/BuiltInBox.h"
-
 #include "window/Form1.h"
 
 namespace tessaly::window {

@@ -6,12 +6,12 @@
 #include <memory>
 #include <stdexcept>
 
+#include "Version.h"
+#include "program/StopSignals.h"
 #include "sim/BuiltInBox.h"
 #include "window/DisplaySession.h"
 #include "window/Form1.h"
 #include "window/Startup.h"
-#include "program/StopSignals.h"
-#include "Version.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "Wait.h"
 #include "serial/MSComm.h"
 #include "sim/PseudoTerminal.h"
-#include "Wait.h"
 
 namespace tessaly {
 namespace {

@@ -1,12 +1,6 @@
 // Whole dumps started with the Open button against the simulated box: what the log, the file and
 // the user end up with.
-#include "sim/BuiltInBox.h"
-#include "dump/DumpLog.h"
-#include "dump/DumpProtocol.h"
 #include <Files.h>
-#include "serial/MSComm.h"
-#include "window/Startup.h"
-#include "sim/StbSimulator.h"
 #include <Wait.h>
 
 #include <QCryptographicHash>
@@ -15,6 +9,12 @@
 #include <QTemporaryDir>
 
 #include "FormFixture.h"
+#include "dump/DumpLog.h"
+#include "dump/DumpProtocol.h"
+#include "serial/MSComm.h"
+#include "sim/BuiltInBox.h"
+#include "sim/StbSimulator.h"
+#include "window/Startup.h"
 
 namespace tessaly::test {
 namespace {
@@ -70,7 +70,8 @@ protected:
         stored.sha256 =
             QCryptographicHash::hash(bytesOf(options.image), QCryptographicHash::Sha256);
         const std::uint8_t sum = dump::checksumOf(options.image);
-        return dump::storedImageLog(stored, options.wrongChecksum ? std::uint8_t(sum + 1) : sum, sum);
+        return dump::storedImageLog(stored, options.wrongChecksum ? std::uint8_t(sum + 1) : sum,
+                                    sum);
     }
 
     QTemporaryDir directory;

@@ -1,8 +1,6 @@
 // Storing an image: earlier dumps are kept, never lost, also under concurrent runs, links and
 // failures; and the result lines that say what happened.
-#include "dump/DumpLog.h"
 #include <Files.h>
-#include "dump/ImageFile.h"
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
@@ -13,6 +11,9 @@
 #include <set>
 #include <thread>
 #include <vector>
+
+#include "dump/DumpLog.h"
+#include "dump/ImageFile.h"
 
 #ifdef Q_OS_UNIX
 #include <FileSizeLimit.h>
@@ -162,7 +163,8 @@ TEST(ImageStoreTest, ConcurrentRunsIntoOneDirectoryLoseNoContent) {
     writeEarlier(path, "earlier");
     std::vector<std::thread> runs;
     for (char fill = 'a'; fill < 'a' + 8; ++fill)
-        runs.emplace_back([&path, fill] { EXPECT_TRUE(dump::storeImage(path, image(fill)).stored()); });
+        runs.emplace_back(
+            [&path, fill] { EXPECT_TRUE(dump::storeImage(path, image(fill)).stored()); });
     for (std::thread& run : runs) run.join();
 
     std::multiset<QByteArray> contents;
@@ -210,7 +212,8 @@ TEST(ImageStoreTest, EveryFailureWritesNothingAndSaysWhy) {
         EXPECT_EQ(dump::storedImageLog(stored, 1, 1),
                   QStringLiteral("not saved: %1\r\n").arg(stored.failure));
     }
-    EXPECT_EQ(dump::storedImageLog(dump::StoredImage{}, 0, 0), QString()) << "nothing said when nothing came";
+    EXPECT_EQ(dump::storedImageLog(dump::StoredImage{}, 0, 0), QString())
+        << "nothing said when nothing came";
 }
 
 #ifdef Q_OS_UNIX
