@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 
 #include "cli/DumpCommand.h"
@@ -19,20 +18,17 @@ namespace tessaly::cli {
 
 namespace {
 
-// The box behind --simulate, or the status to end with when it cannot be had.
-std::optional<int> startSimulatedBox(const DumpOptions& options, Console& console,
-                                     std::unique_ptr<sim::BuiltInBox>& box) {
+// The box behind --simulate; throws a Refusal when it cannot be had.
+std::unique_ptr<sim::BuiltInBox> startSimulatedBox(const DumpOptions& options) {
     try {
-        box = sim::startBuiltInBox(sim::boxBehaviourFrom(options.boxBehaviour));
+        return sim::startBuiltInBox(sim::boxBehaviourFrom(options.boxBehaviour));
     } catch (const std::invalid_argument& error) {
-        console.error(QString::fromUtf8(error.what()) + QStringLiteral(". Try --help."));
-        return kBadUsage;
+        throw Refusal{QString::fromUtf8(error.what()) + QStringLiteral(". Try --help."), kBadUsage};
     } catch (const std::runtime_error& error) {
-        console.error(QStringLiteral("The simulated box cannot be started: %1.")
-                          .arg(QString::fromLocal8Bit(error.what())));
-        return kPortNotOpened;
+        throw Refusal{QStringLiteral("The simulated box cannot be started: %1.")
+                          .arg(QString::fromLocal8Bit(error.what())),
+                      kPortNotOpened};
     }
-    return std::nullopt;
 }
 
 // Runs the command on the event loop until every box is done or a stop signal has ended it.
@@ -46,8 +42,7 @@ int readBoxes(const DumpOptions& options, const QList<PortTarget>& targets, Cons
         QTimer::singleShot(0, &command, &DumpCommand::start);
         return QCoreApplication::exec();
     } catch (const std::runtime_error& error) {
-        console.error(QString::fromLocal8Bit(error.what()) + '.');
-        return kPortNotOpened;
+        throw Refusal{QString::fromLocal8Bit(error.what()) + '.', kPortNotOpened};
     }
 }
 
@@ -72,16 +67,16 @@ int runDumpProgram(const QStringList& arguments, const QString& nonUtf8Argument,
         console.print(portListing(options.json));
         return kSavedAndVerified;
     }
-    std::unique_ptr<sim::BuiltInBox> box;
-    if (options.simulate)
-        if (const std::optional<int> failed = startSimulatedBox(options, console, box))
-            return *failed;
-    const TargetPlan plan = planTargets(options, box ? box->devicePath() : QString());
-    if (!plan.failure.isEmpty()) {
-        console.error(plan.failure);
-        return plan.exitStatus;
+    try {
+        // Outlives the command, whose link is open to it.
+        const std::unique_ptr<sim::BuiltInBox> box =
+            options.simulate ? startSimulatedBox(options) : nullptr;
+        return readBoxes(options, planTargets(options, box ? box->devicePath() : QString()),
+                         console);
+    } catch (const Refusal& refusal) {
+        console.error(refusal.sentence);
+        return refusal.exitStatus;
     }
-    return readBoxes(options, plan.targets, console);
 }
 
 }  // namespace tessaly::cli
