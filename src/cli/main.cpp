@@ -16,7 +16,7 @@
 #include "cli/PortNames.h"
 #include "program/StopSignals.h"
 #include "sim/BoxBehaviour.h"
-#include "sim/BuiltInBox.h"
+#include "sim/InProcessBox.h"
 
 using namespace tessaly::cli;
 
@@ -60,11 +60,11 @@ int main(int argc, char** argv) {
         return kSavedAndVerified;
     }
 
-    std::unique_ptr<tessaly::sim::BuiltInBox> box;
+    std::unique_ptr<tessaly::sim::InProcessBox> box;
     try {
         if (options.simulate)
-            box =
-                tessaly::sim::startBuiltInBox(tessaly::sim::boxBehaviourFrom(options.boxBehaviour));
+            box = std::make_unique<tessaly::sim::InProcessBox>(
+                tessaly::sim::boxBehaviourFrom(options.boxBehaviour));
     } catch (const std::invalid_argument& error) {
         console.error(QString::fromUtf8(error.what()) + QStringLiteral(". Try --help."));
         return kBadUsage;

@@ -12,7 +12,7 @@
 #include "dump/DumpLog.h"
 #include "dump/DumpProtocol.h"
 #include "serial/MSComm.h"
-#include "sim/BuiltInBox.h"
+#include "sim/InProcessBox.h"
 #include "sim/StbSimulator.h"
 
 namespace tessaly::test {
@@ -181,7 +181,7 @@ TEST_F(DumpFromWindowTest, SecondDumpStartsWithAFreshLog) {
 }
 
 TEST_F(DumpFromWindowTest, SimulatedBoxFromTheCommandLineIsSelectedAndDumps) {
-    const std::unique_ptr<sim::BuiltInBox> simulated = sim::startBuiltInBox();
+    const auto simulated = std::make_unique<sim::InProcessBox>();
     controller.ports().offerStartDevices({}, simulated->devicePath());
     ASSERT_EQ(cmbCom()->currentText(), "Simulated box");
     Text2()->setText(QDir::toNativeSeparators(directory.path()) + QDir::separator());
