@@ -148,6 +148,8 @@ Form1::Form1(Seams seams, QWidget* parent) : QWidget(parent), seams_(std::move(s
     setFixedSize(px(7410), px(5220));
     createControls();
     setTabChain();
+    webLink->installEventFilter(this);
+    connect(directoryButton, &QPushButton::clicked, this, &Form1::cmdDir_Click);
     Form_Load();
 }
 
@@ -170,14 +172,12 @@ void Form1::createControls() {
     webLink =
         colouredLabel(kProjectAddress.host(), aboutFrame, QColor(0, 0, 255), arial(false, true));
     webLink->setCursor(QCursor(QPixmap(QStringLiteral(":/pointing-hand.png")), 12, 1));
-    webLink->installEventFilter(this);
     auto* logOutline = decoration(QFrame::Box, QPalette::Shadow, this);
     log = createLog(this);
     auto* targetOutline = decoration(QFrame::Box, QPalette::Shadow, this);
     auto* saveTo = colouredLabel(QStringLiteral("Save to"), this, Qt::black, arial());
     targetDirectory = new QLineEdit(this);
     directoryButton = button(QStringLiteral("Directory"), this);
-    connect(directoryButton, &QPushButton::clicked, this, &Form1::cmdDir_Click);
 
     // The design: each control's name, which stays its object name, and its place in twips
     // inside its container.
