@@ -67,7 +67,8 @@ private:
     void readWaiting();
     void restartWaitTimer();
     void complete();
-    void acknowledge();
+    void acknowledge(Outcome outcome);
+    void endAcknowledgement();
     void finish(Outcome outcome, const QString& detail = {});
 
     serial::MSComm& link_;
@@ -80,6 +81,7 @@ private:
     QString acknowledgementFailure_;
     bool running_ = false;
     bool acknowledging_ = false;
+    Outcome acknowledgedOutcome_ = Outcome::Saved;
 };
 
 }  // namespace tessaly::dump
