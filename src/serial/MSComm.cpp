@@ -151,8 +151,7 @@ bool MSComm::PortOpen() const { return port_->isOpen() && !closing_; }
 
 void MSComm::setInBufferCount(int count) {
     if (count != 0) throw std::invalid_argument("the receive buffer can only be emptied");
-    // What the system still holds counts as waiting too; Qt's own buffer is drained into ours on
-    // every readyRead, so there is nothing in between.
+    // What the system and the device still hold, not yet announced, counts as waiting too.
     if (port_->isOpen()) port_->discardInput();
     received_.clear();
 }
