@@ -102,7 +102,7 @@ private:
     int inBufferSize_ = 1024;
     InputModeValue inputMode_ = comInputModeText;
     QByteArray received_;
-    QTimer sendBound_;     // runs while queued bytes have not left
+    QTimer sendBound_;      // runs while queued bytes have not left
     bool closing_ = false;  // closed for the caller; the device is released once the bytes left
 };
 

@@ -165,8 +165,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
     if (reason != DLL_PROCESS_ATTACH) return TRUE;
     InitializeCriticalSection(&lock);
     waitsPending = CreateEventW(NULL, TRUE, FALSE, NULL);
-    setIoCompletion =
-        (SetIoCompletionFn)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetIoCompletion");
+    setIoCompletion = (SetIoCompletionFn)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"),
+                                                               "NtSetIoCompletion");
     HMODULE serial = GetModuleHandleW(L"Qt6SerialPort.dll");
     /* Refusing to load tells the injector that the program would run without the stand-in. */
     return serial && setIoCompletion && redirectImports(serial) == 3;

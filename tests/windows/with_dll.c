@@ -3,8 +3,8 @@
  * The program is started suspended, the DLL is loaded by a thread made in it, then the program
  * runs. Its exit status is passed on (an exception is also named on stderr); 120 when the DLL
  * could not be loaded. */
-#include <windows.h>
 #include <wchar.h>
+#include <windows.h>
 
 #define LOAD_FAILED 120
 
@@ -42,8 +42,8 @@ static BOOL loadInto(HANDLE process, const wchar_t* dll) {
     void* remote = VirtualAllocEx(process, NULL, size, MEM_COMMIT, PAGE_READWRITE);
     if (!remote || !WriteProcessMemory(process, remote, dll, size, NULL)) return FALSE;
     FARPROC load = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW");
-    HANDLE thread = CreateRemoteThread(process, NULL, 0, (LPTHREAD_START_ROUTINE)(void*)load,
-                                       remote, 0, NULL);
+    HANDLE thread =
+        CreateRemoteThread(process, NULL, 0, (LPTHREAD_START_ROUTINE)(void*)load, remote, 0, NULL);
     if (!thread) return FALSE;
     DWORD module = 0;
     WaitForSingleObject(thread, INFINITE);
