@@ -288,7 +288,7 @@ TEST_F(MSCommOnPty, DeliberateCloseSendsWhatWasQueuedAndSignalsOnce) {
 // the sender is still in the middle of sending.
 TEST_F(MSCommOnPty, OutputReturnsAtOnceAndTellsLaterThatEverythingLeft) {
     open(pty);
-    QSignalSpy sent(&link, &MSComm::outputSent);
+    QSignalSpy sent(&link, &serial::MSComm::outputSent);
     link.Output("REQUEST_E2PROM\r\n");
     link.Output("E2PROMDOWN_SUCCESS\r\n");
     EXPECT_EQ(sent.count(), 0);
