@@ -9,8 +9,8 @@ function(tessaly_strip_on_install)  # patterns below the install prefix, searche
     if(CMAKE_INSTALL_CONFIG_NAME MATCHES "^(Release|MinSizeRel)$")
       list(TRANSFORM tessaly_patterns PREPEND "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/")
       file(GLOB_RECURSE binaries ${tessaly_patterns})
-      execute_process(COMMAND "${tessaly_strip}" --strip-unneeded --remove-section=.comment ${binaries}
-                      COMMAND_ERROR_IS_FATAL ANY)
+      execute_process(COMMAND "${tessaly_strip}" --strip-unneeded --remove-section=.comment
+                              ${binaries} COMMAND_ERROR_IS_FATAL ANY)
     endif()
   ]])
 endfunction()
