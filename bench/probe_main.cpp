@@ -2,12 +2,12 @@
 // "name value" lines for bench/run: the window's first paint, its processor use while it waits
 // for a silent box, its reaction to the last reply byte, and the exchange time of a dump.
 // It judges nothing; bench/run compares the figures with their targets.
-#include <DumpLog.h>
-#include <DumpRun.h>
-#include <Form1.h>
-#include <MSComm.h>
-#include <Seams.h>
-#include <StbSimulator.h>
+#include "dump/DumpLog.h"
+#include "dump/DumpRun.h"
+#include "window/Form1.h"
+#include "serial/MSComm.h"
+#include "window/Seams.h"
+#include "sim/StbSimulator.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -33,9 +33,9 @@
 namespace {
 
 using namespace std::chrono_literals;
-using tessaly::DumpRun;
-using tessaly::Form1;
-using tessaly::MSComm;
+using tessaly::dump::DumpRun;
+using tessaly::window::Form1;
+using tessaly::serial::MSComm;
 using tessaly::bench::BoundedWait;
 using tessaly::sim::SimOptions;
 using tessaly::sim::StbSimulator;
@@ -73,8 +73,8 @@ private:
 
 // Nobody sits at the screen: a message box would block, so it is printed and ends the probe
 // (at once: an exception must not travel through the toolkit's signal dispatch).
-tessaly::Seams headlessDesktop() {
-    tessaly::Seams seams;
+tessaly::window::Seams headlessDesktop() {
+    tessaly::window::Seams seams;
     seams.showMessage = [](QWidget*, const QString& text, const QString& caption) {
         std::fprintf(stderr, "tessaly-bench-probe: the window showed \"%s\": %s\n",
                      qPrintable(caption), qPrintable(text));
@@ -82,7 +82,7 @@ tessaly::Seams headlessDesktop() {
     };
     seams.openUrl = [](const QUrl&) {};
     seams.chooseFolder = [](QWidget*, const QString&, const QString&) { return QString(); };
-    seams.systemPorts = [] { return std::vector<tessaly::SystemPort>(); };
+    seams.systemPorts = [] { return std::vector<tessaly::window::SystemPort>(); };
     return seams;
 }
 
@@ -101,7 +101,7 @@ public:
         form_.selectPort(form_.addPort(box.devicePath(), QStringLiteral("simulated box")));
         controlOf<QLineEdit>(form_, "Text2")
             ->setText(QDir::toNativeSeparators(directory) + QDir::separator());
-        imagePath_ = QDir(directory).filePath(QLatin1StringView(tessaly::kImageFileName));
+        imagePath_ = QDir(directory).filePath(QLatin1StringView(tessaly::dump::kImageFileName));
         form_.show();
     }
 
@@ -234,9 +234,9 @@ void measureWindowReaction(int runs) {
 // DumpRun::start to finished, against a box in another process (bench/run paces it).
 void measureExchange(const QString& device, int runs) {
     QTemporaryDir directory;
-    const QString imagePath = QDir(directory.path()).filePath(tessaly::kImageFileName);
+    const QString imagePath = QDir(directory.path()).filePath(tessaly::dump::kImageFileName);
     MSComm link;
-    tessaly::setUpLinkForBox(link);
+    tessaly::dump::setUpLinkForBox(link);
     link.setCommPort(link.AddDevice(device));
     DumpRun run(link);
     run.setWaitLimit(10s);

@@ -1,5 +1,5 @@
-# What an install puts where. On Linux, `cmake --install` and the Debian package install the same
-# set; on Windows, the set is the zip's.
+# The programs' Windows resources and what an install puts where. On Linux, `cmake --install`
+# and the Debian package install the same set; on Windows, the set is the zip's.
 
 # Debug information is of no use to users and several times the programs' size. Builds that carry
 # it on purpose (Debug, RelWithDebInfo) keep it when installed.
@@ -19,6 +19,14 @@ endfunction()
 set(TESSALY_RELEASE "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}")
 
 if(WIN32)
+  # Each program file carries the icon and the version record.
+  foreach(program tessaly tessaly-dump)
+    set(TESSALY_PROGRAM_NAME ${program})
+    configure_file(${PROJECT_SOURCE_DIR}/resources/tessaly.rc.in
+                   ${CMAKE_BINARY_DIR}/${program}.rc @ONLY)
+    target_sources(${program} PRIVATE ${CMAKE_BINARY_DIR}/${program}.rc)
+  endforeach()
+  set_target_properties(tessaly PROPERTIES WIN32_EXECUTABLE ON)
   # Everything the zip holds lies side by side, as the programs look for it.
   install(TARGETS tessaly tessaly-dump RUNTIME DESTINATION .)
   include(${CMAKE_CURRENT_LIST_DIR}/WindowsPackage.cmake)

@@ -1,10 +1,10 @@
-#include "DumpLog.h"
+#include "dump/DumpLog.h"
 
-#include <MSComm.h>
+#include "serial/MSComm.h"
 
 #include <QFileInfo>
 
-namespace tessaly {
+namespace tessaly::dump {
 
 QString dumpResultLog(const DumpRun::Result& result) {
     if (result.reply.size() != qsizetype(dump::kReplySize)) return {};
@@ -49,10 +49,10 @@ QString storedImageLog(const StoredImage& stored, std::uint8_t boxChecksum, std:
              earlierFileLines(stored));
 }
 
-void setUpLinkForBox(MSComm& link) {
+void setUpLinkForBox(serial::MSComm& link) {
     link.setSettings(QStringLiteral("115200,N,8,1"));
     link.setInputLen(0);
     link.setInBufferSize(int(dump::kReplySize));
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::dump

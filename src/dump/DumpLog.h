@@ -3,12 +3,12 @@
 #include <QString>
 #include <cstdint>
 
-#include "DumpRun.h"
-#include "ImageFile.h"
+#include "dump/DumpRun.h"
+#include "dump/ImageFile.h"
 
 // The texts a dump writes to the log, shared by the window and the command line so that both
 // show the same thing.
-namespace tessaly {
+namespace tessaly::dump {
 
 inline constexpr char kImageFileName[] = "EEPROM.bin";
 inline constexpr char kRequestLog[] = "sending request...\r\n";
@@ -26,6 +26,6 @@ QString dumpResultLog(const DumpRun::Result& result);
 QString storedImageLog(const StoredImage& stored, std::uint8_t boxChecksum, std::uint8_t dataSum);
 
 // Line settings, input length and receive buffer the exchange with the box needs.
-void setUpLinkForBox(MSComm& link);
+void setUpLinkForBox(serial::MSComm& link);
 
-}  // namespace tessaly
+}  // namespace tessaly::dump

@@ -1,4 +1,4 @@
-#include "DumpProtocol.h"
+#include "dump/DumpProtocol.h"
 
 #include <algorithm>
 #include <iterator>

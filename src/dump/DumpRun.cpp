@@ -1,10 +1,10 @@
-#include "DumpRun.h"
+#include "dump/DumpRun.h"
 
-#include <MSComm.h>
+#include "serial/MSComm.h"
 
-#include "ImageFile.h"
+#include "dump/ImageFile.h"
 
-namespace tessaly {
+namespace tessaly::dump {
 
 namespace {
 
@@ -18,14 +18,14 @@ std::span<const std::uint8_t> asBytes(const QByteArray& bytes) {
 
 }  // namespace
 
-DumpRun::DumpRun(MSComm& link, QObject* parent) : QObject(parent), link_(link) {
+DumpRun::DumpRun(serial::MSComm& link, QObject* parent) : QObject(parent), link_(link) {
     waitTimer_.setSingleShot(true);
     // A coarse timer may fire 5 % early: a box given 10 s must get all of them.
     waitTimer_.setTimerType(Qt::PreciseTimer);
     connect(&waitTimer_, &QTimer::timeout, this, [this] { finish(Outcome::TimedOut, awaited()); });
-    connect(&link_, &MSComm::dataReceived, this, &DumpRun::readWaiting);
-    connect(&link_, &MSComm::closed, this, [this] { finish(Outcome::Cancelled); });
-    connect(&link_, &MSComm::linkLost, this, [this](const QString& reason) {
+    connect(&link_, &serial::MSComm::dataReceived, this, &DumpRun::readWaiting);
+    connect(&link_, &serial::MSComm::closed, this, [this] { finish(Outcome::Cancelled); });
+    connect(&link_, &serial::MSComm::linkLost, this, [this](const QString& reason) {
         if (acknowledging_)
             acknowledgementFailure_ = reason;
         else
@@ -54,8 +54,8 @@ void DumpRun::execute(const dump::Commands& commands) {
         if (std::holds_alternative<dump::DiscardInput>(command)) {
             link_.setInBufferCount(0);
         } else if (const auto* select = std::get_if<dump::SelectReadMode>(&command)) {
-            link_.setInputMode(select->mode == dump::ReadMode::Binary ? MSComm::comInputModeBinary
-                                                                      : MSComm::comInputModeText);
+            link_.setInputMode(select->mode == dump::ReadMode::Binary ? serial::MSComm::comInputModeBinary
+                                                                      : serial::MSComm::comInputModeText);
         } else {
             link_.Output(toByteArray(std::get<dump::Send>(command).bytes));
         }
@@ -112,4 +112,4 @@ void DumpRun::finish(Outcome outcome, const QString& detail) {
     emit finished(result);
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::dump

@@ -6,12 +6,15 @@
 #include <QTimer>
 #include <chrono>
 
-#include "DumpProtocol.h"
-#include "ImageFile.h"
+#include "dump/DumpProtocol.h"
+#include "dump/ImageFile.h"
 
-namespace tessaly {
-
+namespace tessaly::serial {
 class MSComm;
+}
+
+namespace tessaly::dump {
+
 
 // One dump over an already open link: drives the protocol core with the link's events, stores
 // the image and acknowledges it. Everything is event-driven; nothing here blocks or polls.
@@ -42,7 +45,7 @@ public:
     // each other are only acknowledged; their caller stores the agreed one.
     enum class Storing { Always, WhenChecksumMatches, Never };
 
-    explicit DumpRun(MSComm& link, QObject* parent = nullptr);
+    explicit DumpRun(serial::MSComm& link, QObject* parent = nullptr);
 
     // Longest wait for each token and for the reply; zero waits until the link closes.
     void setWaitLimit(std::chrono::milliseconds limit) { waitLimit_ = limit; }
@@ -56,7 +59,7 @@ public:
     const dump::DumpProtocol& protocol() const { return protocol_; }
 
 signals:
-    void finished(const tessaly::DumpRun::Result& result);
+    void finished(const tessaly::dump::DumpRun::Result& result);
     // Received bytes moved the exchange on (a new stage, or more of the reply).
     void progressed();
 
@@ -68,7 +71,7 @@ private:
     void acknowledge();
     void finish(Outcome outcome, const QString& detail = {});
 
-    MSComm& link_;
+    serial::MSComm& link_;
     dump::DumpProtocol protocol_;
     QTimer waitTimer_;
     std::chrono::milliseconds waitLimit_{0};
@@ -80,4 +83,4 @@ private:
     bool acknowledging_ = false;
 };
 
-}  // namespace tessaly
+}  // namespace tessaly::dump

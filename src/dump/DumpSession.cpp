@@ -1,10 +1,10 @@
-#include "DumpSession.h"
+#include "dump/DumpSession.h"
 
-#include <CommError.h>
+#include "serial/CommError.h"
 
-#include "DumpLog.h"
+#include "dump/DumpLog.h"
 
-namespace tessaly {
+namespace tessaly::dump {
 
 namespace {
 
@@ -29,7 +29,7 @@ void DumpSession::start() {
     link_.setCommPort(link_.AddDevice(options_.device));
     try {
         link_.setPortOpen(true);
-    } catch (const CommError& error) {
+    } catch (const serial::CommError& error) {
         result_.openError = error.number();
         return finish(Outcome::PortNotOpened, error.reason());
     }
@@ -137,4 +137,4 @@ void DumpSession::finish(Outcome outcome, const QString& detail) {
     emit finished(result_);
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::dump

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <MSComm.h>
+#include "serial/MSComm.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -8,10 +8,10 @@
 #include <QString>
 #include <chrono>
 
-#include "DumpRun.h"
-#include "ImageFile.h"
+#include "dump/DumpRun.h"
+#include "dump/ImageFile.h"
 
-namespace tessaly {
+namespace tessaly::dump {
 
 // One box on one port: opens the link, reads the box as often as asked, stores one image and
 // closes the link again. Sessions share the event loop, each with its own link and run, so one
@@ -45,7 +45,7 @@ public:
     struct Result {
         Outcome outcome = Outcome::Interrupted;
         QString detail;        // what went wrong, in the platform's or the box's words
-        int openError = 0;     // CommError number when the port could not be opened
+        int openError = 0;     // serial::CommError number when the port could not be opened
         DumpRun::Result read;  // the read that was written, or else the last one
         StoredImage stored;
         int reads = 0;                   // reads started
@@ -68,7 +68,7 @@ public:
     const DumpRun& run() const { return run_; }
 
 signals:
-    void finished(const tessaly::DumpSession::Result& result);
+    void finished(const tessaly::dump::DumpSession::Result& result);
     // A read started or the exchange moved on.
     void progressed();
 
@@ -83,7 +83,7 @@ private:
     bool readsLeft() const { return reads_ < options_.reads; }
 
     const Options options_;
-    MSComm link_;
+    serial::MSComm link_;
     DumpRun run_{link_};
     Result result_;
     QElapsedTimer clock_;
@@ -95,4 +95,4 @@ private:
     bool done_ = false;
 };
 
-}  // namespace tessaly
+}  // namespace tessaly::dump

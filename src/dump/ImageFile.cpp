@@ -1,4 +1,4 @@
-#include "ImageFile.h"
+#include "dump/ImageFile.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -22,7 +22,7 @@
 #include <windows.h>
 #endif
 
-namespace tessaly {
+namespace tessaly::dump {
 
 namespace {
 
@@ -356,4 +356,4 @@ StoredImage storeImage(const QString& path, const QByteArray& data) {
     return stored;
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::dump

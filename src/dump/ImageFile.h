@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace tessaly {
+namespace tessaly::dump {
 
 // What storing one image did, for the result lines of both front ends and for scripts.
 struct StoredImage {
@@ -29,4 +29,4 @@ QString imagePathIn(const QString& directory, const QString& fileName);
 // another user planted in a shared (sticky, world-writable) directory.
 StoredImage storeImage(const QString& path, const QByteArray& data);
 
-}  // namespace tessaly
+}  // namespace tessaly::dump

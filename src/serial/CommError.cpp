@@ -1,8 +1,8 @@
-#include "CommError.h"
+#include "serial/CommError.h"
 
 #include <utility>
 
-namespace tessaly {
+namespace tessaly::serial {
 
 CommError::CommError(int number, QString device, QString reason)
     : std::runtime_error(QStringLiteral("error %1 opening %2: %3")
@@ -13,4 +13,4 @@ CommError::CommError(int number, QString device, QString reason)
       device_(std::move(device)),
       reason_(std::move(reason)) {}
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

@@ -3,7 +3,7 @@
 #include <QString>
 #include <stdexcept>
 
-namespace tessaly {
+namespace tessaly::serial {
 
 // A failed open of the serial link, numbered like the serial control's run-time errors so that
 // callers can tell the two cases users meet most (no such port, port in use) from the rest.
@@ -28,4 +28,4 @@ private:
     QString reason_;
 };
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

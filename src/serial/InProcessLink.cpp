@@ -1,11 +1,11 @@
-#include "InProcessLink.h"
+#include "serial/InProcessLink.h"
 
 #include <QHash>
 #include <utility>
 
-#include "CommError.h"
+#include "serial/CommError.h"
 
-namespace tessaly {
+namespace tessaly::serial {
 
 namespace {
 
@@ -129,4 +129,4 @@ void InProcessDevice::lose(const QString& reason) {
     emit failed(reason);
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

@@ -5,9 +5,9 @@
 #include <QPointer>
 #include <QString>
 
-#include "SerialDevice.h"
+#include "serial/SerialDevice.h"
 
-namespace tessaly {
+namespace tessaly::serial {
 
 class InProcessDevice;
 
@@ -90,4 +90,4 @@ private:
     QString errorString_;
 };
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

@@ -1,13 +1,13 @@
-#include "MSComm.h"
+#include "serial/MSComm.h"
 
 #include <QRegularExpression>
 #include <algorithm>
 #include <stdexcept>
 
-#include "InProcessLink.h"
-#include "SerialPortDevice.h"
+#include "serial/InProcessLink.h"
+#include "serial/SerialPortDevice.h"
 
-namespace tessaly {
+namespace tessaly::serial {
 
 namespace {
 
@@ -211,4 +211,4 @@ void MSComm::loseLink(const QString& reason) {
     emit linkLost(reason);
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

@@ -5,9 +5,9 @@
 #include <QString>
 #include <QStringList>
 
-#include "CommError.h"
+#include "serial/CommError.h"
 
-namespace tessaly {
+namespace tessaly::serial {
 
 class SerialDevice;
 
@@ -100,4 +100,4 @@ private:
     QByteArray received_;
 };
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace tessaly {
+namespace tessaly::serial {
 
 // What a user can do when the system refuses access to a serial device.
 inline QString accessDeniedHint() {
@@ -15,4 +15,4 @@ inline QString accessDeniedHint() {
 #endif
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

@@ -1,4 +1,4 @@
-#include "PortOwnership.h"
+#include "serial/PortOwnership.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -16,7 +16,7 @@
 #include <csignal>
 #endif
 
-namespace tessaly::port_ownership {
+namespace tessaly::serial::port_ownership {
 
 #ifdef Q_OS_UNIX
 
@@ -132,4 +132,4 @@ QString lockFailure(const QString&) { return {}; }
 
 #endif
 
-}  // namespace tessaly::port_ownership
+}  // namespace tessaly::serial::port_ownership

@@ -5,7 +5,7 @@
 // Who owns a serial device before it is opened. The serial layer locks a device under the name
 // it is opened by and trusts only lock files in its own format; these functions make one device
 // one port whatever it is called, and respect the lock files that other serial programs write.
-namespace tessaly::port_ownership {
+namespace tessaly::serial::port_ownership {
 
 // The device that `device` names, links resolved, so that all its names share one lock; a name
 // that leads to nothing is returned as given.
@@ -26,4 +26,4 @@ QString holderOf(const QString& device);
 // the device really is held.
 QString lockFailure(const QString& device);
 
-}  // namespace tessaly::port_ownership
+}  // namespace tessaly::serial::port_ownership

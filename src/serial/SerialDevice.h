@@ -5,7 +5,7 @@
 #include <QSerialPort>
 #include <QString>
 
-namespace tessaly {
+namespace tessaly::serial {
 
 struct LineSettings {
     qint32 baudRate;
@@ -42,4 +42,4 @@ signals:
     void failed(const QString& reason);
 };
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

@@ -1,15 +1,15 @@
-#include "SerialPortDevice.h"
+#include "serial/SerialPortDevice.h"
 
 #include <QFile>
 
-#include "CommError.h"
-#include "PortOwnership.h"
+#include "serial/CommError.h"
+#include "serial/PortOwnership.h"
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
 
-namespace tessaly {
+namespace tessaly::serial {
 
 namespace {
 
@@ -99,4 +99,4 @@ void SerialPortDevice::reportLoss(QSerialPort::SerialPortError error) {
     emit failed(QStringLiteral("%1 (%2)").arg(description, port_->errorString()));
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

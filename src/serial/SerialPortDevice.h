@@ -1,8 +1,8 @@
 #pragma once
 
-#include "SerialDevice.h"
+#include "serial/SerialDevice.h"
 
-namespace tessaly {
+namespace tessaly::serial {
 
 // A real serial port (or a pseudo-terminal) through Qt SerialPort.
 class SerialPortDevice : public SerialDevice {
@@ -31,4 +31,4 @@ private:
     QSerialPort* port_;
 };
 
-}  // namespace tessaly
+}  // namespace tessaly::serial

@@ -1,9 +1,9 @@
 // What scripts and command-line users rely on: usage errors, checks before the box is asked,
 // stop signals, a reader that goes away, quiet runs, an output file, the list of ports.
 #include <Files.h>
-#include <MSComm.h>
+#include "serial/MSComm.h"
 #include <Sanitizers.h>
-#include <StbSimulator.h>
+#include "sim/StbSimulator.h"
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -100,7 +100,7 @@ TEST_P(StopSignalTest, EndsTheWaitLikeCloseAndLeavesThePortFree) {
     EXPECT_FALSE(box.transcript().contains("E2PROMDOWN"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"EEPROM.bin"});
     EXPECT_EQ(readFile(dir.filePath("EEPROM.bin")), "earlier image");
-    MSComm next;
+    serial::MSComm next;
     next.setCommPort(next.AddDevice(box.devicePath()));
     EXPECT_NO_THROW(next.setPortOpen(true)) << "the lock went with the port";
 }

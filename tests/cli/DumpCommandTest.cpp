@@ -1,7 +1,7 @@
 // tessaly-dump as a user runs it, against the simulated box over a pseudo-terminal.
 #include <Files.h>
-#include <MSComm.h>
-#include <StbSimulator.h>
+#include "serial/MSComm.h"
+#include "sim/StbSimulator.h"
 #include <Wait.h>
 #include <gtest/gtest.h>
 
@@ -106,7 +106,7 @@ TEST_F(DumpCommandTest, MissingDirectoryIsRefusedBeforeTheBoxIsAsked) {
 
 TEST_F(DumpCommandTest, PortHeldByAnotherProgramExitsTwo) {
     box_.emplace();
-    MSComm holder;
+    serial::MSComm holder;
     holder.setCommPort(holder.AddDevice(box_->devicePath()));
     holder.setPortOpen(true);
 

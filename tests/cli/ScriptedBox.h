@@ -2,7 +2,7 @@
 
 // A box that serves a fixed series of dumps, each with its own image and checksum, and then
 // stops answering: for reads that must be compared with each other.
-#include <PseudoTerminal.h>
+#include "sim/PseudoTerminal.h"
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // Several boxes read by one tessaly-dump at the same time.
 #include <Files.h>
-#include <StbSimulator.h>
+#include "sim/StbSimulator.h"
 #include <gtest/gtest.h>
 
 #include <QDir>

@@ -1,6 +1,6 @@
 // tessaly-dump against its built-in box, as it runs on every platform (under wine too): each way
 // the box can misbehave ends with its own exit status and sentence.
-#include <BoxBehaviour.h>
+#include "sim/BoxBehaviour.h"
 #include <Files.h>
 #include <Wait.h>
 #include <gtest/gtest.h>

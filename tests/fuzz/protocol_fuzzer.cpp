@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "DumpProtocol.h"
+#include "dump/DumpProtocol.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <QSignalSpy>
 #include <memory>
 
-#include "InProcessLink.h"
-#include "MSComm.h"
+#include "serial/InProcessLink.h"
+#include "serial/MSComm.h"
 #include "Wait.h"
 
 namespace tessaly {
@@ -15,38 +15,38 @@ namespace {
 
 using test::waitUntil;
 
-int openError(MSComm& link, const QString& device) {
+int openError(serial::MSComm& link, const QString& device) {
     link.setCommPort(link.AddDevice(device));
     try {
         link.setPortOpen(true);
-    } catch (const CommError& error) {
+    } catch (const serial::CommError& error) {
         return error.number();
     }
     return 0;
 }
 
 TEST(InProcessLinkTest, OpensLikeAPortAndIsRefusedLikeOne) {
-    auto box = std::make_unique<InProcessLink>();
+    auto box = std::make_unique<serial::InProcessLink>();
     const QString name = box->name();
-    MSComm first;
-    MSComm second;
+    serial::MSComm first;
+    serial::MSComm second;
 
     EXPECT_EQ(openError(first, name), 0);
-    EXPECT_EQ(openError(second, name), CommError::PortInUse);
+    EXPECT_EQ(openError(second, name), serial::CommError::PortInUse);
     first.setPortOpen(false);
     EXPECT_EQ(openError(second, name), 0);
     second.setPortOpen(false);
 
     box->hangUp();
-    ASSERT_TRUE(waitUntil([&] { return openError(first, name) == CommError::OpenFailed; }));
+    ASSERT_TRUE(waitUntil([&] { return openError(first, name) == serial::CommError::OpenFailed; }));
     box.reset();
-    EXPECT_EQ(openError(first, name), CommError::NoSuchPort);
+    EXPECT_EQ(openError(first, name), serial::CommError::NoSuchPort);
 }
 
 TEST(InProcessLinkTest, CarriesBytesBothWaysAndDropsWhatCameBeforeTheOpen) {
-    InProcessLink box;
+    serial::InProcessLink box;
     box.send("stale");
-    MSComm link;
+    serial::MSComm link;
     ASSERT_EQ(openError(link, box.name()), 0);
 
     link.Output(QByteArray("REQUEST\0\r\n", 10));
@@ -64,12 +64,12 @@ class LinkLossTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(LinkLossTest, ComesOnceAfterTheBytesSentBeforeIt) {
     const bool boxDestroyed = GetParam();
-    auto box = std::make_unique<InProcessLink>();
-    MSComm link;
+    auto box = std::make_unique<serial::InProcessLink>();
+    serial::MSComm link;
     ASSERT_EQ(openError(link, box->name()), 0);
-    QSignalSpy lost(&link, &MSComm::linkLost);
+    QSignalSpy lost(&link, &serial::MSComm::linkLost);
     QByteArray received;
-    QObject::connect(&link, &MSComm::dataReceived, [&] { received += link.Input(); });
+    QObject::connect(&link, &serial::MSComm::dataReceived, [&] { received += link.Input(); });
 
     box->send("half a reply");
     if (boxDestroyed) {

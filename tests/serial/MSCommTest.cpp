@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "MSComm.h"
-#include "PseudoTerminal.h"
+#include "serial/MSComm.h"
+#include "sim/PseudoTerminal.h"
 #include "Wait.h"
 
 namespace tessaly {
@@ -79,7 +79,7 @@ protected:
 
     sim::PseudoTerminal pty;
     DeviceProbe probe{pty.devicePath()};
-    MSComm link;
+    serial::MSComm link;
 };
 
 TEST_F(MSCommOnPty, OutputSendsEveryByteAsGivenAndInputReturnsThemInBothModes) {
@@ -88,8 +88,8 @@ TEST_F(MSCommOnPty, OutputSendsEveryByteAsGivenAndInputReturnsThemInBothModes) {
     link.Output(bytes);
     EXPECT_EQ(peerReceives(pty, bytes.size()), bytes);
 
-    QSignalSpy dataReceived(&link, &MSComm::dataReceived);
-    for (auto mode : {MSComm::comInputModeText, MSComm::comInputModeBinary}) {
+    QSignalSpy dataReceived(&link, &serial::MSComm::dataReceived);
+    for (auto mode : {serial::MSComm::comInputModeText, serial::MSComm::comInputModeBinary}) {
         link.setInputMode(mode);
         ASSERT_EQ(pty.writeSome(bytes), bytes.size());
         ASSERT_TRUE(linkReceives(bytes.size()));
@@ -125,7 +125,7 @@ TEST_F(MSCommOnPty, ReceiveBufferKeepsTheFirstBytesUpToItsSizeAndDropsTheRest) {
 TEST_F(MSCommOnPty, ReaderWhoKeepsUpLosesNothingOfAReadLargerThanTheBuffer) {
     link.setInBufferSize(1025);
     QByteArray taken;
-    QObject::connect(&link, &MSComm::dataReceived, [&] { taken += link.Input(); });
+    QObject::connect(&link, &serial::MSComm::dataReceived, [&] { taken += link.Input(); });
     open(pty);
     const QByteArray sent = sampleBytes(3000);
     ASSERT_EQ(pty.writeSome(sent), sent.size());
@@ -173,7 +173,7 @@ TEST_F(MSCommOnPty, SettingsApplyAtOpenAndAtOnceWhileOpen) {
 }
 
 TEST(MSCommSettings, MalformedTextIsRejectedAndLeavesTheSettingsAlone) {
-    MSComm link;
+    serial::MSComm link;
     link.setSettings("115200,N,8,1");
     for (const char* text : {"", "115200", "115200,N,8", "115200,N,8,1,1", "fast,N,8,1", "0,N,8,1",
                              "115200,X,8,1", "115200,N,9,1", "115200,N,4,1", "115200,N,8,3"}) {
@@ -184,24 +184,24 @@ TEST(MSCommSettings, MalformedTextIsRejectedAndLeavesTheSettingsAlone) {
 }
 
 TEST(MSCommPorts, NumbersNameTheFirstSerialPortsThenTheAddedDevices) {
-    MSComm link;
+    serial::MSComm link;
     EXPECT_EQ(link.DeviceName(1), "/dev/ttyS0");
     EXPECT_EQ(link.DeviceName(4), "/dev/ttyS3");
-    EXPECT_EQ(link.AddDevice("/dev/pts/7"), MSComm::FirstAddedPort);
-    EXPECT_EQ(link.AddDevice("/dev/ttyUSB0"), MSComm::FirstAddedPort + 1);
-    EXPECT_EQ(link.AddDevice("/dev/pts/7"), MSComm::FirstAddedPort);
-    EXPECT_EQ(link.DeviceName(MSComm::FirstAddedPort + 1), "/dev/ttyUSB0");
+    EXPECT_EQ(link.AddDevice("/dev/pts/7"), serial::MSComm::FirstAddedPort);
+    EXPECT_EQ(link.AddDevice("/dev/ttyUSB0"), serial::MSComm::FirstAddedPort + 1);
+    EXPECT_EQ(link.AddDevice("/dev/pts/7"), serial::MSComm::FirstAddedPort);
+    EXPECT_EQ(link.DeviceName(serial::MSComm::FirstAddedPort + 1), "/dev/ttyUSB0");
     EXPECT_TRUE(link.DeviceName(0).isEmpty());
-    EXPECT_TRUE(link.DeviceName(MSComm::FirstAddedPort + 2).isEmpty());
+    EXPECT_TRUE(link.DeviceName(serial::MSComm::FirstAddedPort + 2).isEmpty());
 }
 
 // The error number of a failed open, or 0 when the port opened.
-int openErrorNumber(MSComm& link, const QString& device) {
+int openErrorNumber(serial::MSComm& link, const QString& device) {
     link.setCommPort(link.AddDevice(device));
     try {
         link.setPortOpen(true);
         return 0;
-    } catch (const CommError& error) {
+    } catch (const serial::CommError& error) {
         EXPECT_EQ(error.device(), device);
         EXPECT_FALSE(error.reason().isEmpty());
         return error.number();
@@ -209,34 +209,34 @@ int openErrorNumber(MSComm& link, const QString& device) {
 }
 
 TEST(MSCommOpenErrors, MissingDeviceUnknownNumberAndNoTerminalAreTold) {
-    MSComm link;
-    EXPECT_EQ(openErrorNumber(link, "/dev/pts/99999"), CommError::NoSuchPort);
+    serial::MSComm link;
+    EXPECT_EQ(openErrorNumber(link, "/dev/pts/99999"), serial::CommError::NoSuchPort);
 
-    link.setCommPort(MSComm::FirstAddedPort + 10);
+    link.setCommPort(serial::MSComm::FirstAddedPort + 10);
     try {
         link.setPortOpen(true);
         ADD_FAILURE() << "a port number without a device opened";
-    } catch (const CommError& error) {
-        EXPECT_EQ(error.number(), CommError::NoSuchPort);
+    } catch (const serial::CommError& error) {
+        EXPECT_EQ(error.number(), serial::CommError::NoSuchPort);
     }
 
     QTemporaryFile regularFile;
     ASSERT_TRUE(regularFile.open());
-    EXPECT_EQ(openErrorNumber(link, regularFile.fileName()), CommError::OpenFailed);
+    EXPECT_EQ(openErrorNumber(link, regularFile.fileName()), serial::CommError::OpenFailed);
     EXPECT_FALSE(link.PortOpen());
 }
 
 TEST_F(MSCommOnPty, DeviceHeldElsewhereOrAlreadyOpenIsPortInUse) {
     open(pty);
-    MSComm other;
-    EXPECT_EQ(openErrorNumber(other, pty.devicePath()), CommError::PortInUse);
+    serial::MSComm other;
+    EXPECT_EQ(openErrorNumber(other, pty.devicePath()), serial::CommError::PortInUse);
     EXPECT_FALSE(other.PortOpen());
 
     try {
         link.setPortOpen(true);
         ADD_FAILURE() << "an open port opened again";
-    } catch (const CommError& error) {
-        EXPECT_EQ(error.number(), CommError::PortInUse);
+    } catch (const serial::CommError& error) {
+        EXPECT_EQ(error.number(), serial::CommError::PortInUse);
     }
     // The holder keeps working.
     link.Output("still here");
@@ -251,7 +251,7 @@ TEST_F(MSCommOnPty, DeviceHeldElsewhereOrAlreadyOpenIsPortInUse) {
         std::fprintf(stderr, "cannot drop privileges\n");
         std::_Exit(2);
     }
-    MSComm link;
+    serial::MSComm link;
     std::fprintf(stderr, "error %d\n", openErrorNumber(link, device));
     std::_Exit(0);
 }
@@ -267,8 +267,8 @@ TEST(MSCommOpenErrors, DeviceWithoutPermissionIsAccessDenied) {
 
 TEST_F(MSCommOnPty, DeliberateCloseSendsWhatWasQueuedAndSignalsOnce) {
     open(pty);
-    QSignalSpy closed(&link, &MSComm::closed);
-    QSignalSpy lost(&link, &MSComm::linkLost);
+    QSignalSpy closed(&link, &serial::MSComm::closed);
+    QSignalSpy lost(&link, &serial::MSComm::linkLost);
     pty.writeSome("unread");
     ASSERT_TRUE(linkReceives(6));
 
@@ -286,8 +286,8 @@ TEST_F(MSCommOnPty, DeliberateCloseSendsWhatWasQueuedAndSignalsOnce) {
 
 TEST_F(MSCommOnPty, PeerHangingUpLosesTheLinkOnceAndANewDeviceOpens) {
     open(pty);
-    QSignalSpy closed(&link, &MSComm::closed);
-    QSignalSpy lost(&link, &MSComm::linkLost);
+    QSignalSpy closed(&link, &serial::MSComm::closed);
+    QSignalSpy lost(&link, &serial::MSComm::linkLost);
     pty.close();
     ASSERT_TRUE(lost.wait(10000));
     EXPECT_FALSE(link.PortOpen());

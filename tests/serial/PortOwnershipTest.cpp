@@ -11,21 +11,21 @@
 #include <optional>
 #include <vector>
 
-#include "MSComm.h"
-#include "PortOwnership.h"
-#include "PseudoTerminal.h"
+#include "serial/MSComm.h"
+#include "serial/PortOwnership.h"
+#include "sim/PseudoTerminal.h"
 #include "Sanitizers.h"
 
 namespace tessaly {
 namespace {
 
 // The failure of opening `device`, or nothing when it opened.
-std::optional<CommError> openFailure(MSComm& link, const QString& device) {
+std::optional<serial::CommError> openFailure(serial::MSComm& link, const QString& device) {
     link.setCommPort(link.AddDevice(device));
     try {
         link.setPortOpen(true);
         return std::nullopt;
-    } catch (const CommError& error) {
+    } catch (const serial::CommError& error) {
         return error;
     }
 }
@@ -42,12 +42,12 @@ TEST(PortOwnership, EveryNameOfAnOpenDeviceIsInUse) {
          {std::pair{pty.devicePath(), alias}, std::pair{alias, pty.devicePath()},
           std::pair{alias, linkToAlias}}) {
         SCOPED_TRACE((first + QStringLiteral(" then ") + second).toStdString());
-        MSComm holder;
+        serial::MSComm holder;
         ASSERT_FALSE(openFailure(holder, first));
-        MSComm other;
-        const std::optional<CommError> failure = openFailure(other, second);
+        serial::MSComm other;
+        const std::optional<serial::CommError> failure = openFailure(other, second);
         ASSERT_TRUE(failure);
-        EXPECT_EQ(failure->number(), CommError::PortInUse) << failure->reason().toStdString();
+        EXPECT_EQ(failure->number(), serial::CommError::PortInUse) << failure->reason().toStdString();
         EXPECT_EQ(failure->device(), second);
     }
 }
@@ -69,7 +69,7 @@ qint64 startProcess(QProcess& process, const QString& program, const QStringList
 
 TEST_P(ForeignLockTest, LockOfALiveProcessIsInUseAndOneOfAnEndedProcessIsTakenOver) {
     sim::PseudoTerminal pty;
-    const QString lockFile = port_ownership::lockFileOf(pty.devicePath());
+    const QString lockFile = serial::port_ownership::lockFileOf(pty.devicePath());
     ASSERT_FALSE(lockFile.isEmpty());
 
     QProcess holder;
@@ -80,10 +80,10 @@ TEST_P(ForeignLockTest, LockOfALiveProcessIsInUseAndOneOfAnEndedProcessIsTakenOv
         QFile file(lockFile);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(lock) == lock.size());
     }
-    MSComm link;
-    const std::optional<CommError> failure = openFailure(link, pty.devicePath());
+    serial::MSComm link;
+    const std::optional<serial::CommError> failure = openFailure(link, pty.devicePath());
     ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->number(), CommError::PortInUse);
+    EXPECT_EQ(failure->number(), serial::CommError::PortInUse);
     EXPECT_TRUE(failure->reason().contains(QString::number(pid)))
         << failure->reason().toStdString();
     QFile file(lockFile);
@@ -93,7 +93,7 @@ TEST_P(ForeignLockTest, LockOfALiveProcessIsInUseAndOneOfAnEndedProcessIsTakenOv
 
     holder.kill();
     holder.waitForFinished();
-    const std::optional<CommError> afterEnd = openFailure(link, pty.devicePath());
+    const std::optional<serial::CommError> afterEnd = openFailure(link, pty.devicePath());
     EXPECT_FALSE(afterEnd) << afterEnd->reason().toStdString();
     link.setPortOpen(false);
     EXPECT_FALSE(QFile::exists(lockFile));
@@ -138,14 +138,14 @@ private:
 TEST(PortOwnership, LockThatCannotBeMadeIsNotAPortInUse) {
     if (test::kUnderSanitizers) GTEST_SKIP() << "the sanitizers cannot run without descriptors";
     sim::PseudoTerminal pty;
-    MSComm link;
-    std::optional<CommError> failure;
+    serial::MSComm link;
+    std::optional<serial::CommError> failure;
     {
         NoDescriptorsLeft exhausted;
         failure = openFailure(link, pty.devicePath());
     }
     ASSERT_TRUE(failure);
-    EXPECT_NE(failure->number(), CommError::PortInUse);
+    EXPECT_NE(failure->number(), serial::CommError::PortInUse);
     EXPECT_TRUE(failure->reason().contains(QStringLiteral("Too many open files")))
         << failure->reason().toStdString();
     EXPECT_FALSE(openFailure(link, pty.devicePath())) << "the port opens once descriptors are free";

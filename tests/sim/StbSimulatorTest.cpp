@@ -3,7 +3,7 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 
-#include "StbSimulator.h"
+#include "sim/StbSimulator.h"
 #include "TestHost.h"
 #include "Wait.h"
 

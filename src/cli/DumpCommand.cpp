@@ -1,0 +1,95 @@
+#include "cli/DumpCommand.h"
+
+#include "dump/DumpLog.h"
+
+#include <QDir>
+#include <QStringList>
+
+namespace tessaly::cli {
+
+namespace {
+
+QString prefixed(const QString& name, const QString& lines) {
+    QString text;
+    for (const QString& line : lines.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+        text += QStringLiteral("[%1] %2\r\n").arg(name, line);
+    return text;
+}
+
+QString stageText(const dump::DumpSession& session) {
+    const dump::DumpProtocol& protocol = session.run().protocol();
+    const QString read = QStringLiteral("read %1: ").arg(session.readNumber());
+    if (protocol.stage() == dump::Stage::AwaitingReply)
+        return read + QStringLiteral("reply %1 of %2 bytes")
+                          .arg(protocol.replyBytesReceived())
+                          .arg(dump::kReplySize);
+    return read + QStringLiteral("waiting for ") + session.run().awaited();
+}
+
+}  // namespace
+
+DumpCommand::DumpCommand(const DumpOptions& options, QList<PortTarget> targets, Console& console)
+    : options_(options), targets_(std::move(targets)), console_(console) {
+    results_.resize(targets_.size());
+    for (qsizetype i = 0; i < targets_.size(); ++i) {
+        dump::DumpSession::Options sessionOptions{targets_[i].device, targets_[i].imagePath,
+                                            options_.verify, options_.reads,
+                                            std::chrono::seconds(options_.timeoutSeconds)};
+        auto& session = sessions_.emplace_back(std::make_unique<dump::DumpSession>(sessionOptions));
+        connect(session.get(), &dump::DumpSession::finished, this,
+                [this, i](const dump::DumpSession::Result& result) { sessionFinished(i, result); });
+        if (single())
+            connect(session.get(), &dump::DumpSession::progressed, this,
+                    [this, s = session.get()] { showProgress(*s); });
+    }
+}
+
+void DumpCommand::start() {
+    running_ = qsizetype(sessions_.size());
+    if (single()) console_.log(QLatin1StringView(dump::kRequestLog));
+    for (const auto& session : sessions_) session->start();
+}
+
+void DumpCommand::stop(int exitStatus) {
+    if (interruptStatus_ != 0) return;
+    interruptStatus_ = exitStatus;
+    for (const auto& session : sessions_) session->interrupt();
+}
+
+void DumpCommand::sessionFinished(qsizetype index, const dump::DumpSession::Result& result) {
+    results_[index] = result;
+    // A directory made for a box that gave nothing would only be clutter.
+    if (!result.stored.stored() && !targets_[index].createdDirectory.isEmpty())
+        QDir().rmdir(targets_[index].createdDirectory);
+    const int status = exitStatusFor(result, interruptStatus_);
+    report(targets_[index], result, status);
+    status_ = std::max(status_, status);
+    if (--running_ > 0) return;
+    if (!single()) console_.log(summaryTable(targets_, results_));
+    emit ended(status_);
+}
+
+void DumpCommand::report(const PortTarget& target, const dump::DumpSession::Result& result, int status) {
+    const QString failure = failureSentence(target, result, options_.timeoutSeconds);
+    const QString lines = resultLines(result, options_.verify);
+    if (single()) {
+        console_.log(listingLog(result) + lines);
+        if (result.outcome != dump::DumpSession::Outcome::PortNotOpened)
+            console_.log(QLatin1StringView(dump::kPortClosedLog));
+    } else {
+        console_.log(prefixed(target.name, lines));
+    }
+    const QString who = single() ? QString() : QStringLiteral("[%1] ").arg(target.name);
+    if (!failure.isEmpty()) console_.error(who + failure);
+    if (!result.acknowledgementFailure.isEmpty())
+        console_.warning(who + QStringLiteral("the acknowledgement may not have reached the box "
+                                              "on %1: %2.")
+                                   .arg(target.device, result.acknowledgementFailure));
+    if (options_.json) console_.record(jsonRecord(target, result, status, failure));
+}
+
+void DumpCommand::showProgress(const dump::DumpSession& session) {
+    console_.progress(stageText(session));
+}
+
+}  // namespace tessaly::cli

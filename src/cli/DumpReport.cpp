@@ -1,0 +1,228 @@
+#include "cli/DumpReport.h"
+
+#include "serial/CommError.h"
+#include "dump/DumpLog.h"
+#include "serial/PortAdvice.h"
+
+#include <QDir>
+#include <QMetaEnum>
+
+#include "cli/ExitStatus.h"
+
+namespace tessaly::cli {
+
+namespace {
+
+using Outcome = dump::DumpSession::Outcome;
+
+bool hasReply(const dump::DumpSession::Result& result) {
+    return result.read.reply.size() == qsizetype(dump::kReplySize);
+}
+
+// Whether the run ended with a read that was written or meant to be: one to list and report.
+bool endedWithARead(const dump::DumpSession::Result& result) {
+    switch (result.outcome) {
+        case Outcome::Saved:
+        case Outcome::ChecksumMismatch:
+        case Outcome::Unverified:
+        case Outcome::WriteFailed:
+            return hasReply(result);
+        default:
+            return false;
+    }
+}
+
+std::uint8_t boxChecksum(const dump::DumpSession::Result& result) {
+    return std::uint8_t(result.read.reply.at(qsizetype(dump::kDataSize)));
+}
+
+std::uint8_t dataSum(const dump::DumpSession::Result& result) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(result.read.reply.constData());
+    return dump::checksumOf({bytes, dump::kDataSize});
+}
+
+// saved, checksum_mismatch, reads_disagree, ...
+QString outcomeName(Outcome outcome) {
+    const QString key =
+        QString::fromLatin1(QMetaEnum::fromType<Outcome>().valueToKey(int(outcome)));
+    QString name;
+    for (const QChar letter : key) {
+        if (letter.isUpper() && !name.isEmpty()) name += '_';
+        name += letter.toLower();
+    }
+    return name;
+}
+
+// ISO 8601 with the UTC offset spelled out, also for UTC itself.
+QString timestamp(const QDateTime& time) {
+    const int offset = time.offsetFromUtc();
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
+           QStringLiteral("%1%2:%3")
+               .arg(offset < 0 ? '-' : '+')
+               .arg(std::abs(offset) / 3600, 2, 10, QLatin1Char('0'))
+               .arg(std::abs(offset) % 3600 / 60, 2, 10, QLatin1Char('0'));
+}
+
+QJsonValue textOrNull(const QString& text) {
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+QString openFailureSentence(const QString& device, const dump::DumpSession::Result& result) {
+    switch (result.openError) {
+        case serial::CommError::NoSuchPort:
+            return QStringLiteral(
+                       "Serial port %1 does not exist (%2). Check the port name and that the "
+                       "adapter is plugged in.")
+                .arg(device, result.detail);
+        case serial::CommError::PortInUse:
+            return QStringLiteral(
+                       "Serial port %1 is in use by another program (%2). Close that program "
+                       "and try again.")
+                .arg(device, result.detail);
+        case serial::CommError::AccessDenied:
+            return QStringLiteral("No permission to open serial port %1 (%2). %3")
+                .arg(device, result.detail, serial::accessDeniedHint());
+        default:
+            return QStringLiteral("Serial port %1 cannot be opened: %2.")
+                .arg(device, result.detail);
+    }
+}
+
+}  // namespace
+
+int exitStatusFor(const dump::DumpSession::Result& result, int interruptStatus) {
+    switch (result.outcome) {
+        case Outcome::Saved:
+            return kSavedAndVerified;
+        case Outcome::ChecksumMismatch:
+            return kChecksumMismatch;
+        case Outcome::PortNotOpened:
+            return kPortNotOpened;
+        case Outcome::TimedOut:
+            return kBoxSilent;
+        case Outcome::ReadsDisagree:
+            return kReadsDisagree;
+        case Outcome::Unverified:
+            return kSavedNotVerified;
+        case Outcome::Interrupted:
+            return interruptStatus;
+        case Outcome::LinkLost:
+        case Outcome::WriteFailed:
+            break;
+    }
+    return kLinkOrFileFailed;
+}
+
+QString failureSentence(const PortTarget& target, const dump::DumpSession::Result& result,
+                        int timeoutSeconds) {
+    const QString& device = target.device;
+    const QString path = result.stored.path.isEmpty() ? QDir::toNativeSeparators(target.imagePath)
+                                                      : result.stored.path;
+    switch (result.outcome) {
+        case Outcome::Saved:
+            return {};
+        case Outcome::ChecksumMismatch:
+            return QStringLiteral(
+                       "The checksum of the dump does not match: %1 holds the data as received, "
+                       "which is damaged.%2 Run the dump again.")
+                .arg(path, result.detail.isEmpty()
+                               ? QString()
+                               : QStringLiteral(" No re-read succeeded (%1).").arg(result.detail));
+        case Outcome::ReadsDisagree:
+            return QStringLiteral(
+                       "The reads of the box on %1 disagree (%2): the link or the box is "
+                       "unreliable. Nothing was written; check the cable and run the dump again.")
+                .arg(device, result.detail);
+        case Outcome::Unverified:
+            return QStringLiteral(
+                       "The box on %1 gave one good read only (%2); it is saved in %3 but not "
+                       "verified. Put the box back into \"HOST - MODE\" and run the dump again "
+                       "to verify it.")
+                .arg(device, result.detail, path);
+        case Outcome::TimedOut:
+            return QStringLiteral(
+                       "The box on %1 did not send %2 within %3 s. Check that it is in \"HOST - "
+                       "MODE\" and cabled to this port.")
+                .arg(device, result.detail)
+                .arg(timeoutSeconds);
+        case Outcome::LinkLost:
+            return QStringLiteral(
+                       "The connection to the box on %1 was lost (%2). Check the cable and the "
+                       "adapter; no file was written.")
+                .arg(device, result.detail);
+        case Outcome::WriteFailed:
+            return QStringLiteral("Cannot write %1: %2. An earlier file there is unchanged.")
+                .arg(path, result.detail);
+        case Outcome::PortNotOpened:
+            return openFailureSentence(device, result);
+        case Outcome::Interrupted:
+            return QStringLiteral("Interrupted; nothing was written.");
+    }
+    return {};
+}
+
+QString listingLog(const dump::DumpSession::Result& result) {
+    if (!endedWithARead(result)) return {};
+    return dump::dumpResultLog(result.read);
+}
+
+QString resultLines(const dump::DumpSession::Result& result, bool verify) {
+    if (result.outcome == Outcome::ReadsDisagree)
+        return QStringLiteral("not saved: %1\r\n").arg(result.detail);
+    if (!endedWithARead(result)) return {};
+    QString lines = dump::storedImageLog(result.stored, boxChecksum(result), dataSum(result));
+    if (verify && result.outcome == Outcome::Saved)
+        lines +=
+            QStringLiteral("verified: two of %1 reads agree byte for byte\r\n").arg(result.reads);
+    else if (result.outcome == Outcome::Unverified)
+        lines += QStringLiteral("not verified: the box gave one good read only\r\n");
+    return lines;
+}
+
+QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result, int exitStatus,
+                       const QString& failure) {
+    const bool stored = result.stored.stored();
+    return {
+        {"port", target.given},
+        {"device", target.resolved},
+        {"outcome", outcomeName(result.outcome)},
+        {"exit_status", exitStatus},
+        {"detail", textOrNull(failure)},
+        {"path", stored ? QJsonValue(result.stored.path) : QJsonValue()},
+        {"sha256",
+         stored ? QJsonValue(QString::fromLatin1(result.stored.sha256.toHex())) : QJsonValue()},
+        {"checksum_box", hasReply(result) ? QJsonValue(boxChecksum(result)) : QJsonValue()},
+        {"checksum_data", hasReply(result) ? QJsonValue(dataSum(result)) : QJsonValue()},
+        {"reads", result.reads},
+        {"kept_earlier", textOrNull(stored ? result.stored.keptAs : QString())},
+        {"started", timestamp(result.started)},
+        {"finished", timestamp(result.finished)},
+        {"milliseconds", result.milliseconds},
+    };
+}
+
+QString summaryTable(const QList<PortTarget>& targets, const QList<dump::DumpSession::Result>& results) {
+    QList<QStringList> rows{{"port", "outcome", "SHA-256", "seconds"}};
+    for (qsizetype i = 0; i < targets.size(); ++i) {
+        const dump::DumpSession::Result& result = results[i];
+        rows.append({targets[i].name, outcomeName(result.outcome),
+                     result.stored.stored()
+                         ? QString::fromLatin1(result.stored.sha256.toHex().left(16))
+                         : QStringLiteral("-"),
+                     QString::number(double(result.milliseconds) / 1000, 'f', 2)});
+    }
+    QList<qsizetype> widths(rows.front().size(), 0);
+    for (const QStringList& row : rows)
+        for (qsizetype column = 0; column < row.size(); ++column)
+            widths[column] = std::max(widths[column], row[column].size());
+    QString table;
+    for (const QStringList& row : rows) {
+        QString line;
+        for (qsizetype column = 0; column < row.size(); ++column)
+            line += row[column].leftJustified(widths[column] + 2);
+        table += line.trimmed() + QStringLiteral("\r\n");
+    }
+    return table;
+}
+
+}  // namespace tessaly::cli

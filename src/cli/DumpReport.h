@@ -1,0 +1,43 @@
+#pragma once
+
+#include "dump/DumpSession.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+// What tessaly-dump tells people and scripts about each box.
+namespace tessaly::cli {
+
+// One box as the command line names it.
+struct PortTarget {
+    QString given;             // as on the command line
+    QString device;            // the path the link opens
+    QString resolved;          // the device behind links and aliases
+    QString name;              // for the box's directory and its lines when there are several boxes
+    QString imagePath;         // where its image goes
+    QString createdDirectory;  // the box's directory when this run created it
+};
+
+// `interruptStatus` is the status a stop signal asked for.
+int exitStatusFor(const dump::DumpSession::Result& result, int interruptStatus);
+
+// The failure in one sentence that says what to check; empty for a verified save.
+QString failureSentence(const PortTarget& target, const dump::DumpSession::Result& result,
+                        int timeoutSeconds);
+
+// The window's listing of the read that counts, with "CRC Error!!!" after a mismatch; empty
+// when there is none to show.
+QString listingLog(const dump::DumpSession::Result& result);
+
+// What became of the image: the path, size, checksum and digest, and whether two reads agreed;
+// or why nothing was saved. Empty when no reply came.
+QString resultLines(const dump::DumpSession::Result& result, bool verify);
+
+QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result, int exitStatus,
+                       const QString& failure);
+
+// The closing table of a run with several boxes: port, outcome, SHA-256 prefix, seconds.
+QString summaryTable(const QList<PortTarget>& targets, const QList<dump::DumpSession::Result>& results);
+
+}  // namespace tessaly::cli

@@ -1,0 +1,115 @@
+#include "cli/DumpTargets.h"
+
+#include "dump/DumpLog.h"
+#include "dump/ImageFile.h"
+#include "serial/PortOwnership.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "cli/ExitStatus.h"
+#include "cli/PortNames.h"
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace tessaly::cli {
+
+namespace {
+
+struct PlanFailure {
+    QString sentence;
+    int exitStatus;
+};
+
+bool mayCreateFilesIn(const QString& directory) {
+#ifdef Q_OS_UNIX
+    // Asks the system itself, which also knows read-only mounts.
+    return ::access(QFile::encodeName(directory).constData(), W_OK | X_OK) == 0;
+#else
+    return QFileInfo(directory).isWritable();
+#endif
+}
+
+void checkDirectory(const QString& directory, const QString& fileName) {
+    const QFileInfo info(directory);
+    const QString shown = QDir::toNativeSeparators(directory);
+    QString problem;
+    if (!info.exists())
+        problem = QStringLiteral("The directory %1 does not exist");
+    else if (!info.isDir())
+        problem = QStringLiteral("%1 is not a directory");
+    else if (!mayCreateFilesIn(directory))
+        problem = QStringLiteral("The directory %1 is not writable");
+    if (!problem.isEmpty())
+        throw PlanFailure{
+            problem.arg(shown) + QStringLiteral("; %1 cannot be saved there.").arg(fileName),
+            kLinkOrFileFailed};
+}
+
+// Created as needed; noted, so that it can go again when nothing was saved in it.
+void placeInBoxDirectory(const QString& directory, PortTarget& target) {
+    const QString path = QDir(directory).filePath(target.name);
+    if (!QFileInfo(path).isDir()) target.createdDirectory = path;
+    if (!QDir().mkpath(path))
+        throw PlanFailure{QStringLiteral("The directory %1 cannot be created.")
+                              .arg(QDir::toNativeSeparators(path)),
+                          kLinkOrFileFailed};
+    target.imagePath = dump::imagePathIn(path, QLatin1StringView(dump::kImageFileName));
+}
+
+PortTarget targetFor(const QString& given) {
+    PortTarget target;
+    target.given = given;
+    target.device = devicePathFor(given);
+    // Resolved as the serial layer resolves it when opening, so the same names count as one.
+    target.resolved = serial::port_ownership::resolvedDevice(target.device);
+    target.name = directoryNameFor(target.device);
+    return target;
+}
+
+void refuseDevicesNamedTwice(const QList<PortTarget>& targets) {
+    for (qsizetype i = 0; i < targets.size(); ++i)
+        for (qsizetype j = 0; j < i; ++j)
+            if (targets[i].resolved == targets[j].resolved)
+                throw PlanFailure{
+                    QStringLiteral("\"%1\" and \"%2\" are the same device (%3); name each box "
+                                   "once. Try --help.")
+                        .arg(targets[j].given, targets[i].given, targets[i].resolved),
+                    kBadUsage};
+}
+
+// One box: DIRECTORY/EEPROM.bin or the file named by --output; several: DIRECTORY/NAME/EEPROM.bin.
+void placeImages(const DumpOptions& options, QList<PortTarget>& targets) {
+    const QString imageName = QLatin1StringView(dump::kImageFileName);
+    if (!options.outputFile.isEmpty()) {
+        const QFileInfo output(options.outputFile);
+        checkDirectory(output.absolutePath(), output.fileName());
+        targets.front().imagePath = QDir::toNativeSeparators(options.outputFile);
+        return;
+    }
+    checkDirectory(options.directory, imageName);
+    if (targets.size() == 1) {
+        targets.front().imagePath = dump::imagePathIn(options.directory, imageName);
+        return;
+    }
+    for (PortTarget& target : targets) placeInBoxDirectory(options.directory, target);
+}
+
+}  // namespace
+
+TargetPlan planTargets(const DumpOptions& options, const QString& simulatedDevice) {
+    TargetPlan plan;
+    try {
+        for (const QString& port : options.simulate ? QStringList{simulatedDevice} : options.ports)
+            plan.targets.append(targetFor(port));
+        refuseDevicesNamedTwice(plan.targets);
+        placeImages(options, plan.targets);
+    } catch (const PlanFailure& failure) {
+        return {{}, failure.sentence, failure.exitStatus};
+    }
+    return plan;
+}
+
+}  // namespace tessaly::cli

@@ -1,0 +1,68 @@
+#include "cli/PortNames.h"
+
+#include "serial/MSComm.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+
+namespace tessaly::cli {
+
+namespace {
+
+// The stable names udev gives USB adapters, by the device they point to.
+QString byIdNameOf(const QString& device) {
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    const QString target = QFileInfo(device).canonicalFilePath();
+    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files))
+        if (!target.isEmpty() && link.canonicalFilePath() == target) return link.filePath();
+    return {};
+}
+
+QString orNothing(const QString& text) { return text.isEmpty() ? QStringLiteral("-") : text; }
+
+}  // namespace
+
+QString devicePathFor(const QString& port) {
+    int number = serial::MSComm::ComPortNumber(port);
+    // A bare number is a port number here too, as scripts give it.
+    if (number == 0) number = serial::MSComm::ComPortNumber(QStringLiteral("COM") + port.trimmed());
+    return number > 0 ? serial::MSComm().DeviceName(number) : port;
+}
+
+QString directoryNameFor(const QString& devicePath) {
+    QString name = QDir::fromNativeSeparators(devicePath);
+    if (name.startsWith(QStringLiteral("/dev/"))) name.remove(0, 5);
+    static const QRegularExpression separators(QStringLiteral("[/:]+"));
+    name.replace(separators, QStringLiteral("-"));
+    return name;
+}
+
+QString portListing(bool json) {
+    QString listing;
+    for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts()) {
+        const QString byId = byIdNameOf(port.systemLocation());
+        if (json) {
+            const QJsonObject object{
+                {"device", port.systemLocation()},
+                {"description", port.description()},
+                {"manufacturer", port.manufacturer()},
+                {"serial_number", port.serialNumber()},
+                {"by_id", byId.isEmpty() ? QJsonValue() : QJsonValue(byId)},
+            };
+            listing += QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+        } else {
+            listing += QStringList{port.systemLocation(), orNothing(port.description()),
+                                   orNothing(port.manufacturer()), orNothing(port.serialNumber()),
+                                   orNothing(byId)}
+                           .join('\t');
+        }
+        listing += '\n';
+    }
+    return listing;
+}
+
+}  // namespace tessaly::cli

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QSocketNotifier;
+
+namespace tessaly::program {
+
+// Turns the system's requests to stop (Ctrl-C, kill, a closed terminal) into a signal on the
+// event loop, so that a run ends the way Close ends it: the port is closed properly and nothing
+// half-done is left behind. One instance at a time; the default handling returns with its end.
+class StopSignals : public QObject {
+    Q_OBJECT
+public:
+    explicit StopSignals(QObject* parent = nullptr);
+    ~StopSignals() override;
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // The shell's convention for a program ended by a signal: 128 + its number (SIGINT 130,
+    // SIGTERM 143, SIGHUP 129).
+    static int exitStatusFor(int signalNumber);
+
+signals:
+    // A stop was requested; `exitStatus` is what the program should end with.
+    void stopRequested(int exitStatus);
+
+private:
+#ifdef Q_OS_UNIX
+    void takeRequest();
+
+    QSocketNotifier* notifier_ = nullptr;
+#endif
+};
+
+// A reader that went away (`tessaly-dump ... | head`) must not end the program before it has
+// closed the port and finished with the box: writes to it then simply fail.
+void ignoreBrokenPipe();
+
+}  // namespace tessaly::program

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QApplication>
+#include <memory>
+
+namespace tessaly::window {
+
+// The application object for the window, or nothing when there is no display to show it on; then
+// one line on stderr has said so and pointed to the command-line tool. Without this check Qt
+// aborts with a long text about platform plugins that tells a user nothing.
+std::unique_ptr<QApplication> createWindowApplication(int& argc, char** argv);
+
+}  // namespace tessaly::window

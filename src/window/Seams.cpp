@@ -1,0 +1,45 @@
+#include "window/Seams.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QSerialPortInfo>
+
+namespace tessaly::window {
+
+namespace {
+
+// How the port list and the link name a listed device.
+QString devicePathOf(const QSerialPortInfo& info) {
+#ifdef Q_OS_WIN
+    return info.portName();
+#else
+    return info.systemLocation();
+#endif
+}
+
+}  // namespace
+
+Seams Seams::desktop() {
+    Seams seams;
+    seams.showMessage = [](QWidget* owner, const QString& text, const QString& caption) {
+        QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
+        box.exec();
+    };
+    // Whether a browser could be started is not reported: there is nothing the user could do.
+    seams.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    seams.chooseFolder = [](QWidget* owner, const QString& title, const QString& startDirectory) {
+        return QDir::toNativeSeparators(QFileDialog::getExistingDirectory(
+            owner, title, QDir::fromNativeSeparators(startDirectory), QFileDialog::ShowDirsOnly));
+    };
+    seams.systemPorts = [] {
+        std::vector<SystemPort> ports;
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+            ports.push_back({devicePathOf(info), info.description()});
+        return ports;
+    };
+    return seams;
+}
+
+}  // namespace tessaly::window

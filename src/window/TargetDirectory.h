@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace tessaly::window {
+
+// The first of `candidates` that a file can be created in; empty when none can take one.
+QString firstWritableDirectory(const QStringList& candidates);
+
+// The directory the window proposes for the image, with a trailing separator: the program's
+// own when writable (a copy unpacked for the workshop), otherwise the user's documents, otherwise
+// home (an installed program's directory is not writable).
+QString defaultTargetDirectory();
+
+}  // namespace tessaly::window

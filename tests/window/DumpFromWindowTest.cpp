@@ -1,0 +1,240 @@
+// Whole dumps started with the Open button against the simulated box: what the log, the file and
+// the user end up with.
+#include "sim/BuiltInBox.h"
+#include "dump/DumpLog.h"
+#include "dump/DumpProtocol.h"
+#include <Files.h>
+#include "serial/MSComm.h"
+#include "window/Startup.h"
+#include "sim/StbSimulator.h"
+#include <Wait.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "FormFixture.h"
+
+namespace tessaly::test {
+namespace {
+
+const QString kRequestLine = QStringLiteral("sending request...\r\n");
+const QString kCloseLine = QStringLiteral("\r\nSerial port closed.\r\n");
+
+// Host bytes up to the end of the message after which each wait begins.
+constexpr int kHostBytesBeforeWait[] = {76, 97, 112, 148};
+
+class DumpFromWindowTest : public FormTest {
+protected:
+    // Presses Open against a box behaving as `options` say, saving into `target` (the temporary
+    // directory when empty).
+    void startDump(const sim::SimOptions& options = {}, QString target = {}) {
+        box.emplace(options);
+        selectDevice(box->devicePath());
+        if (target.isEmpty())
+            target = QDir::toNativeSeparators(directory.path()) + QDir::separator();
+        Text2()->setText(target);
+        Command1()->click();
+    }
+
+    // Runs one whole dump through the window.
+    void dump(const sim::SimOptions& options = {}, QString target = {}) {
+        startDump(options, target);
+        ASSERT_TRUE(waitUntil([&] { return Command1()->isEnabled(); }));
+    }
+
+    void waitForHostBytes(int count) {
+        ASSERT_TRUE(waitUntil([&] { return box->transcript().size() >= count; }));
+    }
+
+    // Starts a dump against a box that falls silent after host message `silentAfter` (5, 6, 7
+    // or 10) and returns once the window waits for it.
+    void startSilentDump(int silentAfter) {
+        sim::SimOptions options;
+        options.silentAfterMessage = silentAfter;
+        startDump(options);
+        waitForHostBytes(kHostBytesBeforeWait[silentAfter == 10 ? 3 : silentAfter - 5]);
+    }
+
+    static QString listingOf(const sim::SimOptions& options) {
+        return QString::fromStdString(dump::hexListing(options.image));
+    }
+
+    QByteArray savedImage() const { return readFile(directory.filePath("EEPROM.bin")); }
+
+    // The lines the window owes after the listing for an image stored in a fresh directory.
+    QString resultLinesFor(const sim::SimOptions& options) const {
+        dump::StoredImage stored;
+        stored.path = dump::imagePathIn(directory.path(), "EEPROM.bin");
+        stored.sha256 =
+            QCryptographicHash::hash(bytesOf(options.image), QCryptographicHash::Sha256);
+        const std::uint8_t sum = dump::checksumOf(options.image);
+        return dump::storedImageLog(stored, options.wrongChecksum ? std::uint8_t(sum + 1) : sum, sum);
+    }
+
+    QTemporaryDir directory;
+    std::optional<sim::StbSimulator> box;
+};
+
+struct CompletedDump {
+    const char* name;
+    bool wrongChecksum;
+    bool trailingSeparator;  // whether the target text ends in a separator
+};
+
+class CompletedDumpTest : public DumpFromWindowTest,
+                          public ::testing::WithParamInterface<CompletedDump> {};
+
+// The listing, "CRC Error!!!" on a mismatch, then what was saved where with the box's byte and
+// the data's sum, then the close line; the directory and the file name are joined as a path.
+TEST_P(CompletedDumpTest, ListsSavesReportsAndAcknowledges) {
+    sim::SimOptions options;
+    options.wrongChecksum = GetParam().wrongChecksum;
+    QString target = QDir::toNativeSeparators(directory.path());
+    if (GetParam().trailingSeparator) target += QDir::separator();
+    dump(options, target);
+
+    const QString listingEnd = options.wrongChecksum ? "CRC Error!!!\r\n" : "\r\n";
+    EXPECT_EQ(form.logText(), kRequestLine + listingOf(options) + listingEnd +
+                                  resultLinesFor(options) + kCloseLine);
+    EXPECT_EQ(savedImage(), bytesOf(options.image));
+    EXPECT_TRUE(waitUntil([&] {
+        return (options.wrongChecksum ? box->errorAcknowledgements()
+                                      : box->successAcknowledgements()) == 1;
+    }));
+    EXPECT_EQ(linkControls(), closedLinkState());
+    EXPECT_EQ(lamp(), QColor(255, 0, 0));
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(, CompletedDumpTest,
+                         ::testing::Values(CompletedDump{"Good", false, true},
+                                           CompletedDump{"WrongChecksum", true, true},
+                                           CompletedDump{"TargetWithoutSeparator", false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DumpFromWindowTest, UnwritableTargetStillShowsTheDataAndNamesThePath) {
+    const sim::SimOptions options;
+    const QString missing =
+        QDir::toNativeSeparators(directory.filePath("missing")) + QDir::separator();
+    dump(options, missing);
+
+    EXPECT_TRUE(form.logText().startsWith(kRequestLine + listingOf(options) + "\r\nnot saved: "))
+        << form.logText().toStdString();
+    EXPECT_TRUE(form.logText().endsWith(kCloseLine));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_TRUE(desktop.messages[0].text.startsWith("The image could not be saved as " + missing +
+                                                    "EEPROM.bin: "))
+        << desktop.messages[0].text.toStdString();
+    EXPECT_EQ(desktop.messages[0].caption, "Error");
+    EXPECT_EQ(box->successAcknowledgements() + box->errorAcknowledgements(), 0);
+}
+
+TEST_F(DumpFromWindowTest, CloseDuringAnyWaitEndsTheRunWithOnlyTheCloseLine) {
+    for (const int silentAfter : {5, 6, 7, 10}) {
+        SCOPED_TRACE(silentAfter);
+        startSilentDump(silentAfter);
+
+        Command2()->click();
+
+        EXPECT_EQ(form.logText(), kRequestLine + kCloseLine);
+        EXPECT_EQ(linkControls(), closedLinkState());
+        EXPECT_EQ(lamp(), QColor(255, 0, 0));
+        EXPECT_FALSE(QFile::exists(directory.filePath("EEPROM.bin")));
+    }
+}
+
+TEST_F(DumpFromWindowTest, LinkLostDuringTheReplySaysSoAndKeepsTheEarlierImage) {
+    ASSERT_TRUE(writeFile(directory.filePath("EEPROM.bin"), "earlier image"));
+    sim::SimOptions options;
+    options.disconnectAfterReplyBytes = 300;
+
+    dump(options);
+
+    EXPECT_TRUE(form.logText().startsWith(kRequestLine + "\r\nConnection to the box lost: "))
+        << form.logText().toStdString();
+    EXPECT_FALSE(form.logText().contains("Serial port closed."));
+    EXPECT_EQ(linkControls(), closedLinkState());
+    EXPECT_EQ(lamp(), QColor(255, 0, 0));
+    EXPECT_EQ(savedImage(), "earlier image");
+}
+
+TEST_F(DumpFromWindowTest, ClosingTheWindowDuringAWaitReleasesThePort) {
+    startSilentDump(6);
+
+    form.close();
+
+    EXPECT_FALSE(form.serialControl().PortOpen());
+    EXPECT_EQ(form.logText(), kRequestLine + kCloseLine);
+}
+
+TEST_F(DumpFromWindowTest, SecondDumpStartsWithAFreshLog) {
+    const sim::SimOptions options;
+    dump(options);
+    Text1()->appendPlainText("typed by the user");
+    dump(options);
+
+    EXPECT_TRUE(form.logText().startsWith(kRequestLine + listingOf(options)));
+    EXPECT_EQ(form.logText().count("sending request..."), 1);
+    EXPECT_TRUE(waitUntil([&] { return box->successAcknowledgements() == 1; }));
+}
+
+TEST_F(DumpFromWindowTest, SimulatedBoxFromTheCommandLineIsSelectedAndDumps) {
+    const std::unique_ptr<sim::BuiltInBox> simulated = sim::startBuiltInBox();
+    window::offerStartDevices(form, {}, simulated.get());
+    ASSERT_EQ(cmbCom()->currentText(), "Simulated box");
+    Text2()->setText(QDir::toNativeSeparators(directory.path()) + QDir::separator());
+
+    Command1()->click();
+
+    ASSERT_TRUE(waitUntil([&] { return form.logText().endsWith(kCloseLine); }));
+    EXPECT_EQ(savedImage(), test::bytesOf(sim::SimOptions::recognisableImage()));
+}
+
+TEST_F(DumpFromWindowTest, SilentBoxEarnsOneReminderPerWaitNamingWhatIsAwaited) {
+    const std::chrono::milliseconds patience(50);
+    form.setPatience(patience);
+    startSilentDump(6);
+    const QString reminder = QStringLiteral(
+        "The box has not answered yet; still waiting for \"0000\". Check that the box is in "
+        "\"HOST - MODE\".\r\n");
+    ASSERT_TRUE(waitUntil([&] { return form.logText().contains(reminder); }))
+        << form.logText().toStdString();
+    EXPECT_FALSE(waitUntil([&] { return form.logText().count(reminder) > 1; }, 10 * patience));
+
+    Command2()->click();
+
+    EXPECT_EQ(form.logText(), kRequestLine + reminder + kCloseLine);
+}
+
+// Ctrl-C, kill and a closed terminal reach the window as interruptRun().
+TEST_F(DumpFromWindowTest, InterruptDuringAWaitClosesThePortLikeClose) {
+    startSilentDump(7);
+
+    form.interruptRun();
+
+    EXPECT_EQ(form.logText(), kRequestLine + "Interrupted\r\n" + kCloseLine);
+    EXPECT_EQ(linkControls(), closedLinkState());
+    EXPECT_EQ(box->successAcknowledgements() + box->errorAcknowledgements(), 0);
+    EXPECT_FALSE(QFile::exists(directory.filePath("EEPROM.bin")));
+    serial::MSComm next;
+    next.setCommPort(next.AddDevice(box->devicePath()));
+    EXPECT_NO_THROW(next.setPortOpen(true));
+}
+
+TEST_F(DumpFromWindowTest, BoxLostWhileTheSaveFailureIsShownTurnsTheLampRed) {
+    desktop.onMessage = [&] {
+        box.reset();  // the box is unplugged while the user reads the message
+        waitUntil([&] { return !form.serialControl().PortOpen(); });
+    };
+    dump({}, QDir::toNativeSeparators(directory.filePath("missing")) + QDir::separator());
+
+    EXPECT_EQ(lamp(), QColor(255, 0, 0));
+    EXPECT_TRUE(form.logText().contains("\r\nConnection to the box lost: "))
+        << form.logText().toStdString();
+    EXPECT_EQ(linkControls(), closedLinkState());
+}
+
+}  // namespace
+}  // namespace tessaly::test

@@ -1,0 +1,127 @@
+// What a desktop user expects beyond the design: ports that come and go, typed ports, the
+// keyboard, any colour scheme, long names and a usable default target.
+#include "sim/PseudoTerminal.h"
+#include "window/TargetDirectory.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QtTest/QTest>
+
+#include "FormFixture.h"
+
+namespace tessaly::test {
+namespace {
+
+using EverydayUseTest = FormTest;
+
+TEST_F(EverydayUseTest, PortListFollowsTheSystemWhenItDropsDownAndKeepsTheChoice) {
+    const QString adapter = "/dev/ttyUSB0 (FT232R USB UART)";
+    desktop.systemPorts = {{"/dev/ttyUSB0", "FT232R USB UART"}, {"/dev/ttyACM0", {}}};
+    cmbCom()->showPopup();
+    EXPECT_EQ(cmbCom()->findText("/dev/ttyACM0"), 5);
+    form.selectPort(cmbCom()->findText(adapter));
+
+    desktop.systemPorts.clear();  // both unplugged
+    cmbCom()->showPopup();
+
+    EXPECT_EQ(cmbCom()->count(), 5);
+    EXPECT_EQ(cmbCom()->currentText(), adapter);
+    // The whole name shows in the open list and in the tool tip.
+    EXPECT_GE(cmbCom()->view()->minimumWidth(),
+              cmbCom()->view()->fontMetrics().horizontalAdvance(adapter));
+    EXPECT_EQ(cmbCom()->toolTip(), "Select the COM-Port for the receiver\n" + adapter);
+}
+
+class TypedPortTest : public FormTest, public ::testing::WithParamInterface<const char*> {};
+
+// A typed port is used when it names a device or a COM port; anything else is refused.
+TEST_P(TypedPortTest, IsUsedOnlyWhenItNamesAPort) {
+    sim::PseudoTerminal terminal;
+    QString typed = QString(GetParam()).replace("$pty", terminal.devicePath());
+    cmbCom()->setCurrentIndex(-1);
+    cmbCom()->setEditText(typed);
+
+    Command1()->click();
+
+    const serial::MSComm& link = form.serialControl();
+    if (typed == "COM 1x" || typed == "/etc/hostname") {
+        EXPECT_EQ(desktop.messages,
+                  (std::vector<FakeDesktop::Message>{{"No such port: " + typed, "Error"}}));
+    } else if (typed.startsWith("/")) {
+        EXPECT_EQ(link.DeviceName(link.CommPort()), typed);
+        EXPECT_TRUE(link.PortOpen());
+    } else {
+        EXPECT_EQ(link.CommPort(), typed.back().digitValue());
+    }
+    form.ClosePort(1);
+}
+
+INSTANTIATE_TEST_SUITE_P(, TypedPortTest,
+                         ::testing::Values("COM 3", "com2", "$pty", "COM 1x", "/etc/hostname"));
+
+// Return and Enter press the focused button; the focus waits on Close during a run and is back
+// on Open after it, so the next box is one key away.
+TEST_F(EverydayUseTest, ReturnAndEnterDriveARunAndTheFocusFollows) {
+    sim::PseudoTerminal silentBox;
+    selectDevice(silentBox.devicePath());
+    form.show();
+    QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    Command1()->setFocus();
+
+    QTest::keyClick(Command1(), Qt::Key_Return);
+    ASSERT_TRUE(form.serialControl().PortOpen());
+    EXPECT_EQ(QApplication::focusWidget(), Command2());
+
+    QTest::keyClick(Command2(), Qt::Key_Enter);
+    EXPECT_FALSE(form.serialControl().PortOpen());
+    EXPECT_EQ(QApplication::focusWidget(), Command1());
+}
+
+class ColourSchemeTest : public ::testing::TestWithParam<bool> {};
+
+// Black or blue text keeps a light ground under any scheme: under a light one the ground of its
+// container, under a dark one its own.
+TEST_P(ColourSchemeTest, FixedTextColoursSitOnLightGrounds) {
+    const QPalette before = QApplication::palette();
+    if (GetParam()) {
+        QPalette dark = before;
+        for (const auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+            dark.setColor(role, QColor(30, 30, 30));
+        QApplication::setPalette(dark);
+    }
+    FakeDesktop desktop;
+    window::Form1 form(desktop.seams());
+    const QImage window = form.grab().toImage();
+    const auto groundOf = [&](const QWidget* widget, QPoint at) {
+        return window.pixelColor(widget->mapTo(&form, at));
+    };
+    auto* frame = form.findChild<QWidget*>("Frame3");
+    const QColor frameGround = GetParam() ? QColor(224, 224, 224) : groundOf(frame, {128, 30});
+
+    for (const char* name : {"Label3", "Label4", "Label6", "Label7"}) {
+        auto* label = form.findChild<QLabel*>(name);
+        // The bottom row of a label is clear of its text.
+        EXPECT_EQ(groundOf(label, {label->width() / 2, label->height() - 1}),
+                  name == std::string("Label3") ? QColor(224, 224, 224) : frameGround)
+            << name;
+    }
+    auto* log = form.findChild<QPlainTextEdit*>("Text1");
+    EXPECT_EQ(groundOf(log->viewport(), {log->viewport()->width() - 2, 2}), QColor(Qt::white));
+    QApplication::setPalette(before);
+}
+
+INSTANTIATE_TEST_SUITE_P(, ColourSchemeTest, ::testing::Values(false, true));
+
+TEST(TargetDirectoryTest, FirstDirectoryThatTakesAFileWins) {
+    QTemporaryDir usable;
+    EXPECT_EQ(window::firstWritableDirectory({"/nonexistent/tessaly", "/etc/hostname", usable.path()}),
+              usable.path());
+    EXPECT_TRUE(QDir(usable.path()).isEmpty());  // the probe leaves nothing behind
+}
+
+}  // namespace
+}  // namespace tessaly::test

@@ -1,0 +1,170 @@
+// Opening and closing the link from the window, and what the user is told when opening fails.
+#include "serial/MSComm.h"
+#include "sim/PseudoTerminal.h"
+#include <Wait.h>
+
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include "FormFixture.h"
+
+namespace tessaly::test {
+namespace {
+
+const QColor kGreen(0, 255, 0);
+const QColor kRed(255, 0, 0);
+const QString kCloseLine = QStringLiteral("\r\nSerial port closed.\r\n");
+
+class PortControlTest : public FormTest {
+protected:
+    sim::PseudoTerminal terminal;
+};
+
+TEST_F(PortControlTest, OpenLeavesOnlyCloseUsableAndTurnsTheLampGreen) {
+    ASSERT_TRUE(form.OpenPort(selectDevice(terminal.devicePath())));
+
+    EXPECT_TRUE(form.serialControl().PortOpen());
+    EXPECT_EQ(linkControls(), openLinkState());
+    EXPECT_EQ(lamp(), kGreen);
+    EXPECT_EQ(form.logText(), kGreeting);
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(PortControlTest, CloseButtonClosesTheLinkAndSaysSo) {
+    ASSERT_TRUE(form.OpenPort(selectDevice(terminal.devicePath())));
+
+    Command2()->click();
+
+    EXPECT_FALSE(form.serialControl().PortOpen());
+    EXPECT_EQ(lamp(), kRed);
+    EXPECT_EQ(linkControls(), closedLinkState());
+    EXPECT_EQ(form.logText(), kGreeting + kCloseLine);
+}
+
+TEST_F(PortControlTest, ClosingAClosedLinkOnlyRestoresTheControls) {
+    for (QWidget* widget : {static_cast<QWidget*>(cmdDir()), static_cast<QWidget*>(cmbCom()),
+                            static_cast<QWidget*>(Command1()), static_cast<QWidget*>(Text2())})
+        widget->setEnabled(false);
+    Command2()->setEnabled(true);
+    control<window::Indicator>("Shape1")->setFillColor(kGreen);
+
+    form.ClosePort(1);
+
+    EXPECT_EQ(linkControls(), closedLinkState());
+    EXPECT_EQ(lamp(), kGreen);
+    EXPECT_EQ(form.logText(), kGreeting);
+}
+
+TEST_F(PortControlTest, OpenOnAMissingDeviceNamesItAndLeavesTheLogAlone) {
+    const QString device = QStringLiteral("/dev/tessaly-no-such-device");
+    selectDevice(device);
+
+    Command1()->click();
+
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0], (FakeDesktop::Message{"Serial port " + device + " not present.",
+                                                         "Error opening " + device}));
+    EXPECT_EQ(form.logText(), kGreeting);
+    EXPECT_EQ(linkControls(), closedLinkState());
+    EXPECT_EQ(lamp(), kRed);
+}
+
+TEST_F(PortControlTest, MissingComPortIsCalledComN) {
+    serial::MSComm names;
+    int port = 1;
+    while (port < serial::MSComm::FirstAddedPort && QFileInfo::exists(names.DeviceName(port))) ++port;
+    if (port == serial::MSComm::FirstAddedPort) GTEST_SKIP() << "this machine has all four COM ports";
+
+    EXPECT_FALSE(form.OpenPort(port));
+
+    const QString name = QStringLiteral("COM %1").arg(port);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0], (FakeDesktop::Message{"Serial port " + name + " not present.",
+                                                         "Error opening " + name}));
+}
+
+TEST_F(PortControlTest, DeviceHeldElsewhereIsReportedAsBlocked) {
+    serial::MSComm holder;
+    holder.setCommPort(holder.AddDevice(terminal.devicePath()));
+    holder.setPortOpen(true);
+    const QString device = terminal.devicePath();
+
+    EXPECT_FALSE(form.OpenPort(selectDevice(device)));
+
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0],
+              (FakeDesktop::Message{device + " blocked by another application.",
+                                    "Error opening " + device}));
+    EXPECT_EQ(linkControls(), closedLinkState());
+}
+
+TEST_F(PortControlTest, OtherOpenFailuresAreExplainedNotSwallowed) {
+    QTemporaryFile notADevice;
+    ASSERT_TRUE(notADevice.open());
+    const QString device = notADevice.fileName();
+
+    EXPECT_FALSE(form.OpenPort(selectDevice(device)));
+
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    const FakeDesktop::Message& message = desktop.messages[0];
+    EXPECT_TRUE(message.text.startsWith("Serial port " + device + " cannot be opened: "))
+        << message.text.toStdString();
+    EXPECT_GT(message.text.size(), ("Serial port " + device + " cannot be opened: .").size());
+    EXPECT_EQ(message.caption, "Error opening " + device);
+    EXPECT_EQ(form.logText(), kGreeting);
+}
+
+TEST_F(PortControlTest, ClosingTheWindowReleasesAnOpenPort) {
+    form.show();
+    ASSERT_TRUE(form.OpenPort(selectDevice(terminal.devicePath())));
+
+    EXPECT_TRUE(form.close());
+
+    EXPECT_EQ(form.logText(), kGreeting + kCloseLine);
+    serial::MSComm next;
+    next.setCommPort(next.AddDevice(terminal.devicePath()));
+    EXPECT_NO_THROW(next.setPortOpen(true));
+}
+
+TEST_F(PortControlTest, ClosingTheWindowWithTheLinkClosedLogsNothing) {
+    form.show();
+    EXPECT_TRUE(form.close());
+    EXPECT_EQ(form.logText(), kGreeting);
+}
+
+// Open starts a dump run; with nobody answering it waits until the user gives up.
+TEST_F(PortControlTest, CloseDuringAWaitingRunEndsItWithOnlyTheCloseLine) {
+    selectDevice(terminal.devicePath());
+
+    Command1()->click();
+    ASSERT_EQ(linkControls(), openLinkState());
+    EXPECT_EQ(form.logText(), "sending request...\r\n");
+    QByteArray sent;
+    EXPECT_TRUE(waitUntil([&] { return !(sent += terminal.readAvailable()).isEmpty(); }));
+
+    Command2()->click();
+
+    EXPECT_EQ(form.logText(), "sending request...\r\n" + kCloseLine);
+    EXPECT_EQ(linkControls(), closedLinkState());
+    EXPECT_EQ(lamp(), kRed);
+}
+
+TEST_F(PortControlTest, LosingTheDeviceDuringARunIsLoggedAndRestoresTheControls) {
+    selectDevice(terminal.devicePath());
+    Command1()->click();
+    ASSERT_EQ(linkControls(), openLinkState());
+
+    terminal.close();
+
+    EXPECT_TRUE(waitUntil([&] { return Command1()->isEnabled(); }));
+    EXPECT_TRUE(form.logText().startsWith("sending request...\r\n\r\nConnection to the box lost: "))
+        << form.logText().toStdString();
+    EXPECT_TRUE(form.logText().endsWith("\r\n"));
+    EXPECT_FALSE(form.logText().contains("Serial port closed."));
+    EXPECT_EQ(linkControls(), closedLinkState());
+    EXPECT_EQ(lamp(), kRed);
+    EXPECT_FALSE(form.serialControl().PortOpen());
+}
+
+}  // namespace
+}  // namespace tessaly::test
