@@ -2,13 +2,6 @@
 // "name value" lines for bench/run: the window's first paint, its processor use while it waits
 // for a silent box, its reaction to the last reply byte, and the exchange time of a dump.
 // It judges nothing; bench/run compares the figures with their targets.
-#include "dump/DumpLog.h"
-#include "dump/DumpRun.h"
-#include "window/Form1.h"
-#include "serial/MSComm.h"
-#include "window/Seams.h"
-#include "sim/StbSimulator.h"
-
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -29,16 +22,22 @@
 #include <stdexcept>
 
 #include "BoundedWait.h"
+#include "dump/DumpLog.h"
+#include "dump/DumpRun.h"
+#include "serial/MSComm.h"
+#include "sim/StbSimulator.h"
+#include "window/Form1.h"
+#include "window/Seams.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using tessaly::dump::DumpRun;
-using tessaly::window::Form1;
-using tessaly::serial::MSComm;
 using tessaly::bench::BoundedWait;
+using tessaly::dump::DumpRun;
+using tessaly::serial::MSComm;
 using tessaly::sim::SimOptions;
 using tessaly::sim::StbSimulator;
+using tessaly::window::Form1;
 
 struct ProbeFailure : std::runtime_error {
     using std::runtime_error::runtime_error;

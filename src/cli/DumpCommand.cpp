@@ -1,9 +1,9 @@
 #include "cli/DumpCommand.h"
 
-#include "dump/DumpLog.h"
-
 #include <QDir>
 #include <QStringList>
+
+#include "dump/DumpLog.h"
 
 namespace tessaly::cli {
 
@@ -33,8 +33,8 @@ DumpCommand::DumpCommand(const DumpOptions& options, QList<PortTarget> targets, 
     results_.resize(targets_.size());
     for (qsizetype i = 0; i < targets_.size(); ++i) {
         dump::DumpSession::Options sessionOptions{targets_[i].device, targets_[i].imagePath,
-                                            options_.verify, options_.reads,
-                                            std::chrono::seconds(options_.timeoutSeconds)};
+                                                  options_.verify, options_.reads,
+                                                  std::chrono::seconds(options_.timeoutSeconds)};
         auto& session = sessions_.emplace_back(std::make_unique<dump::DumpSession>(sessionOptions));
         connect(session.get(), &dump::DumpSession::finished, this,
                 [this, i](const dump::DumpSession::Result& result) { sessionFinished(i, result); });
@@ -69,7 +69,8 @@ void DumpCommand::sessionFinished(qsizetype index, const dump::DumpSession::Resu
     emit ended(status_);
 }
 
-void DumpCommand::report(const PortTarget& target, const dump::DumpSession::Result& result, int status) {
+void DumpCommand::report(const PortTarget& target, const dump::DumpSession::Result& result,
+                         int status) {
     const QString failure = failureSentence(target, result, options_.timeoutSeconds);
     const QString lines = resultLines(result, options_.verify);
     if (single()) {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "dump/DumpSession.h"
-
 #include <QList>
 #include <QObject>
 #include <memory>
@@ -11,6 +9,7 @@
 #include "cli/DumpOptions.h"
 #include "cli/DumpReport.h"
 #include "cli/ExitStatus.h"
+#include "dump/DumpSession.h"
 
 namespace tessaly::cli {
 

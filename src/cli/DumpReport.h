@@ -1,10 +1,10 @@
 #pragma once
 
-#include "dump/DumpSession.h"
-
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+
+#include "dump/DumpSession.h"
 
 // What tessaly-dump tells people and scripts about each box.
 namespace tessaly::cli {
@@ -34,10 +34,11 @@ QString listingLog(const dump::DumpSession::Result& result);
 // or why nothing was saved. Empty when no reply came.
 QString resultLines(const dump::DumpSession::Result& result, bool verify);
 
-QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result, int exitStatus,
-                       const QString& failure);
+QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result,
+                       int exitStatus, const QString& failure);
 
 // The closing table of a run with several boxes: port, outcome, SHA-256 prefix, seconds.
-QString summaryTable(const QList<PortTarget>& targets, const QList<dump::DumpSession::Result>& results);
+QString summaryTable(const QList<PortTarget>& targets,
+                     const QList<dump::DumpSession::Result>& results);
 
 }  // namespace tessaly::cli

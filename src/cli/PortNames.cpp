@@ -1,13 +1,13 @@
 #include "cli/PortNames.h"
 
-#include "serial/MSComm.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
+
+#include "serial/MSComm.h"
 
 namespace tessaly::cli {
 

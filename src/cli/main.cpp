@@ -1,16 +1,13 @@
 // tessaly-dump: the dump for scripts and workshops, through the same exchange and serial code as
 // the window. One box prints the window's log on stdout; several are read at the same time.
 // Every failure is one sentence on stderr.
-#include "sim/BoxBehaviour.h"
-#include "sim/BuiltInBox.h"
-#include "Version.h"
-
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
 
+#include "Version.h"
 #include "cli/Console.h"
 #include "cli/DumpCommand.h"
 #include "cli/DumpOptions.h"
@@ -18,6 +15,8 @@
 #include "cli/ExitStatus.h"
 #include "cli/PortNames.h"
 #include "program/StopSignals.h"
+#include "sim/BoxBehaviour.h"
+#include "sim/InProcessBox.h"
 
 using namespace tessaly::cli;
 
@@ -61,11 +60,11 @@ int main(int argc, char** argv) {
         return kSavedAndVerified;
     }
 
-    std::unique_ptr<tessaly::sim::BuiltInBox> box;
+    std::unique_ptr<tessaly::sim::InProcessBox> box;
     try {
         if (options.simulate)
-            box =
-                tessaly::sim::startBuiltInBox(tessaly::sim::boxBehaviourFrom(options.boxBehaviour));
+            box = std::make_unique<tessaly::sim::InProcessBox>(
+                tessaly::sim::boxBehaviourFrom(options.boxBehaviour));
     } catch (const std::invalid_argument& error) {
         console.error(QString::fromUtf8(error.what()) + QStringLiteral(". Try --help."));
         return kBadUsage;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "serial/MSComm.h"
-
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
@@ -10,6 +8,7 @@
 
 #include "dump/DumpRun.h"
 #include "dump/ImageFile.h"
+#include "serial/MSComm.h"
 
 namespace tessaly::dump {
 

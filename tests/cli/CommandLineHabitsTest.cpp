@@ -1,9 +1,7 @@
 // What scripts and command-line users rely on: usage errors, checks before the box is asked,
 // stop signals, a reader that goes away, quiet runs, an output file, the list of ports.
 #include <Files.h>
-#include "serial/MSComm.h"
 #include <Sanitizers.h>
-#include "sim/StbSimulator.h"
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,6 +13,8 @@
 #include <csignal>
 
 #include "DumpCommand.h"
+#include "serial/MSComm.h"
+#include "sim/StbSimulator.h"
 
 namespace tessaly::test {
 namespace {

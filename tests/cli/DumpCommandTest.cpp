@@ -1,7 +1,5 @@
 // tessaly-dump as a user runs it, against the simulated box over a pseudo-terminal.
 #include <Files.h>
-#include "serial/MSComm.h"
-#include "sim/StbSimulator.h"
 #include <Wait.h>
 #include <gtest/gtest.h>
 
@@ -10,6 +8,8 @@
 #include <QTemporaryDir>
 
 #include "DumpCommand.h"
+#include "serial/MSComm.h"
+#include "sim/StbSimulator.h"
 
 namespace tessaly {
 namespace {

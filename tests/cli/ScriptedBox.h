@@ -2,7 +2,6 @@
 
 // A box that serves a fixed series of dumps, each with its own image and checksum, and then
 // stops answering: for reads that must be compared with each other.
-#include "sim/PseudoTerminal.h"
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,6 +12,8 @@
 #include <QSocketNotifier>
 #include <array>
 #include <cstdint>
+
+#include "sim/PseudoTerminal.h"
 
 namespace tessaly::test {
 

@@ -1,6 +1,5 @@
 // Several boxes read by one tessaly-dump at the same time.
 #include <Files.h>
-#include "sim/StbSimulator.h"
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -12,6 +11,7 @@
 #include <deque>
 
 #include "DumpCommand.h"
+#include "sim/StbSimulator.h"
 
 namespace tessaly::test {
 namespace {

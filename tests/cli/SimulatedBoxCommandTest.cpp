@@ -1,6 +1,5 @@
 // tessaly-dump against its built-in box, as it runs on every platform (under wine too): each way
 // the box can misbehave ends with its own exit status and sentence.
-#include "sim/BoxBehaviour.h"
 #include <Files.h>
 #include <Wait.h>
 #include <gtest/gtest.h>
@@ -10,6 +9,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include "sim/BoxBehaviour.h"
 
 namespace tessaly {
 namespace {

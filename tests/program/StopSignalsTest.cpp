@@ -1,9 +1,10 @@
 // The system's requests to stop arrive on the event loop with the status the program ends with.
-#include "program/StopSignals.h"
 #include <Wait.h>
 #include <gtest/gtest.h>
 
 #include <optional>
+
+#include "program/StopSignals.h"
 
 #ifdef Q_OS_WIN
 #include <windows.h>

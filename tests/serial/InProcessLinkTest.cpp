@@ -6,9 +6,9 @@
 #include <QSignalSpy>
 #include <memory>
 
+#include "Wait.h"
 #include "serial/InProcessLink.h"
 #include "serial/MSComm.h"
-#include "Wait.h"
 
 namespace tessaly {
 namespace {

@@ -11,10 +11,10 @@
 #include <optional>
 #include <vector>
 
+#include "Sanitizers.h"
 #include "serial/MSComm.h"
 #include "serial/PortOwnership.h"
 #include "sim/PseudoTerminal.h"
-#include "Sanitizers.h"
 
 namespace tessaly {
 namespace {
@@ -47,7 +47,8 @@ TEST(PortOwnership, EveryNameOfAnOpenDeviceIsInUse) {
         serial::MSComm other;
         const std::optional<serial::CommError> failure = openFailure(other, second);
         ASSERT_TRUE(failure);
-        EXPECT_EQ(failure->number(), serial::CommError::PortInUse) << failure->reason().toStdString();
+        EXPECT_EQ(failure->number(), serial::CommError::PortInUse)
+            << failure->reason().toStdString();
         EXPECT_EQ(failure->device(), second);
     }
 }

@@ -3,9 +3,9 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 
-#include "sim/StbSimulator.h"
 #include "TestHost.h"
 #include "Wait.h"
+#include "sim/StbSimulator.h"
 
 using tessaly::sim::SimOptions;
 using tessaly::sim::StbSimulator;

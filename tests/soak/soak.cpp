@@ -5,13 +5,6 @@
 // still there (as EEPROM.bin or as exactly one kept copy) and nothing else added, what the run
 // reports about the file true, no port's image holding another port's bytes, every run ending
 // with the port free again, and the host's bytes exactly right.
-#include "serial/CommError.h"
-#include "dump/DumpLog.h"
-#include "dump/DumpRun.h"
-#include "serial/MSComm.h"
-#include "serial/PortOwnership.h"
-#include "sim/StbSimulator.h"
-
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -33,15 +26,21 @@
 #include <random>
 
 #include "BoundedWait.h"
+#include "dump/DumpLog.h"
+#include "dump/DumpRun.h"
+#include "serial/CommError.h"
+#include "serial/MSComm.h"
+#include "serial/PortOwnership.h"
+#include "sim/StbSimulator.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using tessaly::serial::CommError;
-using tessaly::dump::DumpRun;
-using tessaly::serial::MSComm;
 using tessaly::bench::BoundedWait;
+using tessaly::dump::DumpRun;
 using tessaly::dump::Stage;
+using tessaly::serial::CommError;
+using tessaly::serial::MSComm;
 using tessaly::sim::SimOptions;
 using tessaly::sim::StbSimulator;
 using Outcome = DumpRun::Outcome;
@@ -359,7 +358,7 @@ QStringList violationsOf(const Scenario& scenario, const RunRecord& record) {
         violated(QStringLiteral("outcome %1 (%2), expected %3")
                      .arg(outcomeName(outcome), record.result.detail, outcomeName(expected)));
 
-    const QByteArray received = record.result.reply.left(qsizetype(tessaly::dump::kDataSize));
+    const QByteArray received = record.result.reply ? record.result.reply->data() : QByteArray();
     const bool wrote = outcome == Outcome::Saved || outcome == Outcome::ChecksumMismatch;
     if (outcome == Outcome::Saved && box.wrongChecksum)
         violated(QStringLiteral("success for a reply with a wrong checksum"));
@@ -379,7 +378,7 @@ QStringList violationsOf(const Scenario& scenario, const RunRecord& record) {
             (record.filesAfter.size() == expectedFiles.size()
                  ? QStringLiteral(" (a file's content differs)")
                  : QString()));
-    if (!record.result.reply.isEmpty() && received != imageOf(box))
+    if (record.result.reply && received != imageOf(box))
         violated(QStringLiteral("the data received are not the box's data"));
 
     if (!record.deviations.isEmpty())

@@ -1,12 +1,6 @@
 // Whole dumps started with the Open button against the simulated box: what the log, the file and
 // the user end up with.
-#include "sim/BuiltInBox.h"
-#include "dump/DumpLog.h"
-#include "dump/DumpProtocol.h"
 #include <Files.h>
-#include "serial/MSComm.h"
-#include "window/Startup.h"
-#include "sim/StbSimulator.h"
 #include <Wait.h>
 
 #include <QCryptographicHash>
@@ -15,6 +9,12 @@
 #include <QTemporaryDir>
 
 #include "FormFixture.h"
+#include "dump/DumpLog.h"
+#include "dump/DumpProtocol.h"
+#include "serial/MSComm.h"
+#include "sim/InProcessBox.h"
+#include "sim/StbSimulator.h"
+#include "window/Startup.h"
 
 namespace tessaly::test {
 namespace {
@@ -69,8 +69,10 @@ protected:
         stored.path = dump::imagePathIn(directory.path(), "EEPROM.bin");
         stored.sha256 =
             QCryptographicHash::hash(bytesOf(options.image), QCryptographicHash::Sha256);
-        const std::uint8_t sum = dump::checksumOf(options.image);
-        return dump::storedImageLog(stored, options.wrongChecksum ? std::uint8_t(sum + 1) : sum, sum);
+        std::array<std::uint8_t, dump::kReplySize> reply{};
+        std::ranges::copy(options.image, reply.begin());
+        reply.back() = std::uint8_t(dump::checksumOf(options.image) + (options.wrongChecksum ? 1 : 0));
+        return dump::storedImageLog(stored, dump::Reply(reply));
     }
 
     QTemporaryDir directory;
@@ -181,7 +183,7 @@ TEST_F(DumpFromWindowTest, SecondDumpStartsWithAFreshLog) {
 }
 
 TEST_F(DumpFromWindowTest, SimulatedBoxFromTheCommandLineIsSelectedAndDumps) {
-    const std::unique_ptr<sim::BuiltInBox> simulated = sim::startBuiltInBox();
+    const auto simulated = std::make_unique<sim::InProcessBox>();
     window::offerStartDevices(form, {}, simulated.get());
     ASSERT_EQ(cmbCom()->currentText(), "Simulated box");
     Text2()->setText(QDir::toNativeSeparators(directory.path()) + QDir::separator());

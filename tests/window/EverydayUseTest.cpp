@@ -1,8 +1,5 @@
 // What a desktop user expects beyond the design: ports that come and go, typed ports, the
 // keyboard, any colour scheme, long names and a usable default target.
-#include "sim/PseudoTerminal.h"
-#include "window/TargetDirectory.h"
-
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QLabel>
@@ -11,6 +8,8 @@
 #include <QtTest/QTest>
 
 #include "FormFixture.h"
+#include "sim/PseudoTerminal.h"
+#include "window/TargetDirectory.h"
 
 namespace tessaly::test {
 namespace {
@@ -118,8 +117,9 @@ INSTANTIATE_TEST_SUITE_P(, ColourSchemeTest, ::testing::Values(false, true));
 
 TEST(TargetDirectoryTest, FirstDirectoryThatTakesAFileWins) {
     QTemporaryDir usable;
-    EXPECT_EQ(window::firstWritableDirectory({"/nonexistent/tessaly", "/etc/hostname", usable.path()}),
-              usable.path());
+    EXPECT_EQ(
+        window::firstWritableDirectory({"/nonexistent/tessaly", "/etc/hostname", usable.path()}),
+        usable.path());
     EXPECT_TRUE(QDir(usable.path()).isEmpty());  // the probe leaves nothing behind
 }
 

@@ -1,8 +1,5 @@
 #pragma once
 
-#include "window/Form1.h"
-#include "window/Seams.h"
-#include "window/Shapes.h"
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -13,6 +10,10 @@
 #include <QUrl>
 #include <functional>
 #include <vector>
+
+#include "window/Form1.h"
+#include "window/Seams.h"
+#include "window/Shapes.h"
 
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';

@@ -1,12 +1,12 @@
 // Opening and closing the link from the window, and what the user is told when opening fails.
-#include "serial/MSComm.h"
-#include "sim/PseudoTerminal.h"
 #include <Wait.h>
 
 #include <QFileInfo>
 #include <QTemporaryFile>
 
 #include "FormFixture.h"
+#include "serial/MSComm.h"
+#include "sim/PseudoTerminal.h"
 
 namespace tessaly::test {
 namespace {
@@ -72,8 +72,10 @@ TEST_F(PortControlTest, OpenOnAMissingDeviceNamesItAndLeavesTheLogAlone) {
 TEST_F(PortControlTest, MissingComPortIsCalledComN) {
     serial::MSComm names;
     int port = 1;
-    while (port < serial::MSComm::FirstAddedPort && QFileInfo::exists(names.DeviceName(port))) ++port;
-    if (port == serial::MSComm::FirstAddedPort) GTEST_SKIP() << "this machine has all four COM ports";
+    while (port < serial::MSComm::FirstAddedPort && QFileInfo::exists(names.DeviceName(port)))
+        ++port;
+    if (port == serial::MSComm::FirstAddedPort)
+        GTEST_SKIP() << "this machine has all four COM ports";
 
     EXPECT_FALSE(form.OpenPort(port));
 

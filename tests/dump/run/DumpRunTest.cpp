@@ -1,8 +1,5 @@
 // The dump run against the simulated box, over a real pseudo-terminal where there are some.
-#include "dump/DumpLog.h"
-#include "dump/DumpRun.h"
 #include <Files.h>
-#include "serial/MSComm.h"
 #include <TestBox.h>
 #include <Wait.h>
 #include <gtest/gtest.h>
@@ -11,6 +8,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <optional>
+
+#include "dump/DumpLog.h"
+#include "dump/DumpRun.h"
+#include "serial/MSComm.h"
 
 #ifdef Q_OS_UNIX
 #include <FileSizeLimit.h>
@@ -31,8 +32,9 @@ class DumpRunTest : public ::testing::Test {
 protected:
     DumpRunTest() {
         dump::setUpLinkForBox(link_);
-        QObject::connect(&run_, &dump::DumpRun::finished,
-                         [this](const dump::DumpRun::Result& result) { results_.push_back(result); });
+        QObject::connect(
+            &run_, &dump::DumpRun::finished,
+            [this](const dump::DumpRun::Result& result) { results_.push_back(result); });
     }
 
     void startBox(SimOptions options = {}) {
@@ -78,7 +80,8 @@ TEST_F(DumpRunTest, GoodDumpSavesTheImageAndAcknowledgesSuccess) {
 
     EXPECT_EQ(result.outcome, Outcome::Saved);
     EXPECT_EQ(readFile(imagePath()), imageBytes(options_));
-    EXPECT_EQ(result.reply.left(1024), imageBytes(options_));
+    ASSERT_TRUE(result.reply);
+    EXPECT_EQ(result.reply->data(), imageBytes(options_));
     ASSERT_TRUE(waitUntil([&] { return box_->successAcknowledgements() == 1; }));
     EXPECT_TRUE(box_->deviations().isEmpty()) << box_->deviations().join('\n').toStdString();
     EXPECT_EQ(box_->transcript().size(), kBytesThroughMessage10 + 20);

@@ -1,8 +1,6 @@
 // Storing an image: earlier dumps are kept, never lost, also under concurrent runs, links and
 // failures; and the result lines that say what happened.
-#include "dump/DumpLog.h"
 #include <Files.h>
-#include "dump/ImageFile.h"
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
@@ -13,6 +11,9 @@
 #include <set>
 #include <thread>
 #include <vector>
+
+#include "dump/DumpLog.h"
+#include "dump/ImageFile.h"
 
 #ifdef Q_OS_UNIX
 #include <FileSizeLimit.h>
@@ -30,6 +31,13 @@ using test::writeFile;
 const QDateTime kEarlierTime(QDate(2025, 3, 4), QTime(5, 6, 7));
 
 QByteArray image(char fill) { return QByteArray(1024, fill); }
+
+// A reply of zeros whose box checksum byte is `boxChecksum`.
+dump::Reply zeroReply(std::uint8_t boxChecksum) {
+    std::array<std::uint8_t, dump::kReplySize> reply{};
+    reply.back() = boxChecksum;
+    return dump::Reply(reply);
+}
 
 void writeEarlier(const QString& path, const QByteArray& content) {
     ASSERT_TRUE(writeFile(path, content));
@@ -93,7 +101,7 @@ TEST_P(EarlierFileTest, NewImageIsWrittenAndADifferingEarlierOneKept) {
     }
     EXPECT_EQ(entries(dir.path()), expected);
 
-    const QString log = dump::storedImageLog(stored, 0x5B, 0x00);
+    const QString log = dump::storedImageLog(stored, zeroReply(0x5B));
     EXPECT_TRUE(log.startsWith(QStringLiteral("saved %1: 1024 bytes, checksum WRONG (box 0x5B, "
                                               "data 0x00)\r\nSHA-256 %2\r\n")
                                    .arg(path, QString::fromLatin1(stored.sha256.toHex()))))
@@ -162,7 +170,8 @@ TEST(ImageStoreTest, ConcurrentRunsIntoOneDirectoryLoseNoContent) {
     writeEarlier(path, "earlier");
     std::vector<std::thread> runs;
     for (char fill = 'a'; fill < 'a' + 8; ++fill)
-        runs.emplace_back([&path, fill] { EXPECT_TRUE(dump::storeImage(path, image(fill)).stored()); });
+        runs.emplace_back(
+            [&path, fill] { EXPECT_TRUE(dump::storeImage(path, image(fill)).stored()); });
     for (std::thread& run : runs) run.join();
 
     std::multiset<QByteArray> contents;
@@ -207,10 +216,11 @@ TEST(ImageStoreTest, EveryFailureWritesNothingAndSaysWhy) {
         EXPECT_TRUE(stored.sha256.isEmpty());
         EXPECT_EQ(entries(dir.path()), before);
         EXPECT_EQ(readFile(dir.filePath(QStringLiteral("EEPROM.bin"))), "earlier");
-        EXPECT_EQ(dump::storedImageLog(stored, 1, 1),
+        EXPECT_EQ(dump::storedImageLog(stored, zeroReply(0)),
                   QStringLiteral("not saved: %1\r\n").arg(stored.failure));
     }
-    EXPECT_EQ(dump::storedImageLog(dump::StoredImage{}, 0, 0), QString()) << "nothing said when nothing came";
+    EXPECT_EQ(dump::storedImageLog(dump::StoredImage{}, zeroReply(0)), QString())
+        << "nothing said when nothing came";
 }
 
 #ifdef Q_OS_UNIX
