@@ -32,6 +32,9 @@ mkdir "$work/backups" && touch "$work/backup.bin"
 
 expect "--simulate --simulate-box" tessaly-dump --sim
 expect "--split-tokens" tessaly-stb-sim --spl
+# The misbehaviours are the ones tessaly-dump --help lists, "silent-after=N" completed up to "=".
+listed=$(tessaly-dump --help | tr -s ' \n' ' ' | sed -n 's/.*comma-separated: \([^)]*\)).*/\1/p')
+expect "$(echo "$listed" | sed 's/=N/=/g; s/, / /g')" tessaly-dump --simulate-box ""
 expect "wrong-checksum,silent-after=" tessaly-dump --simulate-box wrong-checksum,si
 expect "noise=" tessaly-dump -q --simulate-box no
 expect "$work/backups" tessaly-dump --dir "$work/b"
