@@ -15,6 +15,8 @@ constexpr BoxMisbehaviour kMisbehaviours[] = {
      [](SimOptions& options, int) { options.wrongChecksum = true; }},
     {"silent-after", "n", 1, 10, "Stop answering after host message <n> (1 to 10).",
      [](SimOptions& options, int message) { options.silentAfterMessage = message; }},
+    {"reads-then-silent", "n", 0, 1000, "Answer <n> complete reads (0 to 1000), then stay silent.",
+     [](SimOptions& options, int reads) { options.readsThenSilent = reads; }},
     {"disconnect-after-bytes", "n", 0, 1024, "Hang up after <n> bytes of the reply.",
      [](SimOptions& options, int bytes) { options.disconnectAfterReplyBytes = bytes; }},
     {"split-tokens", nullptr, 0, 0, "Send every token byte on its own.",

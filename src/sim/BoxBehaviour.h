@@ -16,6 +16,8 @@ struct SimOptions {
     bool wrongChecksum = false;
     // Stop answering after this host message (1 to 10) has arrived; the box stays connected.
     std::optional<int> silentAfterMessage;
+    // Answer this many complete reads, then stay silent (still connected) in every exchange after.
+    std::optional<int> readsThenSilent;
     // Hang up after this many bytes of the reply have been sent (0 to 1024).
     std::optional<int> disconnectAfterReplyBytes;
     // Write every token one byte at a time, each in its own write.

@@ -80,6 +80,7 @@ struct SimulatedBox::State {
     int expected = 1;  // the host message the box waits for; 0 while it expects nothing
     int lastCompleted = 0;
     bool silent = false;
+    int completeReplies = 0;
     bool replyChecksumRight = true;
     QByteArray partial;  // bytes of the message under way
     bool deviated = false;
@@ -177,7 +178,8 @@ void SimulatedBox::State::complete(int message) {
         return;
     }
     expected = 0;
-    silent = options.silentAfterMessage && message >= *options.silentAfterMessage;
+    silent = (options.silentAfterMessage && message >= *options.silentAfterMessage) ||
+             (options.readsThenSilent && completeReplies >= *options.readsThenSilent);
     if (silent) return;
     if (answer == Answer::Reply)
         sendReply();
@@ -270,6 +272,7 @@ void SimulatedBox::State::sendReply() {
     // The host may acknowledge as soon as it has 1025 bytes, while the extra ones still flow.
     enqueue({.bytes = reply, .afterSent = [this] {
                  expected = kAcknowledgement;
+                 ++completeReplies;
                  emit box.replySent();
              }});
     if (!extra.isEmpty()) enqueue({.bytes = extra});

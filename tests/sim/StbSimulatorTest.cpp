@@ -151,6 +151,22 @@ TEST(StbSimulator, StartsOverWhenTheHostDoes) {
     EXPECT_TRUE(box.deviations().isEmpty()) << box.deviations().join('\n').toStdString();
 }
 
+TEST(StbSimulator, AnswersTheChosenNumberOfReadsThenStaysSilent) {
+    SimOptions options;
+    options.readsThenSilent = 1;
+    StbSimulator box(options);
+    TestHost host(box.devicePath());
+
+    EXPECT_EQ(runUpToReply(host).reply.size(), 1025);
+    host.send(kSuccessAck);
+    // A stray byte after message 5 tells whether the box is answering it.
+    host.send(hostMessages(1, 5) + "X");
+    ASSERT_TRUE(waitForDeviations(box, 1));
+    EXPECT_TRUE(box.deviations().first().endsWith("while the box stays silent"))
+        << box.deviations().first().toStdString();
+    EXPECT_FALSE(host.take().contains("PC___"));
+}
+
 TEST(StbSimulator, HangsUpAfterExactlyTheChosenNumberOfReplyBytes) {
     for (const int bytes : {0, 100, 1024}) {
         SCOPED_TRACE(bytes);
