@@ -88,6 +88,7 @@ void logEvents(StbSimulator& box) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    tessaly::program::ignoreSignalsOfFailedWrites();
     QCoreApplication::setApplicationName(QStringLiteral("tessaly-stb-sim"));
     QCoreApplication::setApplicationVersion(
         QStringLiteral("%1 %2").arg(tessaly::kProductName, tessaly::kVersionText));

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessaly-dump"));
     QCoreApplication::setApplicationVersion(QLatin1StringView(tessaly::kVersionText));
-    tessaly::program::ignoreBrokenPipe();
+    tessaly::program::ignoreSignalsOfFailedWrites();
 
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
     if (!line.options) return endWith(line);

@@ -34,6 +34,7 @@ std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv) {
 int main(int argc, char** argv) {
     const std::unique_ptr<QCoreApplication> application = createApplication(argc, argv);
     if (!application) return 1;
+    tessaly::program::ignoreSignalsOfFailedWrites();
     QCoreApplication::setApplicationName(QLatin1String(tessaly::kProductName));
     QCoreApplication::setApplicationVersion(QLatin1String(tessaly::kVersionText));
 
