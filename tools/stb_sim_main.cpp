@@ -32,7 +32,8 @@ using UsageError = std::invalid_argument;
 int integerOption(const QCommandLineParser& parser, const QString& name, int lowest, int highest) {
     if (const auto value = tessaly::program::boundedNumber(parser.value(name), lowest, highest))
         return int(*value);
-    throw UsageError(tessaly::program::wholeNumberRange("--" + name, lowest, highest).toStdString());
+    throw UsageError(
+        tessaly::program::wholeNumberRange("--" + name, lowest, highest).toStdString());
 }
 
 std::array<std::uint8_t, 1024> readImage(const QString& path) {
@@ -133,7 +134,7 @@ int main(int argc, char** argv) {
             if (parser.isSet("record")) recordTranscript(box, parser.value("record"));
             logEvents(box);
         }
-        // SIGINT and SIGTERM end the event loop from inside it, so that the terminals close cleanly.
+        // Ctrl-C, kill or a closed terminal end the event loop, so that the terminals close cleanly.
         const tessaly::program::StopSignals stopSignals;
         QObject::connect(&stopSignals, &tessaly::program::StopSignals::stopRequested, &app,
                          &QCoreApplication::quit);

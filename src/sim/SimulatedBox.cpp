@@ -243,7 +243,8 @@ QString SimulatedBox::State::describeDeviation() const {
 void SimulatedBox::State::sendToken(Answer answer, int nextMessage) {
     QByteArray token = tokenFor(answer);
     if (options.lowerCaseTokens) token = token.toLower();
-    if (options.noiseBeforeTokens > 0) enqueue({.bytes = randomBytes(options.noiseBeforeTokens, kNoiseAlphabet)});
+    if (options.noiseBeforeTokens > 0)
+        enqueue({.bytes = randomBytes(options.noiseBeforeTokens, kNoiseAlphabet)});
     const auto expectNext = [this, nextMessage] { expected = nextMessage; };
     if (!options.splitTokens) {
         enqueue({.bytes = token, .afterSent = expectNext});

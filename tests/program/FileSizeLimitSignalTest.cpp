@@ -1,5 +1,6 @@
 // A write beyond a file-size limit fails like any other write instead of ending the program.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,7 +8,6 @@
 #include <QTemporaryDir>
 #include <cerrno>
 #include <csignal>
-#include <gtest/gtest.h>
 
 #include "program/StopSignals.h"
 
