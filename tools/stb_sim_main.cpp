@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
             if (parser.isSet("record")) recordTranscript(box, parser.value("record"));
             logEvents(box);
         }
-        // Ctrl-C, kill or a closed terminal end the event loop, so that the terminals close cleanly.
+        // Ctrl-C, kill or a closed terminal end the event loop, so the terminals close cleanly.
         const tessaly::program::StopSignals stopSignals;
         QObject::connect(&stopSignals, &tessaly::program::StopSignals::stopRequested, &app,
                          &QCoreApplication::quit);
