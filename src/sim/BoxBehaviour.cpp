@@ -25,6 +25,11 @@ constexpr BoxMisbehaviour kMisbehaviours[] = {
      [](SimOptions& options, int bytes) { options.noiseBeforeTokens = bytes; }},
     {"baud", "rate", 50, 4'000'000, "Pace both directions at <rate> baud (8N1).",
      [](SimOptions& options, int rate) { options.baud = rate; }},
+    {"loopback", nullptr, 0, 0, "Echo every byte back, as a jumper from TX to RX does.",
+     [](SimOptions& options, int) { options.loopback = Loopback::Echo; }},
+    {"garbled-loopback", nullptr, 0, 0,
+     "Echo every byte changed, as a wrong baud rate does (a speed fault).",
+     [](SimOptions& options, int) { options.loopback = Loopback::Garbled; }},
 };
 
 [[noreturn]] void reject(const QString& text) { throw std::invalid_argument(text.toStdString()); }

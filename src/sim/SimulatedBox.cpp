@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "sim/BoxExchange.h"
+#include "sim/SpeedMismatch.h"
 #include "sim/WireTimer.h"
 
 namespace tessaly::sim {
@@ -112,6 +113,11 @@ void SimulatedBox::State::onReadable() {
     if (bytes.isEmpty()) return;
     box.transcript_ += bytes;
     emit box.received(bytes);
+    if (options.loopback != Loopback::Off) {
+        enqueue(
+            {.bytes = options.loopback == Loopback::Echo ? bytes : asReadAtOtherSpeed(bytes, 2.0)});
+        return;
+    }
     if (byteNs == 0) {
         for (const char byte : bytes) consume(byte);
         return;

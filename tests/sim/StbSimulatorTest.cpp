@@ -5,6 +5,7 @@
 
 #include "TestHost.h"
 #include "Wait.h"
+#include "dump/LoopbackCheck.h"
 #include "sim/StbSimulator.h"
 
 using tessaly::sim::SimOptions;
@@ -271,5 +272,46 @@ TEST(StbSimulator, HostileOptionsMisbehaveAsAsked) {
     EXPECT_EQ(host.take().size(), 1025 + 7);
     EXPECT_TRUE(box.deviations().isEmpty()) << box.deviations().join('\n').toStdString();
 }
+
+struct LoopbackCase {
+    const char* name;
+    tessaly::sim::Loopback mode;
+    tessaly::dump::LoopbackCheck::Outcome outcome;
+    tessaly::dump::LoopbackCheck::Fault fault;
+};
+
+class StbSimulatorLoopback : public ::testing::TestWithParam<LoopbackCase> {};
+
+TEST_P(StbSimulatorLoopback, EchoesAsTheCheckExpects) {
+    SimOptions options;
+    options.loopback = GetParam().mode;
+    StbSimulator box(options);
+    TestHost host(box.devicePath());
+
+    const auto pattern = tessaly::dump::LoopbackCheck::pattern();
+    host.send(QByteArray(reinterpret_cast<const char*>(pattern.data()), qsizetype(pattern.size())));
+    std::string sentence;
+    EXPECT_TRUE(waitUntil([&] {
+        tessaly::dump::LoopbackCheck check;
+        check.receive(std::span(reinterpret_cast<const std::uint8_t*>(host.pending().data()),
+                                size_t(host.pending().size())));
+        const auto verdict = check.verdict();
+        sentence = verdict.sentence;
+        return verdict.outcome == GetParam().outcome && verdict.fault == GetParam().fault;
+    })) << sentence;
+    EXPECT_TRUE(box.deviations().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, StbSimulatorLoopback,
+                         ::testing::Values(LoopbackCase{"Echo", tessaly::sim::Loopback::Echo,
+                                                        tessaly::dump::LoopbackCheck::Outcome::Ok,
+                                                        tessaly::dump::LoopbackCheck::Fault::None},
+                                           LoopbackCase{
+                                               "Garbled", tessaly::sim::Loopback::Garbled,
+                                               tessaly::dump::LoopbackCheck::Outcome::Changed,
+                                               tessaly::dump::LoopbackCheck::Fault::Speed}),
+                         [](const ::testing::TestParamInfo<LoopbackCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
