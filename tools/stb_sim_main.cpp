@@ -85,21 +85,7 @@ void logEvents(StbSimulator& box) {
                      [] { printLine(stderr, QStringLiteral("hung up")); });
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    tessaly::program::ignoreSignalsOfFailedWrites();
-    QCoreApplication::setApplicationName(QStringLiteral("tessaly-stb-sim"));
-    QCoreApplication::setApplicationVersion(
-        QStringLiteral("%1 %2").arg(tessaly::kProductName, tessaly::kVersionText));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A simulated set-top box in \"HOST - MODE\". Prints the device to open, then serves "
-        "EEPROM dumps until interrupted."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+void addOptions(QCommandLineParser& parser) {
     parser.addOption({"image", "Serve the 1024 bytes of <file>.", "file"});
     for (const tessaly::sim::BoxMisbehaviour& misbehaviour : tessaly::sim::boxMisbehaviours()) {
         parser.addOption({misbehaviour.name, misbehaviour.help,
@@ -116,6 +102,24 @@ int main(int argc, char** argv) {
          "device a line.",
          "n"},
     });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    tessaly::program::ignoreSignalsOfFailedWrites();
+    QCoreApplication::setApplicationName(QStringLiteral("tessaly-stb-sim"));
+    QCoreApplication::setApplicationVersion(
+        QStringLiteral("%1 %2").arg(tessaly::kProductName, tessaly::kVersionText));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "A simulated set-top box in \"HOST - MODE\". Prints the device to open, then serves "
+        "EEPROM dumps until interrupted."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    addOptions(parser);
     if (!parser.parse(QCoreApplication::arguments())) {
         printLine(stderr, parser.errorText());
         return kUsageError;
