@@ -273,11 +273,14 @@ TEST(StbSimulator, HostileOptionsMisbehaveAsAsked) {
     EXPECT_TRUE(box.deviations().isEmpty()) << box.deviations().join('\n').toStdString();
 }
 
+using tessaly::dump::LoopbackCheck;
+using tessaly::sim::Loopback;
+
 struct LoopbackCase {
     const char* name;
-    tessaly::sim::Loopback mode;
-    tessaly::dump::LoopbackCheck::Outcome outcome;
-    tessaly::dump::LoopbackCheck::Fault fault;
+    Loopback mode;
+    LoopbackCheck::Outcome outcome;
+    LoopbackCheck::Fault fault;
 };
 
 class StbSimulatorLoopback : public ::testing::TestWithParam<LoopbackCase> {};
@@ -288,30 +291,28 @@ TEST_P(StbSimulatorLoopback, EchoesAsTheCheckExpects) {
     StbSimulator box(options);
     TestHost host(box.devicePath());
 
-    const auto pattern = tessaly::dump::LoopbackCheck::pattern();
+    const auto pattern = LoopbackCheck::pattern();
     host.send(QByteArray(reinterpret_cast<const char*>(pattern.data()), qsizetype(pattern.size())));
     std::string sentence;
     EXPECT_TRUE(waitUntil([&] {
-        tessaly::dump::LoopbackCheck check;
+        LoopbackCheck check;
         check.receive(std::span(reinterpret_cast<const std::uint8_t*>(host.pending().data()),
                                 size_t(host.pending().size())));
-        const auto verdict = check.verdict();
+        const LoopbackCheck::Verdict verdict = check.verdict();
         sentence = verdict.sentence;
         return verdict.outcome == GetParam().outcome && verdict.fault == GetParam().fault;
     })) << sentence;
     EXPECT_TRUE(box.deviations().isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, StbSimulatorLoopback,
-                         ::testing::Values(LoopbackCase{"Echo", tessaly::sim::Loopback::Echo,
-                                                        tessaly::dump::LoopbackCheck::Outcome::Ok,
-                                                        tessaly::dump::LoopbackCheck::Fault::None},
-                                           LoopbackCase{
-                                               "Garbled", tessaly::sim::Loopback::Garbled,
-                                               tessaly::dump::LoopbackCheck::Outcome::Changed,
-                                               tessaly::dump::LoopbackCheck::Fault::Speed}),
-                         [](const ::testing::TestParamInfo<LoopbackCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Modes, StbSimulatorLoopback,
+    ::testing::Values(LoopbackCase{"Echo", Loopback::Echo, LoopbackCheck::Outcome::Ok,
+                                   LoopbackCheck::Fault::None},
+                      LoopbackCase{"Garbled", Loopback::Garbled, LoopbackCheck::Outcome::Changed,
+                                   LoopbackCheck::Fault::Speed}),
+    [](const ::testing::TestParamInfo<LoopbackCase>& info) {
+        return std::string(info.param.name);
+    });
 
 }  // namespace
