@@ -1,7 +1,8 @@
 #include "cli/DumpOptions.h"
 
 #include <QCommandLineParser>
-#include <QStringDecoder>
+#include <array>
+#include <utility>
 
 #include "Version.h"
 #include "cli/ExitStatus.h"
@@ -14,17 +15,26 @@ constexpr qint64 kLongestTimeoutSeconds = 10 * 24 * 3600;
 constexpr int kMostReads = 10;
 constexpr int kVerifiedReadsByDefault = 3;
 
+// Options that ask for different things.
+constexpr std::array<std::pair<const char*, const char*>, 6> kExclusiveOptions{{
+    {"list-ports", "port"},
+    {"list-ports", "simulate"},
+    {"list-ports", "simulate-box"},
+    {"simulate", "port"},
+    {"simulate-box", "port"},
+    {"output", "dir"},
+}};
+
 // A whole number from `lowest` to `highest`; anything else, overflow included, is refused.
 int boundedNumber(const QString& text, const QString& option, qint64 lowest, qint64 highest) {
     bool numeric = false;
     const qint64 value = text.toLongLong(&numeric);
     if (!numeric || value < lowest || value > highest)
-        throw Refusal{QStringLiteral("%1 takes a whole number from %2 to %3, not \"%4\".")
-                          .arg(option)
-                          .arg(lowest)
-                          .arg(highest)
-                          .arg(text),
-                      kBadUsage};
+        throw usageError(QStringLiteral("%1 takes a whole number from %2 to %3, not \"%4\"")
+                             .arg(option)
+                             .arg(lowest)
+                             .arg(highest)
+                             .arg(text));
     return int(value);
 }
 
@@ -33,39 +43,41 @@ QString helpDescription() {
                "Reads the 1024-byte EEPROM of a set-top box in \"HOST - MODE\" over a serial\n"
                "port and saves it as EEPROM.bin. With several --port options all boxes are read\n"
                "at the same time, each into DIRECTORY/NAME/EEPROM.bin (NAME: the device path\n"
-               "without /dev/, with / turned into -).\n\n") +
+               "without /dev/, with / turned into -, without a leading - or .; two ports with\n"
+               "the same NAME are refused).\n\n") +
            QLatin1StringView(kExitStatusHelp);
 }
 
+// An unset shell variable must not send a dump elsewhere: every value given must say something.
+void refuseBlankValues(const QCommandLineParser& parser) {
+    for (const QString& name : parser.optionNames())
+        for (const QString& value : parser.values(name))
+            if (value.trimmed().isEmpty())
+                throw usageError(QStringLiteral("%1%2 was given an empty value")
+                                     .arg(name.size() == 1 ? "-" : "--", name));
+}
+
 void checkCombinations(const DumpOptions& options, const QCommandLineParser& parser) {
-    if (options.listPorts) {
-        if (!options.ports.isEmpty() || options.simulate)
-            throw Refusal{QStringLiteral("--list-ports reads no box; leave out --port and "
-                                         "--simulate."),
-                          kBadUsage};
-        return;
-    }
-    if (options.ports.isEmpty() == !options.simulate)
-        throw Refusal{QStringLiteral("Give --port DEVICE (once or more) or --simulate."),
-                      kBadUsage};
-    if (!options.outputFile.isEmpty() && parser.isSet(QStringLiteral("dir")))
-        throw Refusal{QStringLiteral("--output names the file itself; leave out --dir."),
-                      kBadUsage};
+    for (const auto& [first, second] : kExclusiveOptions)
+        if (parser.isSet(QLatin1StringView(first)) && parser.isSet(QLatin1StringView(second)))
+            throw usageError(QStringLiteral("--%1 and --%2 exclude each other").arg(first, second));
+    if (options.listPorts) return;
+    if (!options.simulate && options.ports.isEmpty())
+        throw usageError(QStringLiteral("Give --port DEVICE (once or more) or --simulate"));
     if (!options.outputFile.isEmpty() && options.ports.size() > 1)
-        throw Refusal{QStringLiteral("--output takes one port only; with several ports "
-                                     "every image goes to DIRECTORY/NAME/EEPROM.bin."),
-                      kBadUsage};
+        throw usageError(
+            QStringLiteral("--output takes one port only; with several ports every "
+                           "image goes to DIRECTORY/NAME/EEPROM.bin"));
     if (options.verify && options.reads < 2)
-        throw Refusal{QStringLiteral("--verify compares two reads at least; give --reads 2 "
-                                     "or more."),
-                      kBadUsage};
+        throw usageError(
+            QStringLiteral("--verify compares two reads at least; give --reads 2 or more"));
     if (!parser.positionalArguments().isEmpty())
-        throw Refusal{
-            QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().first()),
-            kBadUsage};
+        throw usageError(
+            QStringLiteral("Unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
 }
 
 DumpOptions optionsFrom(const QCommandLineParser& parser) {
+    refuseBlankValues(parser);
     DumpOptions options;
     options.ports = parser.values(QStringLiteral("port"));
     if (parser.isSet(QStringLiteral("dir")))
@@ -130,20 +142,16 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     addOptions(parser);
-    const QString tryHelp = QStringLiteral(" Try --help.");
-    if (!parser.parse(arguments))
-        return {std::nullopt, parser.errorText() + '.' + tryHelp, kBadUsage};
-    if (parser.isSet(help)) return {std::nullopt, parser.helpText(), kSavedAndVerified};
-    if (parser.isSet(version))
-        return {std::nullopt,
-                QStringLiteral("%1 %2\n").arg(QLatin1StringView(kProductName),
-                                              QLatin1StringView(kVersionText)),
-                kSavedAndVerified};
-    try {
-        return {optionsFrom(parser), {}, kSavedAndVerified};
-    } catch (const Refusal& error) {
-        return {std::nullopt, error.sentence + tryHelp, kBadUsage};
+    if (!parser.parse(arguments)) {
+        QString sentence = parser.errorText();
+        if (sentence.endsWith('.')) sentence.chop(1);
+        throw usageError(sentence);
     }
+    if (parser.isSet(help)) return {std::nullopt, parser.helpText()};
+    if (parser.isSet(version))
+        return {std::nullopt, QStringLiteral("%1 %2\n").arg(QLatin1StringView(kProductName),
+                                                            QLatin1StringView(kVersionText))};
+    return {optionsFrom(parser), {}};
 }
 
 QString describeNonUtf8Argument(int argc, const char* const* argv) {
@@ -154,17 +162,17 @@ QString describeNonUtf8Argument(int argc, const char* const* argv) {
     return {};
 #else
     for (int i = 1; i < argc; ++i) {
-        QStringDecoder decoder(QStringDecoder::Utf8);
-        const QString text = decoder(QByteArrayView(argv[i]));
-        if (!decoder.hasError()) continue;
+        const QByteArray given(argv[i]);
+        const QString text = QString::fromUtf8(given);
+        if (text.toUtf8() == given) continue;
         QString where = QStringLiteral("as argument %1").arg(i);
         if (text.startsWith('-'))
             where = QStringLiteral("with ") + text.section('=', 0, 0);
         else if (i > 1 && argv[i - 1][0] == '-')
             where = QStringLiteral("with ") + QString::fromUtf8(argv[i - 1]);
         return QStringLiteral(
-                   "The name given %1 (\"%2\") is not valid UTF-8; Tessaly can only use paths "
-                   "whose names are. Rename it, or use a link with a UTF-8 name.")
+                   "The name given %1 (\"%2\") is not valid UTF-8, which Tessaly cannot pass on "
+                   "intact: rename it, or use a link with a plain name")
             .arg(where, text);
     }
     return {};

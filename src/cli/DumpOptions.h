@@ -21,18 +21,18 @@ struct DumpOptions {
     bool listPorts = false;
 };
 
-// Options to run with, or else a text to print (help and version on stdout, a usage error on
-// stderr) and the status to end with.
+// Options to run with, or else the help or the version to print; throws a Refusal for a usage
+// error.
 struct CommandLine {
     std::optional<DumpOptions> options;
     QString text;
-    int exitStatus = 0;
 };
 
 CommandLine parseCommandLine(const QStringList& arguments);
 
-// The first argument that is not valid UTF-8, described for the user (with the option it
-// belongs to); empty when all are. Such names cannot be carried to the system intact.
+// The first argument that is not valid UTF-8, described for the user in a sentence without its
+// period (with the option it belongs to); empty when all are. Such names cannot be carried to the
+// system intact.
 QString describeNonUtf8Argument(int argc, const char* const* argv);
 
 }  // namespace tessaly::cli

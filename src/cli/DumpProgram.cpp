@@ -23,7 +23,7 @@ std::unique_ptr<sim::BuiltInBox> startSimulatedBox(const DumpOptions& options) {
     try {
         return sim::startBuiltInBox(sim::boxBehaviourFrom(options.boxBehaviour));
     } catch (const std::invalid_argument& error) {
-        throw Refusal{QString::fromUtf8(error.what()) + QStringLiteral(". Try --help."), kBadUsage};
+        throw usageError(QString::fromUtf8(error.what()));
     } catch (const std::runtime_error& error) {
         throw Refusal{QStringLiteral("The simulated box cannot be started: %1.")
                           .arg(QString::fromLocal8Bit(error.what())),
@@ -46,33 +46,29 @@ int readBoxes(const DumpOptions& options, const QList<PortTarget>& targets, Cons
     }
 }
 
-}  // namespace
-
-int runDumpProgram(const QStringList& arguments, const QString& nonUtf8Argument, Console& console) {
-    const CommandLine line = parseCommandLine(arguments);
-    if (!line.options) {
-        if (line.exitStatus == kSavedAndVerified)
-            console.print(line.text);
-        else
-            console.usageError(line.text);
-        return line.exitStatus;
-    }
-    const DumpOptions& options = *line.options;
+int runWith(const DumpOptions& options, Console& console) {
     console.setMode(options.json, options.quiet, options.simulate || options.ports.size() == 1);
-    if (!nonUtf8Argument.isEmpty()) {
-        console.error(nonUtf8Argument);
-        return kBadUsage;
-    }
     if (options.listPorts) {
         console.print(portListing(options.json));
         return kSavedAndVerified;
     }
+    // Outlives the command, whose link is open to it.
+    const std::unique_ptr<sim::BuiltInBox> box =
+        options.simulate ? startSimulatedBox(options) : nullptr;
+    return readBoxes(options, planTargets(options, box ? box->devicePath() : QString()), console);
+}
+
+}  // namespace
+
+int runDumpProgram(const QStringList& arguments, const QString& nonUtf8Argument, Console& console) {
     try {
-        // Outlives the command, whose link is open to it.
-        const std::unique_ptr<sim::BuiltInBox> box =
-            options.simulate ? startSimulatedBox(options) : nullptr;
-        return readBoxes(options, planTargets(options, box ? box->devicePath() : QString()),
-                         console);
+        const CommandLine line = parseCommandLine(arguments);
+        if (!line.options) {
+            console.print(line.text);
+            return kSavedAndVerified;
+        }
+        if (!nonUtf8Argument.isEmpty()) throw usageError(nonUtf8Argument);
+        return runWith(*line.options, console);
     } catch (const Refusal& refusal) {
         console.error(refusal.sentence);
         return refusal.exitStatus;

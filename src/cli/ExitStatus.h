@@ -22,6 +22,11 @@ struct Refusal {
     int exitStatus;
 };
 
+// Every usage error has one form: the sentence, without its period, then the way to the usage.
+inline Refusal usageError(const QString& sentence) {
+    return {sentence + QStringLiteral(". Try --help."), kBadUsage};
+}
+
 inline constexpr char kExitStatusHelp[] =
     "Exit status (with several ports: 0 when every box succeeded, otherwise the highest):\n"
     "  0    dump saved and checksum matched (with --verify: two reads agreed)\n"

@@ -32,8 +32,11 @@ TEST_P(SimulatedBoxCommandTest, EndsWithItsStatusAndSentence) {
     const BoxCase& box = GetParam();
     ASSERT_TRUE(test::writeFile(imagePath(), "earlier image"));
 
-    const test::RunResult result = test::runDump(
-        QStringList{"--simulate-box", box.behaviour, "--dir", dir_.path()} + box.extra);
+    const QStringList boxOptions = *box.behaviour == '\0'
+                                       ? QStringList{"--simulate"}
+                                       : QStringList{"--simulate-box", box.behaviour};
+    const test::RunResult result =
+        test::runDump(boxOptions + QStringList{"--dir", dir_.path()} + box.extra);
 
     EXPECT_EQ(result.exitCode, box.exitCode) << result.err.toStdString();
     if (*box.errorSays == '\0') {
