@@ -6,6 +6,8 @@
 
 #include "Version.h"
 #include "cli/ExitStatus.h"
+#include "program/BoundedNumber.h"
+#include "sim/BoxBehaviour.h"
 
 namespace tessaly::cli {
 
@@ -25,17 +27,10 @@ constexpr std::array<std::pair<const char*, const char*>, 6> kExclusiveOptions{{
     {"output", "dir"},
 }};
 
-// A whole number from `lowest` to `highest`; anything else, overflow included, is refused.
 int boundedNumber(const QString& text, const QString& option, qint64 lowest, qint64 highest) {
-    bool numeric = false;
-    const qint64 value = text.toLongLong(&numeric);
-    if (!numeric || value < lowest || value > highest)
-        throw usageError(QStringLiteral("%1 takes a whole number from %2 to %3, not \"%4\"")
-                             .arg(option)
-                             .arg(lowest)
-                             .arg(highest)
-                             .arg(text));
-    return int(value);
+    if (const auto value = program::boundedNumber(text, lowest, highest)) return int(*value);
+    throw usageError(program::wholeNumberRange(option, lowest, highest) +
+                     QStringLiteral(", not \"%1\"").arg(text));
 }
 
 QString helpDescription() {
@@ -127,9 +122,8 @@ void addOptions(QCommandLineParser& parser) {
         {"list-ports", "List the serial ports the system reports, then end."},
         {"simulate", "Dump from a simulated box instead."},
         {"simulate-box",
-         "Dump from a simulated box that misbehaves as listed (comma-separated: "
-         "wrong-checksum, silent-after=N, disconnect-after-bytes=N, split-tokens, noise=N, "
-         "baud=N).",
+         "Dump from a simulated box that misbehaves as listed (comma-separated: " +
+             sim::boxBehaviourItems() + ").",
          "list"},
     });
 }

@@ -12,16 +12,16 @@
 #include "cli/PortNames.h"
 #include "program/StopSignals.h"
 #include "sim/BoxBehaviour.h"
-#include "sim/BuiltInBox.h"
+#include "sim/InProcessBox.h"
 
 namespace tessaly::cli {
 
 namespace {
 
 // The box behind --simulate; throws a Refusal when it cannot be had.
-std::unique_ptr<sim::BuiltInBox> startSimulatedBox(const DumpOptions& options) {
+std::unique_ptr<sim::InProcessBox> startSimulatedBox(const DumpOptions& options) {
     try {
-        return sim::startBuiltInBox(sim::boxBehaviourFrom(options.boxBehaviour));
+        return std::make_unique<sim::InProcessBox>(sim::boxBehaviourFrom(options.boxBehaviour));
     } catch (const std::invalid_argument& error) {
         throw usageError(QString::fromUtf8(error.what()));
     } catch (const std::runtime_error& error) {
@@ -53,7 +53,7 @@ int runWith(const DumpOptions& options, Console& console) {
         return kSavedAndVerified;
     }
     // Outlives the command, whose link is open to it.
-    const std::unique_ptr<sim::BuiltInBox> box =
+    const std::unique_ptr<sim::InProcessBox> box =
         options.simulate ? startSimulatedBox(options) : nullptr;
     return readBoxes(options, planTargets(options, box ? box->devicePath() : QString()), console);
 }

@@ -6,40 +6,22 @@
 #include "cli/ExitStatus.h"
 #include "cli/PortNames.h"
 #include "dump/DumpLog.h"
+#include "dump/ImageDirectory.h"
 #include "dump/ImageFile.h"
 #include "serial/PortOwnership.h"
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace tessaly::cli {
 
 namespace {
 
-bool mayCreateFilesIn(const QString& directory) {
-#ifdef Q_OS_UNIX
-    // Asks the system itself, which also knows read-only mounts.
-    return ::access(QFile::encodeName(directory).constData(), W_OK | X_OK) == 0;
-#else
-    return QFileInfo(directory).isWritable();
-#endif
-}
-
+// The one check the image store makes too, worded for the command line.
 void checkDirectory(const QString& directory, const QString& fileName) {
-    const QFileInfo info(directory);
-    const QString shown = QDir::toNativeSeparators(directory);
-    QString problem;
-    if (!info.exists())
-        problem = QStringLiteral("The directory %1 does not exist");
-    else if (!info.isDir())
-        problem = QStringLiteral("%1 is not a directory");
-    else if (!mayCreateFilesIn(directory))
-        problem = QStringLiteral("The directory %1 is not writable");
-    if (!problem.isEmpty())
-        throw Refusal{
-            problem.arg(shown) + QStringLiteral("; %1 cannot be saved there.").arg(fileName),
-            kLinkOrFileFailed};
+    const dump::DirectoryCheck check = dump::checkImageDirectory(directory);
+    if (check.usable()) return;
+    QString reason = check.reason();
+    reason[0] = reason[0].toUpper();
+    throw Refusal{reason + QStringLiteral("; %1 cannot be saved there.").arg(fileName),
+                  kLinkOrFileFailed};
 }
 
 // Created as needed; noted, so that it can go again when nothing was saved in it.

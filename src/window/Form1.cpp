@@ -506,13 +506,11 @@ void Form1::dumpFinished(const dump::DumpRun::Result& result) {
 }
 
 void Form1::showResult(const dump::DumpRun::Result& result) {
-    bytData = result.reply;
-    if (bytData.size() != qsizetype(dump::kReplySize)) return;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(bytData.constData());
-    lCheckSum = dump::checksumOf({bytes, dump::kDataSize});
+    if (!result.reply) return;
+    bytData = result.reply->data();
+    lCheckSum = result.reply->dataSum();
     // One append for the whole listing: the log widget is slow to grow byte by byte.
-    appendLog(dump::dumpResultLog(result) +
-              dump::storedImageLog(result.stored, bytes[dump::kDataSize], std::uint8_t(lCheckSum)));
+    appendLog(dump::dumpResultLog(result) + dump::storedImageLog(result.stored, *result.reply));
 }
 
 // Also after a run has ended: a box unplugged while a message box is open, or a closing port

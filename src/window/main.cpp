@@ -8,7 +8,7 @@
 
 #include "Version.h"
 #include "program/StopSignals.h"
-#include "sim/BuiltInBox.h"
+#include "sim/InProcessBox.h"
 #include "window/DisplaySession.h"
 #include "window/Form1.h"
 #include "window/Startup.h"
@@ -52,10 +52,10 @@ int main(int argc, char** argv) {
     parser.process(*application);  // leaves the program for help, version and bad options
 
     // Declared before the window so that the box outlives the window's open port.
-    std::unique_ptr<tessaly::sim::BuiltInBox> box;
+    std::unique_ptr<tessaly::sim::InProcessBox> box;
     if (parser.isSet(simulateOption)) {
         try {
-            box = tessaly::sim::startBuiltInBox();
+            box = std::make_unique<tessaly::sim::InProcessBox>();
         } catch (const std::runtime_error& error) {
             std::fprintf(stderr, "No simulated box: %s\n", error.what());
             return 1;

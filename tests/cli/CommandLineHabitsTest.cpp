@@ -118,7 +118,7 @@ TEST(DirectoryCheckTest, ReadOnlyDirectoryIsAWriteFailure) {
             ? runProgram("setpriv", asNobody + QStringList{"--simulate", "-d", readOnly})
             : runDumpProcess({"--simulate", "-d", readOnly});
     EXPECT_EQ(result.exitCode, 4) << result.err.toStdString();
-    EXPECT_TRUE(result.err.contains("is not writable")) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains("is read-only")) << result.err.toStdString();
 }
 
 class StopSignalTest : public ::testing::TestWithParam<int> {};

@@ -12,7 +12,7 @@
 #include "dump/DumpLog.h"
 #include "dump/DumpProtocol.h"
 #include "serial/MSComm.h"
-#include "sim/BuiltInBox.h"
+#include "sim/InProcessBox.h"
 #include "sim/StbSimulator.h"
 #include "window/Startup.h"
 
@@ -69,9 +69,10 @@ protected:
         stored.path = dump::imagePathIn(directory.path(), "EEPROM.bin");
         stored.sha256 =
             QCryptographicHash::hash(bytesOf(options.image), QCryptographicHash::Sha256);
-        const std::uint8_t sum = dump::checksumOf(options.image);
-        return dump::storedImageLog(stored, options.wrongChecksum ? std::uint8_t(sum + 1) : sum,
-                                    sum);
+        std::array<std::uint8_t, dump::kReplySize> reply{};
+        std::ranges::copy(options.image, reply.begin());
+        reply.back() = std::uint8_t(dump::checksumOf(options.image) + (options.wrongChecksum ? 1 : 0));
+        return dump::storedImageLog(stored, dump::Reply(reply));
     }
 
     QTemporaryDir directory;
@@ -182,7 +183,7 @@ TEST_F(DumpFromWindowTest, SecondDumpStartsWithAFreshLog) {
 }
 
 TEST_F(DumpFromWindowTest, SimulatedBoxFromTheCommandLineIsSelectedAndDumps) {
-    const std::unique_ptr<sim::BuiltInBox> simulated = sim::startBuiltInBox();
+    const auto simulated = std::make_unique<sim::InProcessBox>();
     window::offerStartDevices(form, {}, simulated.get());
     ASSERT_EQ(cmbCom()->currentText(), "Simulated box");
     Text2()->setText(QDir::toNativeSeparators(directory.path()) + QDir::separator());
