@@ -17,15 +17,9 @@ constexpr qint64 kLongestTimeoutSeconds = 10 * 24 * 3600;
 constexpr int kMostReads = 10;
 constexpr int kVerifiedReadsByDefault = 3;
 
-// Options that ask for different things.
-constexpr std::array<std::pair<const char*, const char*>, 6> kExclusiveOptions{{
-    {"list-ports", "port"},
-    {"list-ports", "simulate"},
-    {"list-ports", "simulate-box"},
-    {"simulate", "port"},
-    {"simulate-box", "port"},
-    {"output", "dir"},
-}};
+// What the program is asked to do, one task a run (--simulate-box is a --simulate).
+const std::array<QStringList, 5> kTasks{
+    {{"list-ports"}, {"compare"}, {"show"}, {"simulate", "simulate-box"}, {"port"}}};
 
 int boundedNumber(const QString& text, const QString& option, qint64 lowest, qint64 highest) {
     if (const auto value = program::boundedNumber(text, lowest, highest)) return int(*value);
@@ -52,11 +46,34 @@ void refuseBlankValues(const QCommandLineParser& parser) {
                                      .arg(name.size() == 1 ? "-" : "--", name));
 }
 
+void refuseTwoTasks(const QCommandLineParser& parser) {
+    QStringList given;
+    for (const QStringList& names : kTasks)
+        for (const QString& name : names)
+            if (parser.isSet(name)) {
+                given << name;
+                break;
+            }
+    if (given.size() > 1)
+        throw usageError(
+            QStringLiteral("--%1 and --%2 exclude each other").arg(given[0], given[1]));
+    if (parser.isSet(QStringLiteral("output")) && parser.isSet(QStringLiteral("dir")))
+        throw usageError(QStringLiteral("--output and --dir exclude each other"));
+}
+
+// --compare takes its two files as the arguments that follow; nothing else takes any.
+void checkArguments(const DumpOptions& options, const QCommandLineParser& parser) {
+    const QStringList arguments = parser.positionalArguments();
+    if (options.task == Task::Compare && arguments.size() != 2)
+        throw usageError(QStringLiteral("--compare takes two files: --compare A B"));
+    if (options.task != Task::Compare && !arguments.isEmpty())
+        throw usageError(QStringLiteral("Unexpected argument \"%1\"").arg(arguments.first()));
+}
+
 void checkCombinations(const DumpOptions& options, const QCommandLineParser& parser) {
-    for (const auto& [first, second] : kExclusiveOptions)
-        if (parser.isSet(QLatin1StringView(first)) && parser.isSet(QLatin1StringView(second)))
-            throw usageError(QStringLiteral("--%1 and --%2 exclude each other").arg(first, second));
-    if (options.listPorts) return;
+    refuseTwoTasks(parser);
+    checkArguments(options, parser);
+    if (options.task != Task::Dump) return;
     if (!options.simulate && options.ports.isEmpty())
         throw usageError(QStringLiteral("Give --port DEVICE (once or more) or --simulate"));
     if (!options.outputFile.isEmpty() && options.ports.size() > 1)
@@ -66,9 +83,19 @@ void checkCombinations(const DumpOptions& options, const QCommandLineParser& par
     if (options.verify && options.reads < 2)
         throw usageError(
             QStringLiteral("--verify compares two reads at least; give --reads 2 or more"));
-    if (!parser.positionalArguments().isEmpty())
-        throw usageError(
-            QStringLiteral("Unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+}
+
+// The one task asked for, with the files or the port it works on.
+void takeTask(DumpOptions& options, const QCommandLineParser& parser) {
+    if (parser.isSet(QStringLiteral("list-ports"))) options.task = Task::ListPorts;
+    if (parser.isSet(QStringLiteral("compare"))) {
+        options.task = Task::Compare;
+        options.files = parser.positionalArguments();
+    }
+    if (parser.isSet(QStringLiteral("show"))) {
+        options.task = Task::Show;
+        options.files = parser.values(QStringLiteral("show"));
+    }
 }
 
 DumpOptions optionsFrom(const QCommandLineParser& parser) {
@@ -90,7 +117,7 @@ DumpOptions optionsFrom(const QCommandLineParser& parser) {
                                       QStringLiteral("--reads"), 1, kMostReads);
     options.json = parser.isSet(QStringLiteral("json"));
     options.quiet = parser.isSet(QStringLiteral("quiet"));
-    options.listPorts = parser.isSet(QStringLiteral("list-ports"));
+    takeTask(options, parser);
     checkCombinations(options, parser);
     return options;
 }
@@ -120,6 +147,11 @@ void addOptions(QCommandLineParser& parser) {
         {"json", "One JSON object per box on stdout when its run ends; everything else on stderr."},
         {{"q", "quiet"}, "Print errors and warnings only."},
         {"list-ports", "List the serial ports the system reports, then end."},
+        {"compare",
+         "Compare two image files A and B given after it: the differing bytes (offset, A's, "
+         "B's) and their count; exit 0 when identical, 1 when not."},
+        {"show", "Print the listing of an image file as a dump prints it, its sum and SHA-256.",
+         "file"},
         {"simulate", "Dump from a simulated box instead."},
         {"simulate-box",
          "Dump from a simulated box that misbehaves as listed (comma-separated: " +

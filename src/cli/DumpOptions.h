@@ -7,7 +7,10 @@
 // What tessaly-dump is asked to do, from its command line.
 namespace tessaly::cli {
 
+enum class Task { Dump, ListPorts, Compare, Show };
+
 struct DumpOptions {
+    Task task = Task::Dump;
     QStringList ports;  // as given: device paths, "COM 1" to "COM 4" or 1 to 4
     QString directory = QStringLiteral(".");
     QString outputFile;  // -o: the image file itself instead of DIRECTORY/EEPROM.bin
@@ -18,7 +21,7 @@ struct DumpOptions {
     int reads = 1;
     bool json = false;
     bool quiet = false;
-    bool listPorts = false;
+    QStringList files;  // --compare A B, --show FILE
 };
 
 // Options to run with, or else the help or the version to print; throws a Refusal for a usage

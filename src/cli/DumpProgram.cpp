@@ -9,6 +9,7 @@
 #include "cli/DumpOptions.h"
 #include "cli/DumpTargets.h"
 #include "cli/ExitStatus.h"
+#include "cli/ImageCommands.h"
 #include "cli/PortNames.h"
 #include "program/StopSignals.h"
 #include "sim/BoxBehaviour.h"
@@ -48,9 +49,16 @@ int readBoxes(const DumpOptions& options, const QList<PortTarget>& targets, Cons
 
 int runWith(const DumpOptions& options, Console& console) {
     console.setMode(options.json, options.quiet, options.simulate || options.ports.size() == 1);
-    if (options.listPorts) {
-        console.print(portListing(options.json));
-        return kSavedAndVerified;
+    switch (options.task) {
+        case Task::ListPorts:
+            console.print(portListing(options.json));
+            return kSavedAndVerified;
+        case Task::Compare:
+            return compareImages(options.files[0], options.files[1], options.json, console);
+        case Task::Show:
+            return showImage(options.files[0], console);
+        case Task::Dump:
+            break;
     }
     // Outlives the command, whose link is open to it.
     const std::unique_ptr<sim::InProcessBox> box =

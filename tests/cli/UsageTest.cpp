@@ -59,7 +59,10 @@ INSTANTIATE_TEST_SUITE_P(Options, UsageTest, ::testing::Values(
     UsageCase{{"--simulate", "-o", ""}, "-o was given an empty value"},
     UsageCase{{"--simulate", "--timeout", ""}, "--timeout was given an empty value"},
     UsageCase{{"--simulate", "--reads", "\t"}, "--reads was given an empty value"},
-    UsageCase{{"--simulate-box="}, "--simulate-box was given an empty value"}));
+    UsageCase{{"--simulate-box="}, "--simulate-box was given an empty value"},
+    UsageCase{{"--compare", "a.bin"}, "--compare takes two files"},
+    UsageCase{{"--compare", "a.bin", "b.bin", "-p", "/dev/ttyS0"}, "--compare and --port exclude"},
+    UsageCase{{"--show", "a.bin", "--simulate"}, "--show and --simulate exclude each other"}));
 // clang-format on
 
 TEST(UsageLimitsTest, LongestTimeoutAndOutputFileAreAccepted) {
