@@ -74,6 +74,13 @@ QString openFailureSentence(const QString& device, const dump::DumpSession::Resu
     }
 }
 
+// What became of the file that was at the image's place; null when nothing was stored.
+QJsonValue earlierFile(const dump::StoredImage& stored) {
+    if (!stored.stored()) return {};
+    if (!stored.hadEarlier) return QStringLiteral("none");
+    return stored.sameAsEarlier ? QStringLiteral("same") : QStringLiteral("kept");
+}
+
 }  // namespace
 
 int exitStatusFor(const dump::DumpSession::Result& result, int interruptStatus) {
@@ -181,7 +188,11 @@ QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result
         {"checksum_box", reply ? QJsonValue(reply->boxChecksum()) : QJsonValue()},
         {"checksum_data", reply ? QJsonValue(reply->dataSum()) : QJsonValue()},
         {"reads", result.reads},
+        {"earlier", earlierFile(result.stored)},
         {"kept_earlier", textOrNull(stored ? result.stored.keptAs : QString())},
+        {"differing_bytes", stored && result.stored.hadEarlier
+                                ? QJsonValue(result.stored.differingBytes)
+                                : QJsonValue()},
         {"started", timestamp(result.started)},
         {"finished", timestamp(result.finished)},
         {"milliseconds", result.milliseconds},
