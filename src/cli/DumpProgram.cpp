@@ -32,15 +32,14 @@ std::unique_ptr<sim::InProcessBox> startSimulatedBox(const DumpOptions& options)
     }
 }
 
-// Runs the command on the event loop until every box is done or a stop signal has ended it.
-int readBoxes(const DumpOptions& options, const QList<PortTarget>& targets, Console& console) {
-    DumpCommand command(options, targets, console);
+// Runs `task` on the event loop until it has ended or a stop signal has ended it.
+template <typename Task>
+int runUntilEnded(Task& task) {
     try {
         program::StopSignals stopSignals;
-        QObject::connect(&stopSignals, &program::StopSignals::stopRequested, &command,
-                         &DumpCommand::stop);
-        QObject::connect(&command, &DumpCommand::ended, &command, &QCoreApplication::exit);
-        QTimer::singleShot(0, &command, &DumpCommand::start);
+        QObject::connect(&stopSignals, &program::StopSignals::stopRequested, &task, &Task::stop);
+        QObject::connect(&task, &Task::ended, &task, &QCoreApplication::exit);
+        QTimer::singleShot(0, &task, &Task::start);
         return QCoreApplication::exec();
     } catch (const std::runtime_error& error) {
         throw Refusal{QString::fromLocal8Bit(error.what()) + '.', kPortNotOpened};
@@ -63,7 +62,9 @@ int runWith(const DumpOptions& options, Console& console) {
     // Outlives the command, whose link is open to it.
     const std::unique_ptr<sim::InProcessBox> box =
         options.simulate ? startSimulatedBox(options) : nullptr;
-    return readBoxes(options, planTargets(options, box ? box->devicePath() : QString()), console);
+    DumpCommand command(options, planTargets(options, box ? box->devicePath() : QString()),
+                        console);
+    return runUntilEnded(command);
 }
 
 }  // namespace
