@@ -18,8 +18,12 @@ constexpr int kMostReads = 10;
 constexpr int kVerifiedReadsByDefault = 3;
 
 // What the program is asked to do, one task a run (--simulate-box is a --simulate).
-const std::array<QStringList, 5> kTasks{
-    {{"list-ports"}, {"compare"}, {"show"}, {"simulate", "simulate-box"}, {"port"}}};
+const std::array<QStringList, 6> kTasks{{{"list-ports"},
+                                         {"compare"},
+                                         {"show"},
+                                         {"check-port"},
+                                         {"simulate", "simulate-box"},
+                                         {"port"}}};
 
 int boundedNumber(const QString& text, const QString& option, qint64 lowest, qint64 highest) {
     if (const auto value = program::boundedNumber(text, lowest, highest)) return int(*value);
@@ -118,6 +122,10 @@ void takeTask(DumpOptions& options, const QCommandLineParser& parser) {
         options.task = Task::Compare;
         options.files = parser.positionalArguments();
     }
+    if (parser.isSet(QStringLiteral("check-port"))) {
+        options.task = Task::CheckPort;
+        options.ports = parser.values(QStringLiteral("check-port"));
+    }
     if (parser.isSet(QStringLiteral("show"))) {
         options.task = Task::Show;
         options.files = parser.values(QStringLiteral("show"));
@@ -174,6 +182,10 @@ void addOptions(QCommandLineParser& parser) {
         {"compare",
          "Compare two image files A and B given after it: the differing bytes (offset, A's, "
          "B's) and their count; exit 0 when identical, 1 when not."},
+        {"check-port",
+         "Check an adapter and cable with TX tied to RX: send every byte value and compare what "
+         "comes back. Sends nothing a box would answer.",
+         "device"},
         {"show", "Print the listing of an image file as a dump prints it, its sum and SHA-256.",
          "file"},
         {"simulate", "Dump from a simulated box instead."},

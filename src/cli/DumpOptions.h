@@ -7,11 +7,11 @@
 // What tessaly-dump is asked to do, from its command line.
 namespace tessaly::cli {
 
-enum class Task { Dump, ListPorts, Compare, Show };
+enum class Task { Dump, ListPorts, Compare, Show, CheckPort };
 
 struct DumpOptions {
     Task task = Task::Dump;
-    QStringList ports;  // as given: device paths, "COM 1" to "COM 4" or 1 to 4
+    QStringList ports;  // as given: device paths, "COM 1" to "COM 4" or 1 to 4; or the one to check
     QString directory = QStringLiteral(".");
     QString outputFile;  // -o: the image file itself instead of DIRECTORY/EEPROM.bin
     int timeoutSeconds = 10;

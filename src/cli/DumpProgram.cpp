@@ -10,6 +10,7 @@
 #include "cli/DumpTargets.h"
 #include "cli/ExitStatus.h"
 #include "cli/ImageCommands.h"
+#include "cli/PortCheck.h"
 #include "cli/PortNames.h"
 #include "program/StopSignals.h"
 #include "sim/BoxBehaviour.h"
@@ -56,6 +57,10 @@ int runWith(const DumpOptions& options, Console& console) {
             return compareImages(options.files[0], options.files[1], options.json, console);
         case Task::Show:
             return showImage(options.files[0], console);
+        case Task::CheckPort: {
+            PortCheck check(devicePathFor(options.ports.front()), console);
+            return runUntilEnded(check);
+        }
         case Task::Dump:
             break;
     }
