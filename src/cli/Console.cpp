@@ -57,8 +57,6 @@ void Console::warning(const QString& sentence) {
     write(err_, QStringLiteral("tessaly-dump: warning: %1\n").arg(sentence));
 }
 
-void Console::usageError(const QString& text) { write(err_, text + '\n'); }
-
 void Console::progress(const QString& line) {
     if (!progress_ || (progressShown_ && line == lastProgress_)) return;
     lastProgress_ = line;

@@ -25,8 +25,6 @@ public:
     void record(const QJsonObject& object);
     void error(const QString& sentence);
     void warning(const QString& sentence);
-    // A usage error as the option parser words it, on a line of its own.
-    void usageError(const QString& text);
     // Replaces the progress line on a terminal; nothing elsewhere.
     void progress(const QString& line);
 

@@ -39,14 +39,15 @@ DumpCommand::DumpCommand(const DumpOptions& options, QList<PortTarget> targets, 
         connect(session.get(), &dump::DumpSession::finished, this,
                 [this, i](const dump::DumpSession::Result& result) { sessionFinished(i, result); });
         if (single())
-            connect(session.get(), &dump::DumpSession::progressed, this,
-                    [this, s = session.get()] { console_.progress(stageText(*s)); });
+            connect(session.get(), &dump::DumpSession::progressed, this, [this, s = session.get()] {
+                announceRequest();
+                console_.progress(stageText(*s));
+            });
     }
 }
 
 void DumpCommand::start() {
     running_ = qsizetype(sessions_.size());
-    if (single()) console_.log(QLatin1StringView(dump::kRequestLog));
     for (const auto& session : sessions_) session->start();
 }
 
@@ -54,6 +55,13 @@ void DumpCommand::stop(int exitStatus) {
     if (interruptStatus_ != 0) return;
     interruptStatus_ = exitStatus;
     for (const auto& session : sessions_) session->interrupt();
+}
+
+// As in the window: once the port is open, before anything is sent.
+void DumpCommand::announceRequest() {
+    if (!single() || requestAnnounced_) return;
+    requestAnnounced_ = true;
+    console_.log(QLatin1StringView(dump::kRequestLog));
 }
 
 void DumpCommand::sessionFinished(qsizetype index, const dump::DumpSession::Result& result) {
@@ -74,6 +82,7 @@ void DumpCommand::report(const PortTarget& target, const dump::DumpSession::Resu
     const QString failure = failureSentence(target, result, options_.timeoutSeconds);
     const QString lines = resultLines(result, options_.verify);
     if (single()) {
+        if (result.outcome != dump::DumpSession::Outcome::PortNotOpened) announceRequest();
         console_.log(listingLog(result) + lines);
         if (result.outcome != dump::DumpSession::Outcome::PortNotOpened)
             console_.log(QLatin1StringView(dump::kPortClosedLog));

@@ -29,6 +29,7 @@ signals:
 
 private:
     bool single() const { return targets_.size() == 1; }
+    void announceRequest();
     void sessionFinished(qsizetype index, const dump::DumpSession::Result& result);
     void report(const PortTarget& target, const dump::DumpSession::Result& result, int status);
 
@@ -40,6 +41,7 @@ private:
     qsizetype running_ = 0;
     int status_ = kSavedAndVerified;
     int interruptStatus_ = 0;
+    bool requestAnnounced_ = false;
 };
 
 }  // namespace tessaly::cli

@@ -1,7 +1,8 @@
 #include "cli/DumpOptions.h"
 
 #include <QCommandLineParser>
-#include <QStringDecoder>
+#include <array>
+#include <utility>
 
 #include "Version.h"
 #include "cli/ExitStatus.h"
@@ -16,11 +17,18 @@ constexpr qint64 kLongestTimeoutSeconds = 10 * 24 * 3600;
 constexpr int kMostReads = 10;
 constexpr int kVerifiedReadsByDefault = 3;
 
+// What the program is asked to do, one task a run (--simulate-box is a --simulate).
+const std::array<QStringList, 6> kTasks{{{"list-ports"},
+                                         {"compare"},
+                                         {"show"},
+                                         {"check-port"},
+                                         {"simulate", "simulate-box"},
+                                         {"port"}}};
+
 int boundedNumber(const QString& text, const QString& option, qint64 lowest, qint64 highest) {
     if (const auto value = program::boundedNumber(text, lowest, highest)) return int(*value);
-    throw Refusal{program::wholeNumberRange(option, lowest, highest) +
-                      QStringLiteral(", not \"%1\".").arg(text),
-                  kBadUsage};
+    throw usageError(program::wholeNumberRange(option, lowest, highest) +
+                     QStringLiteral(", not \"%1\"").arg(text));
 }
 
 // Each system's help speaks of its own ports and paths.
@@ -39,7 +47,8 @@ constexpr char kPortHelp[] =
 constexpr char kImagePath[] = "DIRECTORY/EEPROM.bin";
 constexpr char kSeveralPortsHelp[] =
     "each into DIRECTORY/NAME/EEPROM.bin (NAME: the device path\n"
-    "without /dev/, with / turned into -).";
+    "without /dev/, with / turned into -, without a leading - or .; two ports with\n"
+    "the same NAME are refused).";
 constexpr char kExamplesHelp[] =
     "Examples:\n"
     "  tessaly-dump --port /dev/ttyUSB0 --dir ~/backups\n"
@@ -58,35 +67,73 @@ QString helpDescription() {
            QLatin1StringView(kExitStatusHelp) + '\n' + QLatin1StringView(kExamplesHelp);
 }
 
+// An unset shell variable must not send a dump elsewhere: every value given must say something.
+void refuseBlankValues(const QCommandLineParser& parser) {
+    for (const QString& name : parser.optionNames())
+        for (const QString& value : parser.values(name))
+            if (value.trimmed().isEmpty())
+                throw usageError(QStringLiteral("%1%2 was given an empty value")
+                                     .arg(name.size() == 1 ? "-" : "--", name));
+}
+
+void refuseTwoTasks(const QCommandLineParser& parser) {
+    QStringList given;
+    for (const QStringList& names : kTasks)
+        for (const QString& name : names)
+            if (parser.isSet(name)) {
+                given << name;
+                break;
+            }
+    if (given.size() > 1)
+        throw usageError(
+            QStringLiteral("--%1 and --%2 exclude each other").arg(given[0], given[1]));
+    if (parser.isSet(QStringLiteral("output")) && parser.isSet(QStringLiteral("dir")))
+        throw usageError(QStringLiteral("--output and --dir exclude each other"));
+}
+
+// --compare takes its two files as the arguments that follow; nothing else takes any.
+void checkArguments(const DumpOptions& options, const QCommandLineParser& parser) {
+    const QStringList arguments = parser.positionalArguments();
+    if (options.task == Task::Compare && arguments.size() != 2)
+        throw usageError(QStringLiteral("--compare takes two files: --compare A B"));
+    if (options.task != Task::Compare && !arguments.isEmpty())
+        throw usageError(QStringLiteral("Unexpected argument \"%1\"").arg(arguments.first()));
+}
+
 void checkCombinations(const DumpOptions& options, const QCommandLineParser& parser) {
-    if (options.listPorts) {
-        if (!options.ports.isEmpty() || options.simulate)
-            throw Refusal{QStringLiteral("--list-ports reads no box; leave out --port and "
-                                         "--simulate."),
-                          kBadUsage};
-        return;
-    }
-    if (options.ports.isEmpty() == !options.simulate)
-        throw Refusal{QStringLiteral("Give --port DEVICE (once or more) or --simulate."),
-                      kBadUsage};
-    if (!options.outputFile.isEmpty() && parser.isSet(QStringLiteral("dir")))
-        throw Refusal{QStringLiteral("--output names the file itself; leave out --dir."),
-                      kBadUsage};
+    refuseTwoTasks(parser);
+    checkArguments(options, parser);
+    if (options.task != Task::Dump) return;
+    if (!options.simulate && options.ports.isEmpty())
+        throw usageError(QStringLiteral("Give --port DEVICE (once or more) or --simulate"));
     if (!options.outputFile.isEmpty() && options.ports.size() > 1)
-        throw Refusal{QStringLiteral("--output takes one port only; with several ports "
-                                     "every image goes to DIRECTORY/NAME/EEPROM.bin."),
-                      kBadUsage};
+        throw usageError(
+            QStringLiteral("--output takes one port only; with several ports every "
+                           "image goes to DIRECTORY/NAME/EEPROM.bin"));
     if (options.verify && options.reads < 2)
-        throw Refusal{QStringLiteral("--verify compares two reads at least; give --reads 2 "
-                                     "or more."),
-                      kBadUsage};
-    if (!parser.positionalArguments().isEmpty())
-        throw Refusal{
-            QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().first()),
-            kBadUsage};
+        throw usageError(
+            QStringLiteral("--verify compares two reads at least; give --reads 2 or more"));
+}
+
+// The one task asked for, with the files or the port it works on.
+void takeTask(DumpOptions& options, const QCommandLineParser& parser) {
+    if (parser.isSet(QStringLiteral("list-ports"))) options.task = Task::ListPorts;
+    if (parser.isSet(QStringLiteral("compare"))) {
+        options.task = Task::Compare;
+        options.files = parser.positionalArguments();
+    }
+    if (parser.isSet(QStringLiteral("check-port"))) {
+        options.task = Task::CheckPort;
+        options.ports = parser.values(QStringLiteral("check-port"));
+    }
+    if (parser.isSet(QStringLiteral("show"))) {
+        options.task = Task::Show;
+        options.files = parser.values(QStringLiteral("show"));
+    }
 }
 
 DumpOptions optionsFrom(const QCommandLineParser& parser) {
+    refuseBlankValues(parser);
     DumpOptions options;
     options.ports = parser.values(QStringLiteral("port"));
     if (parser.isSet(QStringLiteral("dir")))
@@ -104,7 +151,7 @@ DumpOptions optionsFrom(const QCommandLineParser& parser) {
                                       QStringLiteral("--reads"), 1, kMostReads);
     options.json = parser.isSet(QStringLiteral("json"));
     options.quiet = parser.isSet(QStringLiteral("quiet"));
-    options.listPorts = parser.isSet(QStringLiteral("list-ports"));
+    takeTask(options, parser);
     checkCombinations(options, parser);
     return options;
 }
@@ -132,6 +179,15 @@ void addOptions(QCommandLineParser& parser) {
         {"json", "One JSON object per box on stdout when its run ends; everything else on stderr."},
         {{"q", "quiet"}, "Print errors and warnings only."},
         {"list-ports", "List the serial ports the system reports, then end."},
+        {"compare",
+         "Compare two image files A and B given after it: the differing bytes (offset, A's, "
+         "B's) and their count; exit 0 when identical, 1 when not."},
+        {"check-port",
+         "Check an adapter and cable with TX tied to RX: send every byte value and compare what "
+         "comes back. Sends nothing a box would answer.",
+         "device"},
+        {"show", "Print the listing of an image file as a dump prints it, its sum and SHA-256.",
+         "file"},
         {"simulate", "Dump from a simulated box instead."},
         {"simulate-box",
          "Dump from a simulated box that misbehaves as listed (comma-separated: " +
@@ -148,20 +204,16 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     addOptions(parser);
-    const QString tryHelp = QStringLiteral(" Try --help.");
-    if (!parser.parse(arguments))
-        return {std::nullopt, parser.errorText() + '.' + tryHelp, kBadUsage};
-    if (parser.isSet(help)) return {std::nullopt, parser.helpText(), kSavedAndVerified};
-    if (parser.isSet(version))
-        return {std::nullopt,
-                QStringLiteral("%1 %2\n").arg(QLatin1StringView(kProductName),
-                                              QLatin1StringView(kVersionText)),
-                kSavedAndVerified};
-    try {
-        return {optionsFrom(parser), {}, kSavedAndVerified};
-    } catch (const Refusal& error) {
-        return {std::nullopt, error.sentence + tryHelp, kBadUsage};
+    if (!parser.parse(arguments)) {
+        QString sentence = parser.errorText();
+        if (sentence.endsWith('.')) sentence.chop(1);
+        throw usageError(sentence);
     }
+    if (parser.isSet(help)) return {std::nullopt, parser.helpText()};
+    if (parser.isSet(version))
+        return {std::nullopt, QStringLiteral("%1 %2\n").arg(QLatin1StringView(kProductName),
+                                                            QLatin1StringView(kVersionText))};
+    return {optionsFrom(parser), {}};
 }
 
 QString describeNonUtf8Argument(int argc, const char* const* argv) {
@@ -172,17 +224,17 @@ QString describeNonUtf8Argument(int argc, const char* const* argv) {
     return {};
 #else
     for (int i = 1; i < argc; ++i) {
-        QStringDecoder decoder(QStringDecoder::Utf8);
-        const QString text = decoder(QByteArrayView(argv[i]));
-        if (!decoder.hasError()) continue;
+        const QByteArray given(argv[i]);
+        const QString text = QString::fromUtf8(given);
+        if (text.toUtf8() == given) continue;
         QString where = QStringLiteral("as argument %1").arg(i);
         if (text.startsWith('-'))
             where = QStringLiteral("with ") + text.section('=', 0, 0);
         else if (i > 1 && argv[i - 1][0] == '-')
             where = QStringLiteral("with ") + QString::fromUtf8(argv[i - 1]);
         return QStringLiteral(
-                   "The name given %1 (\"%2\") is not valid UTF-8; Tessaly can only use paths "
-                   "whose names are. Rename it, or use a link with a UTF-8 name.")
+                   "The name given %1 (\"%2\") is not valid UTF-8, which Tessaly cannot pass on "
+                   "intact: rename it, or use a link with a plain name")
             .arg(where, text);
     }
     return {};

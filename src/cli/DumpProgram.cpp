@@ -9,6 +9,8 @@
 #include "cli/DumpOptions.h"
 #include "cli/DumpTargets.h"
 #include "cli/ExitStatus.h"
+#include "cli/ImageCommands.h"
+#include "cli/PortCheck.h"
 #include "cli/PortNames.h"
 #include "program/StopSignals.h"
 #include "sim/BoxBehaviour.h"
@@ -23,7 +25,7 @@ std::unique_ptr<sim::InProcessBox> startSimulatedBox(const DumpOptions& options)
     try {
         return std::make_unique<sim::InProcessBox>(sim::boxBehaviourFrom(options.boxBehaviour));
     } catch (const std::invalid_argument& error) {
-        throw Refusal{QString::fromUtf8(error.what()) + QStringLiteral(". Try --help."), kBadUsage};
+        throw usageError(QString::fromUtf8(error.what()));
     } catch (const std::runtime_error& error) {
         throw Refusal{QStringLiteral("The simulated box cannot be started: %1.")
                           .arg(QString::fromLocal8Bit(error.what())),
@@ -31,48 +33,56 @@ std::unique_ptr<sim::InProcessBox> startSimulatedBox(const DumpOptions& options)
     }
 }
 
-// Runs the command on the event loop until every box is done or a stop signal has ended it.
-int readBoxes(const DumpOptions& options, const QList<PortTarget>& targets, Console& console) {
-    DumpCommand command(options, targets, console);
+// Runs `task` on the event loop until it has ended or a stop signal has ended it.
+template <typename Task>
+int runUntilEnded(Task& task) {
     try {
         program::StopSignals stopSignals;
-        QObject::connect(&stopSignals, &program::StopSignals::stopRequested, &command,
-                         &DumpCommand::stop);
-        QObject::connect(&command, &DumpCommand::ended, &command, &QCoreApplication::exit);
-        QTimer::singleShot(0, &command, &DumpCommand::start);
+        QObject::connect(&stopSignals, &program::StopSignals::stopRequested, &task, &Task::stop);
+        QObject::connect(&task, &Task::ended, &task, &QCoreApplication::exit);
+        QTimer::singleShot(0, &task, &Task::start);
         return QCoreApplication::exec();
     } catch (const std::runtime_error& error) {
         throw Refusal{QString::fromLocal8Bit(error.what()) + '.', kPortNotOpened};
     }
 }
 
+int runWith(const DumpOptions& options, Console& console) {
+    console.setMode(options.json, options.quiet, options.simulate || options.ports.size() == 1);
+    switch (options.task) {
+        case Task::ListPorts:
+            console.print(portListing(options.json));
+            return kSavedAndVerified;
+        case Task::Compare:
+            return compareImages(options.files[0], options.files[1], options.json, console);
+        case Task::Show:
+            return showImage(options.files[0], console);
+        case Task::CheckPort: {
+            PortCheck check(devicePathFor(options.ports.front()), console);
+            return runUntilEnded(check);
+        }
+        case Task::Dump:
+            break;
+    }
+    // Outlives the command, whose link is open to it.
+    const std::unique_ptr<sim::InProcessBox> box =
+        options.simulate ? startSimulatedBox(options) : nullptr;
+    DumpCommand command(options, planTargets(options, box ? box->devicePath() : QString()),
+                        console);
+    return runUntilEnded(command);
+}
+
 }  // namespace
 
 int runDumpProgram(const QStringList& arguments, const QString& nonUtf8Argument, Console& console) {
-    const CommandLine line = parseCommandLine(arguments);
-    if (!line.options) {
-        if (line.exitStatus == kSavedAndVerified)
-            console.print(line.text);
-        else
-            console.usageError(line.text);
-        return line.exitStatus;
-    }
-    const DumpOptions& options = *line.options;
-    console.setMode(options.json, options.quiet, options.simulate || options.ports.size() == 1);
-    if (!nonUtf8Argument.isEmpty()) {
-        console.error(nonUtf8Argument);
-        return kBadUsage;
-    }
-    if (options.listPorts) {
-        console.print(portListing(options.json));
-        return kSavedAndVerified;
-    }
     try {
-        // Outlives the command, whose link is open to it.
-        const std::unique_ptr<sim::InProcessBox> box =
-            options.simulate ? startSimulatedBox(options) : nullptr;
-        return readBoxes(options, planTargets(options, box ? box->devicePath() : QString()),
-                         console);
+        const CommandLine line = parseCommandLine(arguments);
+        if (!line.options) {
+            console.print(line.text);
+            return kSavedAndVerified;
+        }
+        if (!nonUtf8Argument.isEmpty()) throw usageError(nonUtf8Argument);
+        return runWith(*line.options, console);
     } catch (const Refusal& refusal) {
         console.error(refusal.sentence);
         return refusal.exitStatus;

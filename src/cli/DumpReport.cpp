@@ -53,28 +53,34 @@ QJsonValue textOrNull(const QString& text) {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
-QString openFailureSentence(const QString& device, const dump::DumpSession::Result& result) {
-    switch (result.openError) {
+}  // namespace
+
+QString openFailureSentence(const QString& device, int openError, const QString& detail) {
+    switch (openError) {
         case serial::CommError::NoSuchPort:
             return QStringLiteral(
                        "Serial port %1 does not exist (%2). Check the port name and that the "
                        "adapter is plugged in.")
-                .arg(device, result.detail);
+                .arg(device, detail);
         case serial::CommError::PortInUse:
             return QStringLiteral(
                        "Serial port %1 is in use by another program (%2). Close that program "
                        "and try again.")
-                .arg(device, result.detail);
+                .arg(device, detail);
         case serial::CommError::AccessDenied:
             return QStringLiteral("No permission to open serial port %1 (%2). %3")
-                .arg(device, result.detail, serial::accessDeniedHint());
+                .arg(device, detail, serial::accessDeniedHint());
         default:
-            return QStringLiteral("Serial port %1 cannot be opened: %2.")
-                .arg(device, result.detail);
+            return QStringLiteral("Serial port %1 cannot be opened: %2.").arg(device, detail);
     }
 }
 
-}  // namespace
+// What became of the file that was at the image's place; null when nothing was stored.
+QJsonValue earlierFile(const dump::StoredImage& stored) {
+    if (!stored.stored()) return {};
+    if (!stored.hadEarlier) return QStringLiteral("none");
+    return stored.sameAsEarlier ? QStringLiteral("same") : QStringLiteral("kept");
+}
 
 int exitStatusFor(const dump::DumpSession::Result& result, int interruptStatus) {
     switch (result.outcome) {
@@ -140,7 +146,7 @@ QString failureSentence(const PortTarget& target, const dump::DumpSession::Resul
             return QStringLiteral("Cannot write %1: %2. An earlier file there is unchanged.")
                 .arg(path, result.detail);
         case Outcome::PortNotOpened:
-            return openFailureSentence(device, result);
+            return openFailureSentence(device, result.openError, result.detail);
         case Outcome::Interrupted:
             return QStringLiteral("Interrupted; nothing was written.");
     }
@@ -181,7 +187,11 @@ QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result
         {"checksum_box", reply ? QJsonValue(reply->boxChecksum()) : QJsonValue()},
         {"checksum_data", reply ? QJsonValue(reply->dataSum()) : QJsonValue()},
         {"reads", result.reads},
+        {"earlier", earlierFile(result.stored)},
         {"kept_earlier", textOrNull(stored ? result.stored.keptAs : QString())},
+        {"differing_bytes", stored && result.stored.hadEarlier
+                                ? QJsonValue(result.stored.differingBytes)
+                                : QJsonValue()},
         {"started", timestamp(result.started)},
         {"finished", timestamp(result.finished)},
         {"milliseconds", result.milliseconds},

@@ -19,6 +19,9 @@ struct PortTarget {
     QString createdDirectory;  // the box's directory when this run created it
 };
 
+// Why the port could not be opened (`openError` a serial::CommError number) and what to do.
+QString openFailureSentence(const QString& device, int openError, const QString& detail);
+
 // `interruptStatus` is the status a stop signal asked for.
 int exitStatusFor(const dump::DumpSession::Result& result, int interruptStatus);
 

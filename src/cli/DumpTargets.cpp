@@ -14,21 +14,14 @@ namespace tessaly::cli {
 
 namespace {
 
-
+// The one check the image store makes too, worded for the command line.
 void checkDirectory(const QString& directory, const QString& fileName) {
-    using Problem = dump::DirectoryCheck::Problem;
     const dump::DirectoryCheck check = dump::checkImageDirectory(directory);
-    QString problem;
-    if (check.problem == Problem::Missing)
-        problem = QStringLiteral("The directory %1 does not exist");
-    else if (check.problem == Problem::NotADirectory)
-        problem = QStringLiteral("%1 is not a directory");
-    else if (check.problem == Problem::NotWritable)
-        problem = QStringLiteral("The directory %1 is not writable");
-    if (!problem.isEmpty())
-        throw Refusal{problem.arg(check.directory) +
-                          QStringLiteral("; %1 cannot be saved there.").arg(fileName),
-                      kLinkOrFileFailed};
+    if (check.usable()) return;
+    QString reason = check.reason();
+    reason[0] = reason[0].toUpper();
+    throw Refusal{reason + QStringLiteral("; %1 cannot be saved there.").arg(fileName),
+                  kLinkOrFileFailed};
 }
 
 // Created as needed; noted, so that it can go again when nothing was saved in it.
@@ -52,15 +45,24 @@ PortTarget targetFor(const QString& given) {
     return target;
 }
 
-void refuseDevicesNamedTwice(const QList<PortTarget>& targets) {
-    for (qsizetype i = 0; i < targets.size(); ++i)
-        for (qsizetype j = 0; j < i; ++j)
-            if (targets[i].resolved == targets[j].resolved)
-                throw Refusal{
-                    QStringLiteral("\"%1\" and \"%2\" are the same device (%3); name each box "
-                                   "once. Try --help.")
-                        .arg(targets[j].given, targets[i].given, targets[i].resolved),
-                    kBadUsage};
+// Two names for one device would lock each other out; two boxes in one folder would write over
+// each other's image.
+void refuseClashes(const QList<PortTarget>& targets) {
+    for (qsizetype i = 0; i < targets.size(); ++i) {
+        for (qsizetype j = 0; j < i; ++j) {
+            const PortTarget& first = targets[j];
+            const PortTarget& second = targets[i];
+            if (second.resolved == first.resolved)
+                throw usageError(
+                    QStringLiteral("\"%1\" and \"%2\" are the same device (%3); name each box once")
+                        .arg(first.given, second.given, second.resolved));
+            // Folders may be case-blind (Windows, a memory stick).
+            if (second.name.compare(first.name, Qt::CaseInsensitive) == 0)
+                throw usageError(QStringLiteral("\"%1\" and \"%2\" would share the folder %3; "
+                                                "name one of them through a link")
+                                     .arg(first.given, second.given, second.name));
+        }
+    }
 }
 
 // One box: DIRECTORY/EEPROM.bin or the file named by --output; several: DIRECTORY/NAME/EEPROM.bin.
@@ -68,6 +70,10 @@ void placeImages(const DumpOptions& options, QList<PortTarget>& targets) {
     const QString imageName = QLatin1StringView(dump::kImageFileName);
     if (!options.outputFile.isEmpty()) {
         const QFileInfo output(options.outputFile);
+        if (output.isDir() || output.fileName().isEmpty())
+            throw Refusal{QStringLiteral("%1 is a directory; --output names the image file itself.")
+                              .arg(QDir::toNativeSeparators(options.outputFile)),
+                          kLinkOrFileFailed};
         checkDirectory(output.absolutePath(), output.fileName());
         targets.front().imagePath = QDir::toNativeSeparators(options.outputFile);
         return;
@@ -86,7 +92,7 @@ QList<PortTarget> planTargets(const DumpOptions& options, const QString& simulat
     QList<PortTarget> targets;
     for (const QString& port : options.simulate ? QStringList{simulatedDevice} : options.ports)
         targets.append(targetFor(port));
-    refuseDevicesNamedTwice(targets);
+    refuseClashes(targets);
     placeImages(options, targets);
     return targets;
 }

@@ -8,6 +8,8 @@ namespace tessaly::cli {
 enum ExitStatus {
     kSavedAndVerified = 0,
     kChecksumMismatch = 1,
+    kImagesDiffer = 1,     // --compare
+    kLoopbackChanged = 1,  // --check-port: bytes came back changed
     kPortNotOpened = 2,
     kBoxSilent = 3,
     kLinkOrFileFailed = 4,
@@ -22,13 +24,20 @@ struct Refusal {
     int exitStatus;
 };
 
+// Every usage error has one form: the sentence, without its period, then the way to the usage.
+inline Refusal usageError(const QString& sentence) {
+    return {sentence + QStringLiteral(". Try --help."), kBadUsage};
+}
+
 inline constexpr char kExitStatusHelp[] =
     "Exit status (with several ports: 0 when every box succeeded, otherwise the highest):\n"
     "  0    dump saved and checksum matched (with --verify: two reads agreed)\n"
-    "  1    dump saved but the checksum did not match\n"
+    "  1    dump saved but the checksum did not match (--compare: the images differ;\n"
+    "       --check-port: bytes came back changed)\n"
     "  2    the port could not be opened (or the simulated box could not start)\n"
-    "  3    the box did not answer in time\n"
-    "  4    the link was lost or the file could not be written (no file written)\n"
+    "  3    the box did not answer in time (--check-port: nothing came back)\n"
+    "  4    the link was lost or the file could not be written (no file written), or a\n"
+    "       file to compare or show could not be read\n"
     "  5    --verify: no two reads agreed (no file written)\n"
     "  6    --verify: one good read saved, not verified (the box stopped answering)\n"
     "  64   bad usage\n"

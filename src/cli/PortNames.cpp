@@ -38,7 +38,10 @@ QString directoryNameFor(const QString& devicePath) {
     if (name.startsWith(QStringLiteral("/dev/"))) name.remove(0, 5);
     static const QRegularExpression separators(QStringLiteral("[/:]+"));
     name.replace(separators, QStringLiteral("-"));
-    return name;
+    // A leading '-' reads as an option to cd and rm in scripts, a leading '.' hides the folder.
+    static const QRegularExpression leading(QStringLiteral("^[-.]+"));
+    name.remove(leading);
+    return name.isEmpty() ? QStringLiteral("port") : name;
 }
 
 QString portListing(bool json) {

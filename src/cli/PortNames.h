@@ -9,8 +9,9 @@ namespace tessaly::cli {
 // else is a device path.
 QString devicePathFor(const QString& port);
 
-// A directory name for a box's images: the device path without a leading /dev/, with separators
-// turned into '-' (ttyUSB0, serial-by-id-usb-FTDI..., COM7).
+// A directory name for a box's images: the device path without a leading /dev/, each run of
+// separators turned into '-', without a leading '-' or '.' (ttyUSB0, serial-by-id-usb-FTDI...,
+// COM7, tmp-box); never empty. Different paths may give the same name.
 QString directoryNameFor(const QString& devicePath);
 
 // Every serial port the system reports, one a line: device, description, manufacturer, serial

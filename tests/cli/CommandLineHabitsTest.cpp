@@ -4,6 +4,7 @@
 #include <Files.h>
 #include <Sanitizers.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -41,6 +42,7 @@ class DirectoryCheckTest : public ::testing::TestWithParam<DirectoryCase> {};
 TEST_P(DirectoryCheckTest, IsMadeBeforeTheBoxIsAsked) {
     QTemporaryDir dir;
     ASSERT_TRUE(writeFile(dir.filePath("file"), "not a directory"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
     StbSimulator box;
     const RunResult result =
         runDump({"-p", box.devicePath(), GetParam().option, dir.filePath(GetParam().target)});
@@ -53,19 +55,54 @@ INSTANTIATE_TEST_SUITE_P(
     Directories, DirectoryCheckTest,
     ::testing::Values(DirectoryCase{"missing", "-d", "missing", "does not exist"},
                       DirectoryCase{"file", "-d", "file", "is not a directory"},
-                      DirectoryCase{"output_parent", "-o", "missing/x.bin", "does not exist"}),
+                      DirectoryCase{"output_parent", "-o", "missing/x.bin", "does not exist"},
+                      DirectoryCase{"output_is_a_directory", "-o", "folder", "is a directory"},
+                      DirectoryCase{"output_parent_is_a_file", "-o", "file/x.bin",
+                                    "is not a directory"}),
     [](const auto& info) { return info.param.name; });
 
-TEST(DirectoryCheckTest, NamesThatAreNotUtf8AreSaidToBeSo) {
+struct NameCase {
+    const char* option;
+    const char* name;    // inside the temporary directory; a Latin-1 é at the end or within
+    const char* folder;  // made first, so that nothing can be said not to exist
+};
+
+class NonUtf8NameTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(NonUtf8NameTest, IsRefusedBeforeTheBoxIsAskedAndSaidToBeSo) {
     QTemporaryDir dir;
-    const QByteArray name = QFile::encodeName(dir.path()) + "/\377";
-    const char* const argv[] = {"tessaly-dump", "--simulate", "--dir", name.constData()};
-    const RunResult result = runDump({"--simulate", "--dir", QString::fromLocal8Bit(name)}, {},
-                                     cli::describeNonUtf8Argument(4, argv));
+    const QByteArray name = QFile::encodeName(dir.path()) + '/' + GetParam().name;
+    if (*GetParam().folder != '\0') {
+        ASSERT_EQ(::mkdir(QFile::encodeName(dir.path()) + '/' + GetParam().folder, 0700), 0);
+    }
+    StbSimulator box;
+    const bool port = GetParam().option == QByteArrayView("-p");
+    const QByteArray device = QFile::encodeName(box.devicePath());
+    const QByteArray target = QFile::encodeName(dir.path());
+    const char* const argv[] = {"tessaly-dump", "-p", port ? name.constData() : device.constData(),
+                                port ? "-d" : GetParam().option,
+                                port ? target.constData() : name.constData()};
+    QStringList arguments;
+    for (const char* argument : argv) arguments << QString::fromLocal8Bit(argument);
+
+    const RunResult result =
+        runDump(arguments.mid(1), {}, cli::describeNonUtf8Argument(std::size(argv), argv));
+
     EXPECT_EQ(result.exitCode, 64);
-    EXPECT_TRUE(result.err.contains("with --dir")) << result.err.toStdString();
-    EXPECT_TRUE(result.err.contains("not valid UTF-8"));
+    EXPECT_TRUE(result.err.contains(QStringLiteral("with %1").arg(GetParam().option)))
+        << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains("is not valid UTF-8")) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains("rename it, or use a link with a plain name"));
+    EXPECT_FALSE(result.err.contains("does not exist"));
+    EXPECT_TRUE(box.transcript().isEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Names, NonUtf8NameTest,
+                         ::testing::Values(NameCase{"-d", "caf\xe9", "caf\xe9"},
+                                           NameCase{"-d", "\377", "\377"},
+                                           NameCase{"-o", "caf\xe9/x.bin", "caf\xe9"},
+                                           NameCase{"-o", "x\xe9.bin", ""},
+                                           NameCase{"-p", "tty\xe9", ""}));
 
 TEST(DirectoryCheckTest, ReadOnlyDirectoryIsAWriteFailure) {
     QTemporaryDir dir;
@@ -81,7 +118,7 @@ TEST(DirectoryCheckTest, ReadOnlyDirectoryIsAWriteFailure) {
             ? runProgram("setpriv", asNobody + QStringList{"--simulate", "-d", readOnly})
             : runDumpProcess({"--simulate", "-d", readOnly});
     EXPECT_EQ(result.exitCode, 4) << result.err.toStdString();
-    EXPECT_TRUE(result.err.contains("is not writable")) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains("is read-only")) << result.err.toStdString();
 }
 
 class StopSignalTest : public ::testing::TestWithParam<int> {};

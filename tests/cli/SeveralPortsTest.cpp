@@ -11,6 +11,7 @@
 #include <deque>
 
 #include "RunDump.h"
+#include "cli/PortNames.h"
 #include "sim/StbSimulator.h"
 
 namespace tessaly::test {
@@ -98,6 +99,43 @@ TEST(SeveralPortsUsageTest, OneDeviceNamedTwiceIsBadUsage) {
     }
     EXPECT_TRUE(box.transcript().isEmpty()) << "refused before any box is asked";
 }
+
+struct FolderCase {
+    const char* device;
+    const char* folder;
+};
+
+class FolderNameTest : public ::testing::TestWithParam<FolderCase> {};
+
+TEST_P(FolderNameTest, IsPlainAndNeverHiddenOrAnOption) {
+    EXPECT_EQ(cli::directoryNameFor(GetParam().device), GetParam().folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, FolderNameTest,
+    ::testing::Values(FolderCase{"/dev/ttyUSB0", "ttyUSB0"},
+                      FolderCase{"/dev/serial/by-id/usb-FTDI:0", "serial-by-id-usb-FTDI-0"},
+                      FolderCase{"/tmp/box", "tmp-box"}, FolderCase{"./box", "box"},
+                      FolderCase{"/dev/.hidden", "hidden"}, FolderCase{"--box", "box"},
+                      FolderCase{"..", "port"}, FolderCase{"COM7", "COM7"}));
+
+class SharedFolderTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(SharedFolderTest, IsRefusedBeforeAnyBoxIsAsked) {
+    QTemporaryDir dir;
+    const auto [first, second] = GetParam();
+    const RunResult result = runDump({"-p", first, "-p", second, "-d", dir.path()});
+    EXPECT_EQ(result.exitCode, 64);
+    EXPECT_TRUE(result.err.contains(
+        QStringLiteral("\"%1\" and \"%2\" would share the folder").arg(first, second)))
+        << result.err.toStdString();
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, SharedFolderTest,
+                         ::testing::Values(std::pair{"/x/a/b", "/x/a-b"},
+                                           std::pair{"/dev/ttyA", "/dev/ttya"},
+                                           std::pair{"/tmp/box", "tmp/box"}));
 
 }  // namespace
 }  // namespace tessaly::test

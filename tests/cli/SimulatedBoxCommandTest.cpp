@@ -5,7 +5,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
+#include <optional>
 
 #include "RunDump.h"
 #include "sim/BoxBehaviour.h"
@@ -32,8 +35,11 @@ TEST_P(SimulatedBoxCommandTest, EndsWithItsStatusAndSentence) {
     const BoxCase& box = GetParam();
     ASSERT_TRUE(test::writeFile(imagePath(), "earlier image"));
 
-    const test::RunResult result = test::runDump(
-        QStringList{"--simulate-box", box.behaviour, "--dir", dir_.path()} + box.extra);
+    const QStringList boxOptions = *box.behaviour == '\0'
+                                       ? QStringList{"--simulate"}
+                                       : QStringList{"--simulate-box", box.behaviour};
+    const test::RunResult result =
+        test::runDump(boxOptions + QStringList{"--dir", dir_.path()} + box.extra);
 
     EXPECT_EQ(result.exitCode, box.exitCode) << result.err.toStdString();
     if (*box.errorSays == '\0') {
@@ -64,6 +70,41 @@ INSTANTIATE_TEST_SUITE_P(
         BoxCase{"Unplugged", "disconnect-after-bytes=300", {}, 4, "lost", false},
         BoxCase{"UnknownBehaviour", "silent", {}, 64, "unknown box behaviour", false}),
     [](const ::testing::TestParamInfo<BoxCase>& info) { return std::string(info.param.name); });
+
+struct EarlierCase {
+    const char* name;
+    std::optional<QByteArray> earlier;  // what EEPROM.bin held before; none: no file
+    const char* becameOf;
+    QJsonValue differingBytes;
+};
+
+class EarlierFileTest : public ::testing::TestWithParam<EarlierCase> {};
+
+TEST_P(EarlierFileTest, TheRecordSaysWhatBecameOfIt) {
+    QTemporaryDir dir;
+    if (GetParam().earlier) {
+        ASSERT_TRUE(test::writeFile(dir.filePath("EEPROM.bin"), *GetParam().earlier));
+    }
+    const test::RunResult result = test::runDump({"--simulate", "--json", "--dir", dir.path()});
+    ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
+    const QJsonObject record = QJsonDocument::fromJson(result.out.toUtf8()).object();
+    EXPECT_EQ(record["earlier"], GetParam().becameOf) << result.out.toStdString();
+    EXPECT_EQ(record["differing_bytes"], GetParam().differingBytes);
+    EXPECT_EQ(record["kept_earlier"].isNull(), QByteArrayView(GetParam().becameOf) != "kept");
+}
+
+QByteArray servedWithChanges(std::initializer_list<int> offsets) {
+    QByteArray image = test::bytesOf(sim::SimOptions::recognisableImage());
+    for (const int offset : offsets) image[offset] = char(~image[offset]);
+    return image;
+}
+
+INSTANTIATE_TEST_SUITE_P(Earlier, EarlierFileTest,
+                         ::testing::Values(EarlierCase{"none", std::nullopt, "none", QJsonValue()},
+                                           EarlierCase{"same", servedWithChanges({}), "same", 0},
+                                           EarlierCase{"kept", servedWithChanges({1, 2, 1000}),
+                                                       "kept", 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PortNameCommandTest, MissingPortExitsTwoNamingIt) {
 #ifdef Q_OS_WIN

@@ -1,4 +1,5 @@
-// Usage that tessaly-dump refuses or accepts, against the built-in box (runs under wine too).
+// Usage that tessaly-dump refuses or accepts, in-process against the built-in box (runs under wine
+// too).
 #include <Files.h>
 #include <gtest/gtest.h>
 
@@ -10,25 +11,59 @@
 namespace tessaly::test {
 namespace {
 
-class UsageTest : public ::testing::TestWithParam<QStringList> {};
+struct UsageCase {
+    QStringList arguments;
+    const char* says;
+};
 
-TEST_P(UsageTest, IsRefusedWithStatus64BeforeAnythingHappens) {
+void PrintTo(const UsageCase& usage, std::ostream* out) {
+    *out << usage.arguments.join(' ').toStdString();
+}
+
+class UsageTest : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(UsageTest, IsRefusedWithStatus64InOneFormBeforeAnythingHappens) {
     QTemporaryDir dir;
-    const RunResult result = runDump(GetParam() + QStringList{"--simulate"}, dir.path());
+    const RunResult result = runDump(GetParam().arguments, dir.path());
     EXPECT_EQ(result.exitCode, 64) << result.err.toStdString();
-    EXPECT_TRUE(result.err.contains("--help")) << result.err.toStdString();
+    EXPECT_TRUE(result.err.startsWith("tessaly-dump: ")) << result.err.toStdString();
+    EXPECT_TRUE(result.err.endsWith(". Try --help.\n")) << result.err.toStdString();
+    EXPECT_EQ(result.err.count('\n'), 1);
+    EXPECT_FALSE(result.err.contains("..")) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(GetParam().says)) << result.err.toStdString();
     EXPECT_TRUE(QDir(dir.path()).isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, UsageTest,
-                         ::testing::Values(QStringList{"-t", "864001"},
-                                           QStringList{"-t", "4294968"}, QStringList{"-t", "-1"},
-                                           QStringList{"-t", "soon"}, QStringList{"--reads", "11"},
-                                           QStringList{"--reads", "0"},
-                                           QStringList{"--verify", "--reads", "1"},
-                                           QStringList{"-o", "image.bin", "-d", "."},
-                                           QStringList{"-p", "/dev/ttyS0"},
-                                           QStringList{"--list-ports"}));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Options, UsageTest, ::testing::Values(
+    UsageCase{{"--simulate", "-t", "864001"}, "from 0 to 864000"},
+    UsageCase{{"--simulate", "-t", "4294968"}, "from 0 to 864000"},
+    UsageCase{{"--simulate", "-t", "-1"}, "from 0 to 864000"},
+    UsageCase{{"--simulate", "-t", "soon"}, "\"soon\""},
+    UsageCase{{"--simulate", "--reads", "11"}, "from 1 to 10"},
+    UsageCase{{"--simulate", "--reads", "0"}, "from 1 to 10"},
+    UsageCase{{"--simulate", "--verify", "--reads", "1"}, "--reads 2 or more"},
+    UsageCase{{"--simulate", "-o", "image.bin", "-d", "."}, "--output and --dir exclude"},
+    UsageCase{{"--simulate", "-p", "/dev/ttyS0"}, "--simulate and --port exclude each other"},
+    UsageCase{{"--simulate-box", "noise=2", "-p", "/dev/ttyS0"}, "--simulate-box and --port"},
+    UsageCase{{"--simulate", "--list-ports"}, "--list-ports and --simulate exclude"},
+    UsageCase{{"--list-ports", "-p", "/dev/ttyS0"}, "--list-ports and --port exclude"},
+    UsageCase{{}, "Give --port DEVICE"},
+    UsageCase{{"--bogus"}, "Unknown option 'bogus'"},
+    UsageCase{{"--simulate", "--reads"}, "Missing value after '--reads'"},
+    UsageCase{{"--simulate", "stray"}, "Unexpected argument \"stray\""},
+    UsageCase{{"--simulate-box", "silent"}, "unknown box behaviour"},
+    UsageCase{{"--port", ""}, "--port was given an empty value"},
+    UsageCase{{"-p", "/dev/ttyS0", "-p", " "}, "-p was given an empty value"},
+    UsageCase{{"--simulate", "--dir", ""}, "--dir was given an empty value"},
+    UsageCase{{"--simulate", "-o", ""}, "-o was given an empty value"},
+    UsageCase{{"--simulate", "--timeout", ""}, "--timeout was given an empty value"},
+    UsageCase{{"--simulate", "--reads", "\t"}, "--reads was given an empty value"},
+    UsageCase{{"--simulate-box="}, "--simulate-box was given an empty value"},
+    UsageCase{{"--compare", "a.bin"}, "--compare takes two files"},
+    UsageCase{{"--compare", "a.bin", "b.bin", "-p", "/dev/ttyS0"}, "--compare and --port exclude"},
+    UsageCase{{"--show", "a.bin", "--simulate"}, "--show and --simulate exclude each other"}));
+// clang-format on
 
 TEST(UsageLimitsTest, LongestTimeoutAndOutputFileAreAccepted) {
     QTemporaryDir dir;

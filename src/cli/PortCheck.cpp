@@ -1,0 +1,76 @@
+#include "cli/PortCheck.h"
+
+#include "cli/DumpReport.h"
+#include "cli/ExitStatus.h"
+
+namespace tessaly::cli {
+
+PortCheck::PortCheck(QString device, Console& console)
+    : device_(std::move(device)), console_(console) {
+    quiet_.setSingleShot(true);
+    quiet_.setInterval(dump::LoopbackCheck::kQuietMs);
+    connect(&quiet_, &QTimer::timeout, this, &PortCheck::judge);
+    connect(&link_, &serial::MSComm::dataReceived, this, &PortCheck::take);
+    connect(&link_, &serial::MSComm::linkLost, this, [this](const QString& reason) {
+        console_.error(
+            QStringLiteral("The link to %1 was lost during the check (%2).").arg(device_, reason));
+        end(kLinkOrFileFailed);
+    });
+}
+
+void PortCheck::start() {
+    link_.setCommPort(link_.AddDevice(device_));
+    link_.setSettings(QStringLiteral("115200,N,8,1"));
+    try {
+        link_.setPortOpen(true);
+    } catch (const serial::CommError& error) {
+        console_.error(openFailureSentence(device_, error.number(), error.reason()));
+        return end(kPortNotOpened);
+    }
+    link_.setInBufferCount(0);
+    const auto pattern = dump::LoopbackCheck::pattern();
+    link_.Output(
+        QByteArray(reinterpret_cast<const char*>(pattern.data()), qsizetype(pattern.size())));
+    quiet_.start();
+}
+
+void PortCheck::stop(int exitStatus) {
+    console_.error(QStringLiteral("Interrupted; the check of %1 did not finish.").arg(device_));
+    end(exitStatus);
+}
+
+void PortCheck::take() {
+    const QByteArray bytes = link_.Input();
+    check_.receive(
+        {reinterpret_cast<const std::uint8_t*>(bytes.constData()), size_t(bytes.size())});
+    if (check_.complete())
+        judge();
+    else
+        quiet_.start();
+}
+
+void PortCheck::judge() {
+    const dump::LoopbackCheck::Verdict verdict = check_.verdict();
+    const QString sentence = QString::fromStdString(verdict.sentence);
+    switch (verdict.outcome) {
+        case dump::LoopbackCheck::Outcome::Ok:
+            console_.log(QStringLiteral("%1: %2\r\n").arg(device_, sentence));
+            return end(kSavedAndVerified);
+        case dump::LoopbackCheck::Outcome::NothingBack:
+            console_.error(QStringLiteral("Loopback check of %1: %2.").arg(device_, sentence));
+            return end(kBoxSilent);
+        case dump::LoopbackCheck::Outcome::Changed:
+            console_.error(QStringLiteral("Loopback check of %1: %2.").arg(device_, sentence));
+            return end(kLoopbackChanged);
+    }
+}
+
+void PortCheck::end(int exitStatus) {
+    if (ended_) return;
+    ended_ = true;
+    quiet_.stop();
+    if (link_.PortOpen()) link_.setPortOpen(false);
+    emit ended(exitStatus);
+}
+
+}  // namespace tessaly::cli
