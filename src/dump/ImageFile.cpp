@@ -41,6 +41,12 @@ QString fileBehind(const QString& path, QString& failure) {
     return {};
 }
 
+// Qt reports a file stamped with the epoch itself as having no time at all.
+QDateTime modificationTime(const QFileInfo& file) {
+    const QDateTime modified = file.lastModified();
+    return modified.isValid() ? modified : QDateTime::fromSecsSinceEpoch(0);
+}
+
 // The earlier file at `file`, read as far as a comparison with an image needs.
 struct EarlierFile {
     qint64 size = 0;
@@ -65,7 +71,7 @@ std::optional<EarlierFile> readEarlier(const QString& file, qsizetype imageSize,
                       .arg(native(file), earlier.errorString());
         return std::nullopt;
     }
-    return EarlierFile{earlier.size(), earlier.read(imageSize), info.lastModified()};
+    return EarlierFile{earlier.size(), earlier.read(imageSize), modificationTime(info)};
 }
 
 // Bytes in which the two differ, counting every byte that only one of them has.
@@ -79,7 +85,11 @@ int differingBytes(const EarlierFile& earlier, const QByteArray& image) {
 // NAME-YYYYMMDD-HHMMSS.EXT beside `path`, with -2, -3, ... from the second attempt on.
 QString keptName(const QString& path, const QDateTime& modified, int attempt) {
     const QFileInfo info(path);
-    QString name = info.completeBaseName() + u'-' + modified.toString(u"yyyyMMdd-HHmmss");
+    // Four-digit years keep the pattern for any time a file system can hold.
+    const QDateTime first(QDate(1, 1, 1), QTime(0, 0));
+    const QDateTime last(QDate(9999, 12, 31), QTime(23, 59, 59));
+    QString name = info.completeBaseName() + u'-' +
+                   std::clamp(modified.toLocalTime(), first, last).toString(u"yyyyMMdd-HHmmss");
     if (attempt > 1) name += QStringLiteral("-%1").arg(attempt);
     if (!info.suffix().isEmpty()) name += u'.' + info.suffix();
     return info.dir().filePath(name);
@@ -103,7 +113,7 @@ Keeping copyEarlier(const QString& earlier, const QString& kept, QString& failur
         copied = !chunk.isEmpty() && copy.write(chunk) == chunk.size();
     }
     copied = copied && syncToDisk(copy) &&
-             copy.setFileTime(QFileInfo(earlier).lastModified(), QFileDevice::FileModificationTime);
+             copy.setFileTime(modificationTime(QFileInfo(earlier)), QFileDevice::FileModificationTime);
     if (copied) return Keeping::Kept;
     failure = source.error() != QFileDevice::NoError ? source.errorString() : copy.errorString();
     copy.remove();

@@ -164,6 +164,31 @@ TEST(ImageStoreTest, KeptNamesFollowTheFileNameAndSkipTakenOnes) {
     }
 }
 
+// Times Qt or a plain format get wrong: the epoch itself, before it, and far beyond it.
+class KeptStampTest : public ::testing::TestWithParam<qint64> {};
+
+TEST_P(KeptStampTest, KeptNameCarriesTheEarlierFilesTimeInEightAndSixDigits) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("EEPROM.bin"));
+    ASSERT_TRUE(writeFile(path, "earlier"));
+    const QDateTime modified = QDateTime::fromSecsSinceEpoch(GetParam());
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(modified, QFileDevice::FileModificationTime));
+    }
+    const dump::StoredImage stored = dump::storeImage(path, image('a'));
+
+    ASSERT_TRUE(stored.stored()) << stored.failure.toStdString();
+    EXPECT_EQ(QFileInfo(stored.keptAs).fileName(),
+              QStringLiteral("EEPROM-%1.bin").arg(modified.toString(u"yyyyMMdd-HHmmss")));
+    EXPECT_EQ(readFile(stored.keptAs), "earlier");
+}
+
+INSTANTIATE_TEST_SUITE_P(Times, KeptStampTest,
+                         ::testing::Values(0, -1, -2'147'483'648LL,
+                                           13'569'465'600LL));
+
 TEST(ImageStoreTest, ConcurrentRunsIntoOneDirectoryLoseNoContent) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("EEPROM.bin"));
