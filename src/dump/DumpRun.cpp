@@ -19,9 +19,15 @@ DumpRun::DumpRun(serial::MSComm& link, QObject* parent) : QObject(parent), link_
     waitTimer_.setTimerType(Qt::PreciseTimer);
     connect(&waitTimer_, &QTimer::timeout, this, [this] { finish(Outcome::TimedOut, awaited()); });
     connect(&link_, &serial::MSComm::dataReceived, this, &DumpRun::readWaiting);
-    connect(&link_, &serial::MSComm::closed, this, [this] { finish(Outcome::Cancelled); });
+    // Once the reply is complete, the run ends with what storing it did: a link that goes away
+    // meanwhile only keeps the acknowledgement from the box.
+    connect(&link_, &serial::MSComm::closed, this, [this] {
+        if (!reply_) return finish(Outcome::Cancelled);
+        if (acknowledgementFailure_.isEmpty())
+            acknowledgementFailure_ = QStringLiteral("the port was closed before it was sent");
+    });
     connect(&link_, &serial::MSComm::linkLost, this, [this](const QString& reason) {
-        if (acknowledging_)
+        if (reply_)
             acknowledgementFailure_ = reason;
         else
             finish(Outcome::LinkLost, reason);
@@ -39,6 +45,7 @@ void DumpRun::start(const QString& imagePath, Storing storing) {
     storing_ = storing;
     stored_ = {};
     reply_.reset();
+    ++runNumber_;
     acknowledgementFailure_.clear();
     running_ = true;
     execute(protocol_.start());
@@ -56,7 +63,7 @@ void DumpRun::execute(const dump::Commands& commands) {
 }
 
 void DumpRun::readWaiting() {
-    if (!running_) return;
+    if (!running_ || reply_) return;
     const dump::Stage before = protocol_.stage();
     execute(protocol_.receive(asBytes(link_.Input())));
     if (protocol_.stage() == dump::Stage::ReplyReceived) {
@@ -71,27 +78,30 @@ void DumpRun::restartWaitTimer() {
     if (waitLimit_.count() > 0) waitTimer_.start(waitLimit_);
 }
 
+// The box hears of a stored image only once it is on disk, so a power cut cannot take back what
+// was acknowledged and reported.
 void DumpRun::complete() {
+    waitTimer_.stop();
     reply_.emplace(protocol_.reply());
-    const bool matches = reply_->checksumMatches();
-    if (storing_ == Storing::Always || (storing_ == Storing::WhenChecksumMatches && matches)) {
-        stored_ = storeImage(imagePath_, reply_->data());
-        if (!stored_.stored()) {
-            finish(Outcome::WriteFailed, stored_.failure);
-            return;
-        }
-    }
-    acknowledge();
-    finish(matches ? Outcome::Saved : Outcome::ChecksumMismatch);
+    if (storing_ == Storing::Never ||
+        (storing_ == Storing::WhenChecksumMatches && !reply_->checksumMatches()))
+        return acknowledgeAndFinish();
+    storeImageInBackground(imagePath_, reply_->data(), this,
+                           [this, run = runNumber_](const StoredImage& stored) {
+                               if (run != runNumber_) return;  // a late answer for an ended run
+                               stored_ = stored;
+                               if (!stored_.stored())
+                                   return finish(Outcome::WriteFailed, stored_.failure);
+                               acknowledgeAndFinish();
+                           });
 }
 
 // Pushed out at once, so that a failure to send it is known and told with the result.
-void DumpRun::acknowledge() {
-    acknowledging_ = true;
+void DumpRun::acknowledgeAndFinish() {
     execute(protocol_.acknowledge());
     if (!link_.flushOutput() && acknowledgementFailure_.isEmpty())
         acknowledgementFailure_ = QStringLiteral("it did not leave the port within a second");
-    acknowledging_ = false;
+    finish(reply_->checksumMatches() ? Outcome::Saved : Outcome::ChecksumMismatch);
 }
 
 void DumpRun::finish(Outcome outcome, const QString& detail) {

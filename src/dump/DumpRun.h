@@ -35,8 +35,8 @@ public:
     struct Result {
         Outcome outcome = Outcome::Cancelled;
         std::optional<Reply> reply;  // when the reply was complete
-        QString detail;      // what went wrong, in the platform's or the box's words
-        StoredImage stored;  // what became of the image file (path and failure once tried)
+        QString detail;              // what went wrong, in the platform's or the box's words
+        StoredImage stored;          // what became of the image file (path and failure once tried)
         // Why the acknowledgement may not have reached the box (sending it failed); empty when
         // it left or none was due.
         QString acknowledgementFailure;
@@ -69,7 +69,7 @@ private:
     void readWaiting();
     void restartWaitTimer();
     void complete();
-    void acknowledge();
+    void acknowledgeAndFinish();
     void finish(Outcome outcome, const QString& detail = {});
 
     serial::MSComm& link_;
@@ -82,7 +82,7 @@ private:
     StoredImage stored_;
     QString acknowledgementFailure_;
     bool running_ = false;
-    bool acknowledging_ = false;
+    quint64 runNumber_ = 0;
 };
 
 }  // namespace tessaly::dump

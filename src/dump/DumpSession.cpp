@@ -32,7 +32,7 @@ void DumpSession::interrupt() {
     // The run sees the closed port as a cancel, exactly as when the user presses Close.
     if (run_.running())
         link_.setPortOpen(false);
-    else if (result_.started.isValid())
+    else if (result_.started.isValid() && !storing_)
         finish(Outcome::Interrupted);
 }
 
@@ -50,7 +50,8 @@ void DumpSession::readFinished(const DumpRun::Result& read) {
     if (!read.acknowledgementFailure.isEmpty())
         result_.acknowledgementFailure = read.acknowledgementFailure;
     if (read.reply) result_.read = read;
-    if (interrupted_) return finish(Outcome::Interrupted);
+    // An image stored before the interruption is reported as what it is.
+    if (interrupted_ && !read.stored.stored()) return finish(Outcome::Interrupted);
     switch (read.outcome) {
         case DumpRun::Outcome::Cancelled:
             return finish(Outcome::Interrupted);
@@ -74,7 +75,8 @@ void DumpSession::readFinished(const DumpRun::Result& read) {
 void DumpSession::compareRead(const DumpRun::Result& read) {
     if (read.outcome == DumpRun::Outcome::Saved) {
         for (const DumpRun::Result& earlier : candidates_)
-            if (earlier.reply->data() == read.reply->data()) return storeAndFinish(Outcome::Saved, read);
+            if (earlier.reply->data() == read.reply->data())
+                return storeAndFinish(Outcome::Saved, read);
         candidates_.append(read);
     }
     if (readsLeft()) return startRead();
@@ -112,9 +114,14 @@ void DumpSession::keepUnverified(const DumpRun::Result& read) {
 
 void DumpSession::storeAndFinish(Outcome outcome, const DumpRun::Result& read) {
     result_.read = read;
-    result_.stored = storeImage(options_.imagePath, read.reply->data());
-    if (!result_.stored.stored()) return finish(Outcome::WriteFailed, result_.stored.failure);
-    finish(outcome, result_.detail);
+    storing_ = true;
+    storeImageInBackground(options_.imagePath, read.reply->data(), this,
+                           [this, outcome](const StoredImage& stored) {
+                               result_.stored = stored;
+                               if (!stored.stored())
+                                   return finish(Outcome::WriteFailed, stored.failure);
+                               finish(outcome, result_.detail);
+                           });
 }
 
 void DumpSession::finish(Outcome outcome, const QString& detail) {

@@ -91,6 +91,7 @@ private:
     // was not written because another read followed.
     QList<DumpRun::Result> candidates_;
     bool interrupted_ = false;
+    bool storing_ = false;  // the agreed read is being stored; an interruption waits for it
     bool done_ = false;
 };
 

@@ -5,9 +5,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFuture>
+#include <QPromise>
 #include <QRandomGenerator>
+#include <QThreadPool>
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <optional>
 
 #include "dump/ImageDirectory.h"
@@ -112,8 +116,9 @@ Keeping copyEarlier(const QString& earlier, const QString& kept, QString& failur
         const QByteArray chunk = source.read(1 << 16);
         copied = !chunk.isEmpty() && copy.write(chunk) == chunk.size();
     }
-    copied = copied && syncToDisk(copy) &&
-             copy.setFileTime(modificationTime(QFileInfo(earlier)), QFileDevice::FileModificationTime);
+    copied =
+        copied && syncToDisk(copy) &&
+        copy.setFileTime(modificationTime(QFileInfo(earlier)), QFileDevice::FileModificationTime);
     if (copied) return Keeping::Kept;
     failure = source.error() != QFileDevice::NoError ? source.errorString() : copy.errorString();
     copy.remove();
@@ -257,6 +262,27 @@ StoredImage storeImage(const QString& path, const QByteArray& data) {
     stored.keptAs = native(stored.keptAs);
     stored.sha256 = QCryptographicHash::hash(data, QCryptographicHash::Sha256);
     return stored;
+}
+
+namespace {
+
+// Threads that mostly wait on the disk: enough for every box a bench reads at once.
+struct StoringThreads : QThreadPool {
+    StoringThreads() { setMaxThreadCount(16); }
+};
+
+}  // namespace
+
+void storeImageInBackground(const QString& path, const QByteArray& data, QObject* context,
+                            std::function<void(const StoredImage&)> done) {
+    static StoringThreads threads;
+    auto promise = std::make_shared<QPromise<StoredImage>>();
+    promise->future().then(context, std::move(done));
+    promise->start();
+    threads.start([promise, path, data] {
+        promise->addResult(storeImage(path, data));
+        promise->finish();
+    });
 }
 
 }  // namespace tessaly::dump

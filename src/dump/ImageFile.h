@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
+#include <functional>
 
 namespace tessaly::dump {
 
@@ -28,5 +30,11 @@ QString imagePathIn(const QString& directory, const QString& fileName);
 // written. Runs into one directory are serialised. A link at `path` is followed, except one that
 // another user planted in a shared (sticky, world-writable) directory.
 StoredImage storeImage(const QString& path, const QByteArray& data);
+
+// storeImage() on a worker thread, so that the disk syncs of many stores overlap and the event
+// loop never waits on them. `done` runs on `context`'s thread once the image and its directory
+// entry are on disk, or storing failed; not at all when `context` is gone by then.
+void storeImageInBackground(const QString& path, const QByteArray& data, QObject* context,
+                            std::function<void(const StoredImage&)> done);
 
 }  // namespace tessaly::dump

@@ -1,12 +1,14 @@
 // Storing an image: earlier dumps are kept, never lost, also under concurrent runs, links and
 // failures; and the result lines that say what happened.
 #include <Files.h>
+#include <Wait.h>
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cstring>
 #include <set>
 #include <thread>
@@ -186,8 +188,31 @@ TEST_P(KeptStampTest, KeptNameCarriesTheEarlierFilesTimeInEightAndSixDigits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Times, KeptStampTest,
-                         ::testing::Values(0, -1, -2'147'483'648LL,
-                                           13'569'465'600LL));
+                         ::testing::Values(0, -1, -2'147'483'648LL, 13'569'465'600LL));
+
+// Sixteen boxes into sixteen directories store at once; each answer comes back on the asking
+// thread with its image in place, and an asker that is gone gets none.
+TEST(ImageStoreTest, BackgroundStoresAnswerOnTheAskingThreadOnceTheImageIsInPlace) {
+    QTemporaryDir dir;
+    QObject asker;
+    auto gone = std::make_unique<QObject>();
+    int answers = 0;
+    for (int box = 0; box < 16; ++box) {
+        ASSERT_TRUE(QDir(dir.path()).mkdir(QString::number(box)));
+        const QString path = dir.filePath(QStringLiteral("%1/EEPROM.bin").arg(box));
+        dump::storeImageInBackground(path, image(char(box)), &asker, [&, path, box](const auto& s) {
+            EXPECT_EQ(QThread::currentThread(), asker.thread());
+            EXPECT_TRUE(s.stored()) << s.failure.toStdString();
+            EXPECT_EQ(readFile(path), image(char(box)));
+            ++answers;
+        });
+    }
+    dump::storeImageInBackground(dir.filePath(QStringLiteral("0/other.bin")), image('g'),
+                                 gone.get(), [](const auto&) { ADD_FAILURE(); });
+    gone.reset();
+    ASSERT_TRUE(test::waitUntil([&] { return answers == 16; }));
+    ASSERT_TRUE(test::waitUntil([&] { return QFileInfo::exists(dir.filePath("0/other.bin")); }));
+}
 
 TEST(ImageStoreTest, ConcurrentRunsIntoOneDirectoryLoseNoContent) {
     QTemporaryDir dir;
