@@ -87,6 +87,7 @@ int exitStatusFor(const dump::DumpSession::Result& result, int interruptStatus) 
         case Outcome::TimedOut:
             return kBoxSilent;
         case Outcome::ReadsDisagree:
+        case Outcome::AgreedWithWrongChecksum:
             return kReadsDisagree;
         case Outcome::Unverified:
             return kSavedNotVerified;
@@ -118,6 +119,13 @@ QString failureSentence(const PortTarget& target, const dump::DumpSession::Resul
             return QStringLiteral(
                        "The reads of the box on %1 disagree (%2): the link or the box is "
                        "unreliable. Nothing was written; check the cable and run the dump again.")
+                .arg(device, result.detail);
+        case Outcome::AgreedWithWrongChecksum:
+            return QStringLiteral(
+                       "The reads of the box on %1 agree, but every one carries a wrong checksum "
+                       "(%2): the box's data or its checksum is wrong at the source, re-reading "
+                       "will not help. Nothing was written; run without --verify to save the data "
+                       "as received.")
                 .arg(device, result.detail);
         case Outcome::Unverified:
             return QStringLiteral(
@@ -153,7 +161,8 @@ QString listingLog(const dump::DumpSession::Result& result) {
 }
 
 QString resultLines(const dump::DumpSession::Result& result, bool verify) {
-    if (result.outcome == Outcome::ReadsDisagree)
+    if (result.outcome == Outcome::ReadsDisagree ||
+        result.outcome == Outcome::AgreedWithWrongChecksum)
         return QStringLiteral("not saved: %1\r\n").arg(result.detail);
     if (!endedWithARead(result)) return {};
     QString lines = dump::storedImageLog(result.stored, *result.read.reply);

@@ -1,5 +1,7 @@
 #include "dump/DumpSession.h"
 
+#include <algorithm>
+
 #include "dump/DumpLog.h"
 #include "serial/CommError.h"
 
@@ -78,8 +80,27 @@ void DumpSession::compareRead(const DumpRun::Result& read) {
             if (earlier.reply->data() == read.reply->data())
                 return storeAndFinish(Outcome::Saved, read);
         candidates_.append(read);
+    } else {
+        mismatchedReads_.append(*read.reply);
     }
     if (readsLeft()) return startRead();
+    finishWithoutAgreement();
+}
+
+// A box that sends the same bytes every time with a wrong checksum is not a flaky link: its
+// data or its checksum byte is wrong at the source, and re-reading will not help.
+void DumpSession::finishWithoutAgreement() {
+    const auto sameAsFirst = [this](const Reply& reply) {
+        return reply.data() == mismatchedReads_.front().data() &&
+               reply.boxChecksum() == mismatchedReads_.front().boxChecksum();
+    };
+    if (candidates_.empty() && mismatchedReads_.size() > 1 &&
+        std::ranges::all_of(mismatchedReads_, sameAsFirst))
+        return finish(Outcome::AgreedWithWrongChecksum,
+                      QString::asprintf("all %d reads agreed byte for byte, each with the "
+                                        "checksum byte 0x%02X where the data sum to 0x%02X",
+                                        reads_, unsigned(mismatchedReads_.front().boxChecksum()),
+                                        unsigned(mismatchedReads_.front().dataSum())));
     finish(Outcome::ReadsDisagree,
            QStringLiteral("no two of %1 reads agreed (%2 with a matching checksum)")
                .arg(reads_)
