@@ -140,10 +140,7 @@ QString failureSentence(const PortTarget& target, const dump::DumpSession::Resul
                 .arg(device, result.detail)
                 .arg(timeoutSeconds);
         case Outcome::LinkLost:
-            return QStringLiteral(
-                       "The connection to the box on %1 was lost (%2). Check the cable and the "
-                       "adapter; no file was written.")
-                .arg(device, result.detail);
+            return dump::linkLostSentence(device, result.detail);
         case Outcome::WriteFailed:
             return QStringLiteral("Cannot write %1: %2. An earlier file there is unchanged.")
                 .arg(path, result.detail);

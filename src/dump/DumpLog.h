@@ -25,6 +25,12 @@ QString dumpResultLog(const DumpRun::Result& result);
 // CR LF.
 QString storedImageLog(const StoredImage& stored, const Reply& reply);
 
+// The link to the box went away: the likely cause in a technician's words, the system's own in
+// parentheses, and whether the image had been saved (`savedPath`, empty when not). One sentence,
+// no line end.
+QString linkLostSentence(const QString& port, const QString& systemText,
+                         const QString& savedPath = {});
+
 // Line settings, input length and receive buffer the exchange with the box needs.
 void setUpLinkForBox(serial::MSComm& link);
 

@@ -519,7 +519,9 @@ void Form1::onLinkLost(const QString& reason) {
     Shape1->setFillColor(kLinkClosedColor);
     appendLog(acknowledgementQueued_
                   ? acknowledgementFailureLine(reason)
-                  : kCrLf + QStringLiteral("Connection to the box lost: %1").arg(reason) + kCrLf);
+                  : kCrLf +
+                        dump::linkLostSentence(portName(runPort_, QStringLiteral("COM ")), reason) +
+                        kCrLf);
 }
 
 void Form1::noticeProgress() {

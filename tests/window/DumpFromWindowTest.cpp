@@ -71,7 +71,8 @@ protected:
             QCryptographicHash::hash(bytesOf(options.image), QCryptographicHash::Sha256);
         std::array<std::uint8_t, dump::kReplySize> reply{};
         std::ranges::copy(options.image, reply.begin());
-        reply.back() = std::uint8_t(dump::checksumOf(options.image) + (options.wrongChecksum ? 1 : 0));
+        reply.back() =
+            std::uint8_t(dump::checksumOf(options.image) + (options.wrongChecksum ? 1 : 0));
         return dump::storedImageLog(stored, dump::Reply(reply));
     }
 
@@ -154,7 +155,7 @@ TEST_F(DumpFromWindowTest, LinkLostDuringTheReplySaysSoAndKeepsTheEarlierImage) 
 
     dump(options);
 
-    EXPECT_TRUE(form.logText().startsWith(kRequestLine + "\r\nConnection to the box lost: "))
+    EXPECT_TRUE(form.logText().startsWith(kRequestLine + "\r\nThe link to the box on "))
         << form.logText().toStdString();
     EXPECT_FALSE(form.logText().contains("Serial port closed."));
     EXPECT_EQ(linkControls(), closedLinkState());
@@ -233,7 +234,7 @@ TEST_F(DumpFromWindowTest, BoxLostWhileTheSaveFailureIsShownTurnsTheLampRed) {
     dump({}, QDir::toNativeSeparators(directory.filePath("missing")) + QDir::separator());
 
     EXPECT_EQ(lamp(), QColor(255, 0, 0));
-    EXPECT_TRUE(form.logText().contains("\r\nConnection to the box lost: "))
+    EXPECT_TRUE(form.logText().contains("\r\nThe link to the box on "))
         << form.logText().toStdString();
     EXPECT_EQ(linkControls(), closedLinkState());
 }
