@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+#include "dump/ImageCompare.h"
 #include "dump/ImageDirectory.h"
 #include "dump/platform/FileSystem.h"
 
@@ -78,12 +79,16 @@ std::optional<EarlierFile> readEarlier(const QString& file, qsizetype imageSize,
     return EarlierFile{earlier.size(), earlier.read(imageSize), modificationTime(info)};
 }
 
-// Bytes in which the two differ, counting every byte that only one of them has.
-int differingBytes(const EarlierFile& earlier, const QByteArray& image) {
-    const qsizetype common = std::min(earlier.head.size(), image.size());
-    qint64 differing = std::abs(earlier.size - qint64(image.size()));
-    for (qsizetype i = 0; i < common; ++i) differing += earlier.head[i] != image[i];
-    return int(std::min<qint64>(differing, std::numeric_limits<int>::max()));
+// Bytes in which the two differ, counting every byte that only one of them has; and the offsets
+// of those inside the image.
+void noteDifferences(const EarlierFile& earlier, const QByteArray& image, StoredImage& stored) {
+    for (const ByteDifference& difference : compareImages(earlier.head, image).differences)
+        stored.differingOffsets.append(difference.offset);
+    for (qsizetype offset = earlier.head.size(); offset < image.size(); ++offset)
+        stored.differingOffsets.append(offset);
+    const qint64 differing =
+        stored.differingOffsets.size() + std::max<qint64>(earlier.size - qint64(image.size()), 0);
+    stored.differingBytes = int(std::min<qint64>(differing, std::numeric_limits<int>::max()));
 }
 
 // NAME-YYYYMMDD-HHMMSS.EXT beside `path`, with -2, -3, ... from the second attempt on.
@@ -245,7 +250,7 @@ StoredImage storeImage(const QString& path, const QByteArray& data) {
 
     if (earlier) {
         stored.hadEarlier = true;
-        stored.differingBytes = differingBytes(*earlier, data);
+        noteDifferences(*earlier, data, stored);
         stored.sameAsEarlier = stored.differingBytes == 0;
         if (!stored.sameAsEarlier) {
             stored.keptAs = keepEarlier(file, absolute, earlier->modified, stored.failure);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -16,6 +17,7 @@ struct StoredImage {
     bool sameAsEarlier = false;  // ... and it held exactly the new image, so it was just replaced
     QString keptAs;          // where the differing earlier file was kept; empty when none was kept
     int differingBytes = 0;  // bytes in which the kept earlier file differs from the new image
+    QList<qsizetype> differingOffsets;  // ... those of them inside the new image, in order
 
     bool stored() const { return failure.isEmpty() && !path.isEmpty(); }
 };

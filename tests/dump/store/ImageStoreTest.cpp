@@ -95,6 +95,9 @@ TEST_P(EarlierFileTest, NewImageIsWrittenAndADifferingEarlierOneKept) {
     EXPECT_EQ(stored.hadEarlier, c.earlier.has_value());
     EXPECT_EQ(stored.sameAsEarlier, c.earlier && c.differing == 0);
     EXPECT_EQ(stored.differingBytes, c.differing);
+    // Bytes only the longer earlier file has lie outside the image: counted, not marked.
+    EXPECT_EQ(stored.differingOffsets.size(), c.differing == 4 ? 0 : c.differing);
+    if (c.differing == 1) EXPECT_EQ(stored.differingOffsets, QList<qsizetype>{700});
     QStringList expected{QStringLiteral("EEPROM.bin")};
     if (c.differing > 0) {
         expected.prepend(QStringLiteral("EEPROM-20250304-050607.bin"));
