@@ -45,6 +45,7 @@ void DumpRun::start(const QString& imagePath, Storing storing) {
     storing_ = storing;
     stored_ = {};
     reply_.reset();
+    arrived_ = {};
     ++runNumber_;
     acknowledgementFailure_.clear();
     running_ = true;
@@ -65,12 +66,18 @@ void DumpRun::execute(const dump::Commands& commands) {
 void DumpRun::readWaiting() {
     if (!running_ || reply_) return;
     const dump::Stage before = protocol_.stage();
-    execute(protocol_.receive(asBytes(link_.Input())));
+    const QByteArray read = link_.Input();
+    arrived_.count += read.size();
+    arrived_.first += read.left(WaitArrivals::kKept - arrived_.first.size());
+    execute(protocol_.receive(asBytes(read)));
     if (protocol_.stage() == dump::Stage::ReplyReceived) {
         complete();
         return;
     }
-    if (protocol_.stage() != before) restartWaitTimer();
+    if (protocol_.stage() != before) {
+        arrived_ = {};
+        restartWaitTimer();
+    }
     emit progressed();
 }
 
@@ -109,7 +116,7 @@ void DumpRun::finish(Outcome outcome, const QString& detail) {
     running_ = false;
     waitTimer_.stop();
     if (outcome == Outcome::Cancelled || outcome == Outcome::LinkLost) protocol_.linkClosed();
-    emit finished(Result{outcome, reply_, detail, stored_, acknowledgementFailure_});
+    emit finished(Result{outcome, reply_, detail, stored_, acknowledgementFailure_, arrived_});
 }
 
 }  // namespace tessaly::dump

@@ -52,6 +52,7 @@ void DumpSession::readFinished(const DumpRun::Result& read) {
     if (!read.acknowledgementFailure.isEmpty())
         result_.acknowledgementFailure = read.acknowledgementFailure;
     if (read.reply) result_.read = read;
+    result_.arrived = read.arrived;
     // An image stored before the interruption is reported as what it is.
     if (interrupted_ && !read.stored.stored()) return finish(Outcome::Interrupted);
     switch (read.outcome) {

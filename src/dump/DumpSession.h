@@ -24,12 +24,12 @@ public:
         ReadsDisagree,     // no two reads agreed; nothing written
         // every read was the same, byte and checksum byte, and the checksum wrong; nothing written
         AgreedWithWrongChecksum,
-        Unverified,        // the one good read was written; the box stopped answering after it
-        TimedOut,          // the box did not answer within the wait limit; nothing written
-        LinkLost,          // the device went away or failed; nothing written
-        WriteFailed,       // the image could not be written
-        PortNotOpened,     // the port could not be opened
-        Interrupted,       // stopped from outside; no acknowledgement, nothing written
+        Unverified,     // the one good read was written; the box stopped answering after it
+        TimedOut,       // the box did not answer within the wait limit; nothing written
+        LinkLost,       // the device went away or failed; nothing written
+        WriteFailed,    // the image could not be written
+        PortNotOpened,  // the port could not be opened
+        Interrupted,    // stopped from outside; no acknowledgement, nothing written
     };
     Q_ENUM(Outcome)
 
@@ -51,6 +51,7 @@ public:
         StoredImage stored;
         int reads = 0;                   // reads started
         QString acknowledgementFailure;  // the last acknowledgement that could not be sent
+        WaitArrivals arrived;            // during the last wait, as the last read recorded
         QDateTime started;
         QDateTime finished;
         qint64 milliseconds = 0;

@@ -152,6 +152,15 @@ TEST_F(DumpRunTest, SilentBoxTimesOutNamingTheAwaitedToken) {
 
     EXPECT_EQ(result.outcome, Outcome::TimedOut);
     EXPECT_EQ(result.detail, "\"0000\"");
+    EXPECT_EQ(dump::arrivalsText(result.arrived), "nothing arrived");
+}
+
+TEST(ArrivalsTest, CountAndFirstBytesInHexAndText) {
+    using dump::WaitArrivals;
+    EXPECT_EQ(dump::arrivalsText(WaitArrivals{1, "P"}), "1 byte arrived: 50 (\"P\")");
+    EXPECT_EQ(dump::arrivalsText(WaitArrivals{40, QByteArray("HELLO\r\n\0\xFFxxxxxxxx", 16)}),
+              "40 bytes arrived: 48 45 4C 4C 4F 0D 0A 00 FF 78 78 78 78 78 78 78 ... "
+              "(\"HELLO....xxxxxxx...\")");
 }
 
 TEST_F(DumpRunTest, ImageReplacesALongerEarlierFileWhole) {
