@@ -97,7 +97,9 @@ TEST_P(EarlierFileTest, NewImageIsWrittenAndADifferingEarlierOneKept) {
     EXPECT_EQ(stored.differingBytes, c.differing);
     // Bytes only the longer earlier file has lie outside the image: counted, not marked.
     EXPECT_EQ(stored.differingOffsets.size(), c.differing == 4 ? 0 : c.differing);
-    if (c.differing == 1) EXPECT_EQ(stored.differingOffsets, QList<qsizetype>{700});
+    if (c.differing == 1) {
+        EXPECT_EQ(stored.differingOffsets, QList<qsizetype>{700});
+    }
     QStringList expected{QStringLiteral("EEPROM.bin")};
     if (c.differing > 0) {
         expected.prepend(QStringLiteral("EEPROM-20250304-050607.bin"));
