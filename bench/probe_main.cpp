@@ -26,6 +26,7 @@
 #include "dump/DumpRun.h"
 #include "serial/MSComm.h"
 #include "sim/StbSimulator.h"
+#include "window/DumpController.h"
 #include "window/Form1.h"
 #include "window/Seams.h"
 
@@ -37,6 +38,7 @@ using tessaly::dump::DumpRun;
 using tessaly::serial::MSComm;
 using tessaly::sim::SimOptions;
 using tessaly::sim::StbSimulator;
+using tessaly::window::DumpController;
 using tessaly::window::Form1;
 
 struct ProbeFailure : std::runtime_error {
@@ -96,8 +98,10 @@ Widget* controlOf(QWidget& window, const char* name) {
 // target directory chosen.
 class WindowSession {
 public:
-    WindowSession(const StbSimulator& box, const QString& directory) : form_(headlessDesktop()) {
-        form_.selectPort(form_.addPort(box.devicePath(), QStringLiteral("simulated box")));
+    WindowSession(const StbSimulator& box, const QString& directory)
+        : form_(headlessDesktop()), controller_(form_) {
+        controller_.ports().selectPort(
+            controller_.ports().addPort(box.devicePath(), QStringLiteral("simulated box")));
         controlOf<QLineEdit>(form_, "Text2")
             ->setText(QDir::toNativeSeparators(directory) + QDir::separator());
         imagePath_ = QDir(directory).filePath(QLatin1StringView(tessaly::dump::kImageFileName));
@@ -105,6 +109,7 @@ public:
     }
 
     Form1& form() { return form_; }
+    const DumpController& controller() const { return controller_; }
     QPlainTextEdit* log() { return controlOf<QPlainTextEdit>(form_, "Text1"); }
     const QString& imagePath() const { return imagePath_; }
     void clickOpen() { controlOf<QPushButton>(form_, "Command1")->click(); }
@@ -112,6 +117,7 @@ public:
 
 private:
     Form1 form_;
+    DumpController controller_;
     QString imagePath_;
 };
 
@@ -131,11 +137,14 @@ void measureWindowStart(bool bareWidget) {
     QElapsedTimer clock;
     clock.start();
     std::unique_ptr<QWidget> window;
+    std::unique_ptr<DumpController> controller;
     if (bareWidget) {
         window = std::make_unique<QWidget>();
         window->resize(480, 360);
     } else {
-        window = std::make_unique<Form1>(headlessDesktop());
+        auto form = std::make_unique<Form1>(headlessDesktop());
+        controller = std::make_unique<DumpController>(*form);
+        window = std::move(form);
     }
     BoundedWait painted(10s);
     qint64 firstPaintNs = 0;
@@ -173,7 +182,7 @@ void measureWindowWait(int seconds) {
     const qint64 cpuNs = processCpuNs() - cpuBefore;
     const qint64 wallNs = wall.nsecsElapsed();
 
-    if (!window.form().serialControl().PortOpen())
+    if (!window.controller().serialControl().PortOpen())
         throw ProbeFailure("the window stopped waiting for the silent box");
     window.clickClose();
     report("wait_wall_ms", milliseconds(wallNs));

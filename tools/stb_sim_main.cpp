@@ -1,21 +1,17 @@
 // A simulated set-top box on a pseudo-terminal, for trying the program without hardware: prints
 // the device to open, then serves dumps until interrupted.
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QSocketNotifier>
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "Version.h"
+#include "program/BoundedNumber.h"
+#include "program/StopSignals.h"
 #include "sim/StbSimulator.h"
 
 using tessaly::sim::SimOptions;
@@ -26,45 +22,17 @@ namespace {
 constexpr int kUsageError = 64;
 constexpr int kNoTerminal = 71;
 
-int signalPipe[2] = {-1, -1};
-
-void onStopSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
-}
-
-// SIGINT and SIGTERM end the event loop from inside it, so that the terminal is closed cleanly.
-void quitOnStopSignals(QCoreApplication& app) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
 void printLine(std::FILE* stream, const QString& text) {
     std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
     std::fflush(stream);
 }
 
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+using UsageError = std::invalid_argument;
 
 int integerOption(const QCommandLineParser& parser, const QString& name, int lowest, int highest) {
-    bool ok = false;
-    const int value = parser.value(name).toInt(&ok);
-    if (!ok || value < lowest || value > highest)
-        throw UsageError(QStringLiteral("--%1 takes a whole number from %2 to %3")
-                             .arg(name)
-                             .arg(lowest)
-                             .arg(highest)
-                             .toStdString());
-    return value;
+    if (const auto value = tessaly::program::boundedNumber(parser.value(name), lowest, highest))
+        return int(*value);
+    throw UsageError(tessaly::program::wholeNumberRange("--" + name, lowest, highest).toStdString());
 }
 
 std::array<std::uint8_t, 1024> readImage(const QString& path) {
@@ -83,15 +51,10 @@ std::array<std::uint8_t, 1024> readImage(const QString& path) {
 SimOptions optionsFrom(const QCommandLineParser& parser) {
     SimOptions options;
     if (parser.isSet("image")) options.image = readImage(parser.value("image"));
-    options.wrongChecksum = parser.isSet("wrong-checksum");
-    if (parser.isSet("silent-after"))
-        options.silentAfterMessage = integerOption(parser, "silent-after", 1, 10);
-    if (parser.isSet("disconnect-after-bytes"))
-        options.disconnectAfterReplyBytes =
-            integerOption(parser, "disconnect-after-bytes", 0, 1024);
-    options.splitTokens = parser.isSet("split-tokens");
-    if (parser.isSet("noise")) options.noiseBeforeTokens = integerOption(parser, "noise", 0, 4096);
-    if (parser.isSet("baud")) options.baud = integerOption(parser, "baud", 50, 4'000'000);
+    for (const tessaly::sim::BoxMisbehaviour& misbehaviour : tessaly::sim::boxMisbehaviours()) {
+        const QString name = QString::fromLatin1(misbehaviour.name);
+        if (parser.isSet(name)) misbehaviour.applyTo(options, parser.value(name), "--" + name);
+    }
     if (parser.isSet("pace-step"))
         options.paceStepMicroseconds = integerOption(parser, "pace-step", 0, 100'000);
     return options;
@@ -135,14 +98,12 @@ int main(int argc, char** argv) {
         "EEPROM dumps until interrupted."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    parser.addOption({"image", "Serve the 1024 bytes of <file>.", "file"});
+    for (const tessaly::sim::BoxMisbehaviour& misbehaviour : tessaly::sim::boxMisbehaviours()) {
+        parser.addOption({misbehaviour.name, misbehaviour.help,
+                          misbehaviour.valueName ? misbehaviour.valueName : ""});
+    }
     parser.addOptions({
-        {"image", "Serve the 1024 bytes of <file>.", "file"},
-        {"wrong-checksum", "Send a wrong checksum byte."},
-        {"silent-after", "Stop answering after host message <n> (1 to 10).", "n"},
-        {"disconnect-after-bytes", "Hang up after <n> bytes of the reply.", "n"},
-        {"split-tokens", "Send every token byte on its own."},
-        {"noise", "Send <n> bytes of line noise before each token.", "n"},
-        {"baud", "Pace both directions at <rate> baud (8N1).", "rate"},
         {"pace-step",
          "With --baud: send in bursts of <us> microseconds of wire time, each when its last "
          "byte is due (default 0: byte by byte).",
@@ -171,7 +132,10 @@ int main(int argc, char** argv) {
             if (parser.isSet("record")) recordTranscript(box, parser.value("record"));
             logEvents(box);
         }
-        quitOnStopSignals(app);
+        // SIGINT and SIGTERM end the event loop from inside it, so that the terminals close cleanly.
+        const tessaly::program::StopSignals stopSignals;
+        QObject::connect(&stopSignals, &tessaly::program::StopSignals::stopRequested, &app,
+                         &QCoreApplication::quit);
         for (const auto& box : boxes) printLine(stdout, box->devicePath());
         return app.exec();
     } catch (const UsageError& error) {

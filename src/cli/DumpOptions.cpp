@@ -5,6 +5,8 @@
 
 #include "Version.h"
 #include "cli/ExitStatus.h"
+#include "program/BoundedNumber.h"
+#include "sim/BoxBehaviour.h"
 
 namespace tessaly::cli {
 
@@ -14,21 +16,11 @@ constexpr qint64 kLongestTimeoutSeconds = 10 * 24 * 3600;
 constexpr int kMostReads = 10;
 constexpr int kVerifiedReadsByDefault = 3;
 
-struct UsageError {
-    QString sentence;
-};
-
-// A whole number from `lowest` to `highest`; anything else, overflow included, is refused.
 int boundedNumber(const QString& text, const QString& option, qint64 lowest, qint64 highest) {
-    bool numeric = false;
-    const qint64 value = text.toLongLong(&numeric);
-    if (!numeric || value < lowest || value > highest)
-        throw UsageError{QStringLiteral("%1 takes a whole number from %2 to %3, not \"%4\".")
-                             .arg(option)
-                             .arg(lowest)
-                             .arg(highest)
-                             .arg(text)};
-    return int(value);
+    if (const auto value = program::boundedNumber(text, lowest, highest)) return int(*value);
+    throw Refusal{program::wholeNumberRange(option, lowest, highest) +
+                      QStringLiteral(", not \"%1\".").arg(text),
+                  kBadUsage};
 }
 
 QString helpDescription() {
@@ -43,26 +35,29 @@ QString helpDescription() {
 void checkCombinations(const DumpOptions& options, const QCommandLineParser& parser) {
     if (options.listPorts) {
         if (!options.ports.isEmpty() || options.simulate)
-            throw UsageError{
-                QStringLiteral("--list-ports reads no box; leave out --port and "
-                               "--simulate.")};
+            throw Refusal{QStringLiteral("--list-ports reads no box; leave out --port and "
+                                         "--simulate."),
+                          kBadUsage};
         return;
     }
     if (options.ports.isEmpty() == !options.simulate)
-        throw UsageError{QStringLiteral("Give --port DEVICE (once or more) or --simulate.")};
+        throw Refusal{QStringLiteral("Give --port DEVICE (once or more) or --simulate."),
+                      kBadUsage};
     if (!options.outputFile.isEmpty() && parser.isSet(QStringLiteral("dir")))
-        throw UsageError{QStringLiteral("--output names the file itself; leave out --dir.")};
+        throw Refusal{QStringLiteral("--output names the file itself; leave out --dir."),
+                      kBadUsage};
     if (!options.outputFile.isEmpty() && options.ports.size() > 1)
-        throw UsageError{
-            QStringLiteral("--output takes one port only; with several ports "
-                           "every image goes to DIRECTORY/NAME/EEPROM.bin.")};
+        throw Refusal{QStringLiteral("--output takes one port only; with several ports "
+                                     "every image goes to DIRECTORY/NAME/EEPROM.bin."),
+                      kBadUsage};
     if (options.verify && options.reads < 2)
-        throw UsageError{
-            QStringLiteral("--verify compares two reads at least; give --reads 2 "
-                           "or more.")};
+        throw Refusal{QStringLiteral("--verify compares two reads at least; give --reads 2 "
+                                     "or more."),
+                      kBadUsage};
     if (!parser.positionalArguments().isEmpty())
-        throw UsageError{QStringLiteral("Unexpected argument \"%1\".")
-                             .arg(parser.positionalArguments().first())};
+        throw Refusal{
+            QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().first()),
+            kBadUsage};
 }
 
 DumpOptions optionsFrom(const QCommandLineParser& parser) {
@@ -115,9 +110,8 @@ void addOptions(QCommandLineParser& parser) {
         {"list-ports", "List the serial ports the system reports, then end."},
         {"simulate", "Dump from a simulated box instead."},
         {"simulate-box",
-         "Dump from a simulated box that misbehaves as listed (comma-separated: "
-         "wrong-checksum, silent-after=N, disconnect-after-bytes=N, split-tokens, noise=N, "
-         "baud=N).",
+         "Dump from a simulated box that misbehaves as listed (comma-separated: " +
+             sim::boxBehaviourItems() + ").",
          "list"},
     });
 }
@@ -141,7 +135,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                 kSavedAndVerified};
     try {
         return {optionsFrom(parser), {}, kSavedAndVerified};
-    } catch (const UsageError& error) {
+    } catch (const Refusal& error) {
         return {std::nullopt, error.sentence + tryHelp, kBadUsage};
     }
 }

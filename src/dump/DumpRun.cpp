@@ -20,17 +20,26 @@ DumpRun::DumpRun(serial::MSComm& link, QObject* parent) : QObject(parent), link_
     connect(&waitTimer_, &QTimer::timeout, this, [this] { finish(Outcome::TimedOut, awaited()); });
     connect(&link_, &serial::MSComm::dataReceived, this, &DumpRun::readWaiting);
     // Once the reply is complete, the run ends with what storing it did: a link that goes away
-    // meanwhile only keeps the acknowledgement from the box.
+    // meanwhile only keeps the acknowledgement from the box. A closed link still lets an
+    // acknowledgement under way out.
     connect(&link_, &serial::MSComm::closed, this, [this] {
+        if (acknowledging_) return endAcknowledgement();
         if (!reply_) return finish(Outcome::Cancelled);
         if (acknowledgementFailure_.isEmpty())
             acknowledgementFailure_ = QStringLiteral("the port was closed before it was sent");
     });
     connect(&link_, &serial::MSComm::linkLost, this, [this](const QString& reason) {
-        if (reply_)
-            acknowledgementFailure_ = reason;
-        else
-            finish(Outcome::LinkLost, reason);
+        if (!reply_) return finish(Outcome::LinkLost, reason);
+        acknowledgementFailure_ = reason;
+        if (acknowledging_) endAcknowledgement();
+    });
+    connect(&link_, &serial::MSComm::outputSent, this, [this] {
+        if (acknowledging_) endAcknowledgement();
+    });
+    connect(&link_, &serial::MSComm::outputStalled, this, [this] {
+        if (!acknowledging_) return;
+        acknowledgementFailure_ = QStringLiteral("it did not leave the port within a second");
+        endAcknowledgement();
     });
 }
 
@@ -90,30 +99,40 @@ void DumpRun::restartWaitTimer() {
 void DumpRun::complete() {
     waitTimer_.stop();
     reply_.emplace(protocol_.reply());
+    const Outcome outcome = reply_->checksumMatches() ? Outcome::Saved : Outcome::ChecksumMismatch;
     if (storing_ == Storing::Never ||
-        (storing_ == Storing::WhenChecksumMatches && !reply_->checksumMatches()))
-        return acknowledgeAndFinish();
+        (storing_ == Storing::WhenChecksumMatches && outcome != Outcome::Saved))
+        return acknowledge(outcome);
     storeImageInBackground(imagePath_, reply_->data(), this,
-                           [this, run = runNumber_](const StoredImage& stored) {
+                           [this, outcome, run = runNumber_](const StoredImage& stored) {
                                if (run != runNumber_) return;  // a late answer for an ended run
                                stored_ = stored;
                                if (!stored_.stored())
                                    return finish(Outcome::WriteFailed, stored_.failure);
-                               acknowledgeAndFinish();
+                               acknowledge(outcome);
                            });
 }
 
-// Pushed out at once, so that a failure to send it is known and told with the result.
-void DumpRun::acknowledgeAndFinish() {
+// The run ends once the acknowledgement has left the port, so that a failure to send it is known
+// and told with the result.
+void DumpRun::acknowledge(Outcome outcome) {
+    waitTimer_.stop();
+    acknowledging_ = true;
+    acknowledgedOutcome_ = outcome;
+    // A link that went away while the image was stored cannot carry it any more.
+    if (!link_.PortOpen()) return endAcknowledgement();
     execute(protocol_.acknowledge());
-    if (!link_.flushOutput() && acknowledgementFailure_.isEmpty())
-        acknowledgementFailure_ = QStringLiteral("it did not leave the port within a second");
-    finish(reply_->checksumMatches() ? Outcome::Saved : Outcome::ChecksumMismatch);
+}
+
+void DumpRun::endAcknowledgement() {
+    acknowledging_ = false;
+    finish(acknowledgedOutcome_);
 }
 
 void DumpRun::finish(Outcome outcome, const QString& detail) {
     if (!running_) return;
     running_ = false;
+    acknowledging_ = false;
     waitTimer_.stop();
     if (outcome == Outcome::Cancelled || outcome == Outcome::LinkLost) protocol_.linkClosed();
     emit finished(Result{outcome, reply_, detail, stored_, acknowledgementFailure_, arrived_});

@@ -80,7 +80,8 @@ private:
     void readWaiting();
     void restartWaitTimer();
     void complete();
-    void acknowledgeAndFinish();
+    void acknowledge(Outcome outcome);
+    void endAcknowledgement();
     void finish(Outcome outcome, const QString& detail = {});
 
     serial::MSComm& link_;
@@ -95,6 +96,8 @@ private:
     QString acknowledgementFailure_;
     bool running_ = false;
     quint64 runNumber_ = 0;
+    bool acknowledging_ = false;
+    Outcome acknowledgedOutcome_ = Outcome::Saved;
 };
 
 }  // namespace tessaly::dump

@@ -33,6 +33,10 @@ void onStopSignal(int signalNumber) {
     [[maybe_unused]] const ssize_t ignored = ::write(requestPipe[1], &number, 1);
 }
 
+// The shell's convention for a program ended by a signal: 128 + its number (SIGINT 130,
+// SIGTERM 143, SIGHUP 129).
+int exitStatusFor(int signalNumber) { return 128 + signalNumber; }
+
 void setHandler(int signalNumber, void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
@@ -117,7 +121,5 @@ StopSignals::~StopSignals() {
 // There are no broken-pipe signals on Windows: a write to a closed pipe just fails.
 void ignoreBrokenPipe() {}
 #endif
-
-int StopSignals::exitStatusFor(int signalNumber) { return 128 + signalNumber; }
 
 }  // namespace tessaly::program

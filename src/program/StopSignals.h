@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QString>
 
 class QSocketNotifier;
 
@@ -15,12 +14,6 @@ class StopSignals : public QObject {
 public:
     explicit StopSignals(QObject* parent = nullptr);
     ~StopSignals() override;
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    // The shell's convention for a program ended by a signal: 128 + its number (SIGINT 130,
-    // SIGTERM 143, SIGHUP 129).
-    static int exitStatusFor(int signalNumber);
 
 signals:
     // A stop was requested; `exitStatus` is what the program should end with.

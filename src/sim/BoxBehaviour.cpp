@@ -1,50 +1,74 @@
 #include "sim/BoxBehaviour.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <stdexcept>
+
+#include "program/BoundedNumber.h"
 
 namespace tessaly::sim {
 
 namespace {
 
+constexpr BoxMisbehaviour kMisbehaviours[] = {
+    {"wrong-checksum", nullptr, 0, 0, "Send a wrong checksum byte.",
+     [](SimOptions& options, int) { options.wrongChecksum = true; }},
+    {"silent-after", "n", 1, 10, "Stop answering after host message <n> (1 to 10).",
+     [](SimOptions& options, int message) { options.silentAfterMessage = message; }},
+    {"disconnect-after-bytes", "n", 0, 1024, "Hang up after <n> bytes of the reply.",
+     [](SimOptions& options, int bytes) { options.disconnectAfterReplyBytes = bytes; }},
+    {"split-tokens", nullptr, 0, 0, "Send every token byte on its own.",
+     [](SimOptions& options, int) { options.splitTokens = true; }},
+    {"noise", "n", 0, 4096, "Send <n> bytes of line noise before each token.",
+     [](SimOptions& options, int bytes) { options.noiseBeforeTokens = bytes; }},
+    {"baud", "rate", 50, 4'000'000, "Pace both directions at <rate> baud (8N1).",
+     [](SimOptions& options, int rate) { options.baud = rate; }},
+};
+
 [[noreturn]] void reject(const QString& text) { throw std::invalid_argument(text.toStdString()); }
 
-int numberIn(const QString& item, const QString& value, int lowest, int highest) {
-    bool ok = false;
-    const int number = value.toInt(&ok);
-    if (!ok || number < lowest || number > highest)
-        reject(QStringLiteral("\"%1\" takes a whole number from %2 to %3")
-                   .arg(item.section(u'=', 0, 0))
-                   .arg(lowest)
-                   .arg(highest));
-    return number;
+}  // namespace
+
+std::array<std::uint8_t, 1024> SimOptions::recognisableImage() {
+    static constexpr char kMarker[] = "SIMULATED STB EEPROM";
+    std::array<std::uint8_t, 1024> image{};
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(i) ^ 0x5A;
+    std::copy(kMarker, kMarker + sizeof kMarker - 1, image.begin());
+    return image;
 }
 
-}  // namespace
+void BoxMisbehaviour::applyTo(SimOptions& options, const QString& value,
+                              const QString& subject) const {
+    if (!valueName) {
+        apply(options, 0);
+        return;
+    }
+    const std::optional<qint64> number = program::boundedNumber(value, lowest, highest);
+    if (!number) reject(program::wholeNumberRange(subject, lowest, highest));
+    apply(options, int(*number));
+}
+
+std::span<const BoxMisbehaviour> boxMisbehaviours() { return kMisbehaviours; }
+
+QString boxBehaviourItems() {
+    QStringList items;
+    for (const BoxMisbehaviour& misbehaviour : kMisbehaviours)
+        items << QString::fromLatin1(misbehaviour.name) + (misbehaviour.valueName ? "=N" : "");
+    return items.join(QStringLiteral(", "));
+}
 
 SimOptions boxBehaviourFrom(const QString& list) {
     SimOptions options;
     for (const QString& item : list.split(u',', Qt::SkipEmptyParts)) {
-        const QString name = item.section(u'=', 0, 0).trimmed();
-        const QString value = item.section(u'=', 1).trimmed();
-        const bool hasValue = item.contains(u'=');
-        if (name == u"wrong-checksum" && !hasValue)
-            options.wrongChecksum = true;
-        else if (name == u"split-tokens" && !hasValue)
-            options.splitTokens = true;
-        else if (name == u"silent-after" && hasValue)
-            options.silentAfterMessage = numberIn(item, value, 1, 10);
-        else if (name == u"disconnect-after-bytes" && hasValue)
-            options.disconnectAfterReplyBytes = numberIn(item, value, 0, 1024);
-        else if (name == u"noise" && hasValue)
-            options.noiseBeforeTokens = numberIn(item, value, 0, 4096);
-        else if (name == u"baud" && hasValue)
-            options.baud = numberIn(item, value, 50, 4'000'000);
-        else
-            reject(QStringLiteral("unknown box behaviour \"%1\" (known: wrong-checksum, "
-                                  "silent-after=N, disconnect-after-bytes=N, split-tokens, "
-                                  "noise=N, baud=N)")
-                       .arg(item.trimmed()));
+        const QString name = item.section(u'=', 0, 0);
+        const auto known = std::ranges::find_if(kMisbehaviours, [&](const BoxMisbehaviour& one) {
+            return name.trimmed() == QLatin1StringView(one.name) &&
+                   item.contains(u'=') == (one.valueName != nullptr);
+        });
+        if (known == std::end(kMisbehaviours))
+            reject(QStringLiteral("unknown box behaviour \"%1\" (known: %2)")
+                       .arg(item.trimmed(), boxBehaviourItems()));
+        known->applyTo(options, item.section(u'=', 1).trimmed(), u'"' + name + u'"');
     }
     return options;
 }

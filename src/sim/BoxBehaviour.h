@@ -1,14 +1,69 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
-
-#include "sim/SimulatedBox.h"
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
 
 namespace tessaly::sim {
 
-// How the built-in box should misbehave, from a comma-separated list of tessaly-stb-sim's option
-// names without their dashes: "wrong-checksum,silent-after=5,split-tokens,noise=40,
-// disconnect-after-bytes=300,baud=115200". An empty list is a well-behaved box.
+// How the simulated box behaves. The defaults give a well-behaved box serving a fixed,
+// recognisable image as fast as its wire goes.
+struct SimOptions {
+    std::array<std::uint8_t, 1024> image = recognisableImage();
+    bool wrongChecksum = false;
+    // Stop answering after this host message (1 to 10) has arrived; the box stays connected.
+    std::optional<int> silentAfterMessage;
+    // Hang up after this many bytes of the reply have been sent (0 to 1024).
+    std::optional<int> disconnectAfterReplyBytes;
+    // Write every token one byte at a time, each in its own write.
+    bool splitTokens = false;
+    // Bytes of line noise sent before each token.
+    int noiseBeforeTokens = 0;
+    // Pace both directions at this rate (8N1, 10 bits a byte); 0 goes as fast as possible.
+    int baud = 0;
+    // With a baud rate: send and take bytes in bursts of this many microseconds of wire time,
+    // each when its last byte is due, rather than byte by byte (the same 10 bits a byte on
+    // average, far fewer wake-ups when one process hosts many boxes). 0 goes byte by byte.
+    int paceStepMicroseconds = 0;
+
+    // Hostile behaviour, for hosts that must cope with a misbehaving box.
+    // Written onto the wire before the host opens it; a host must flush them.
+    QByteArray staleBytes;
+    // Bytes sent after the 1025-byte reply, making it overlong.
+    int extraReplyBytes = 0;
+    // Tokens in lower case ("pc___"), which a host must not accept.
+    bool lowerCaseTokens = false;
+    // Seeds the noise and the extra reply bytes, so that a run can be repeated.
+    std::uint32_t seed = 1;
+
+    static std::array<std::uint8_t, 1024> recognisableImage();
+};
+
+// One way the box can be asked to misbehave: an option of tessaly-stb-sim ("--noise 40") and an
+// item of the built-in box's list ("noise=40").
+struct BoxMisbehaviour {
+    const char* name;
+    const char* valueName;  // nullptr for a plain switch
+    int lowest;
+    int highest;
+    const char* help;
+    void (*apply)(SimOptions& options, int value);
+
+    // Sets `options` as asked; throws std::invalid_argument naming `subject` when `value` is out
+    // of range.
+    void applyTo(SimOptions& options, const QString& value, const QString& subject) const;
+};
+
+std::span<const BoxMisbehaviour> boxMisbehaviours();
+
+// The list's items as the built-in box takes them: "wrong-checksum, silent-after=N, ...".
+QString boxBehaviourItems();
+
+// How the built-in box should misbehave, from a comma-separated list of the items above:
+// "wrong-checksum,silent-after=5,split-tokens,noise=40". An empty list is a well-behaved box.
 // Throws std::invalid_argument with a sentence that names the offending item.
 SimOptions boxBehaviourFrom(const QString& list);
 

@@ -6,100 +6,19 @@
 #include <deque>
 #include <functional>
 #include <random>
+#include <string_view>
 #include <utility>
 
+#include "sim/BoxExchange.h"
 #include "sim/WireTimer.h"
 
 namespace tessaly::sim {
 namespace {
 
-// What the box does once a host message is complete.
-enum class Answer { Nothing, PcReady, StartBlock, Block, Reply };
-
-struct HostMessage {
-    const char* label;
-    QByteArray bytes;
-    Answer answer;
-};
-
-QByteArray line(const char* text) { return QByteArray(text) + "\r\n"; }
-
-QByteArray flashInformationRecord() {
-    static constexpr unsigned char kRecord[] = {
-        0x4B, 0x41, 0x05, 0x16, 0x21, 0x27, 0x82, 0x7F, 0xE0, 0x7F, 0xF0, 0x7F, 0xFE, 0x40, 0x0E,
-        0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x4F, 0x4E};
-    return QByteArray(reinterpret_cast<const char*>(kRecord), sizeof kRecord) + "\r\n";
-}
-
-// The host's side of one dump, in order: message n is exchange()[n - 1]. Kept apart from the
-// host's own code on purpose, so that a host sending a wrong byte is caught.
-const std::array<HostMessage, 10>& exchange() {
-    static const std::array<HostMessage, 10> messages = {{
-        {"\"REQUEST_V616\" CR LF", line("REQUEST_V616"), Answer::Nothing},
-        {"\"BL_FLASH_INFO\" CR LF", line("BL_FLASH_INFO"), Answer::Nothing},
-        {"flash-information record CR LF", flashInformationRecord(), Answer::Nothing},
-        {"NUL byte", QByteArray(1, '\0'), Answer::Nothing},
-        {"\"BL_FLASH_END\" CR LF", line("BL_FLASH_END"), Answer::PcReady},
-        {"\"REQUEST_START_BLOCK\" CR LF", line("REQUEST_START_BLOCK"), Answer::StartBlock},
-        {"\"REQUEST_BLOCK\" CR LF", line("REQUEST_BLOCK"), Answer::Block},
-        {"\"REQUEST_DOWNLOAD\" CR LF", line("REQUEST_DOWNLOAD"), Answer::Nothing},
-        {"empty line CR LF", line(""), Answer::Nothing},
-        {"\"REQUEST_E2PROM\" CR LF", line("REQUEST_E2PROM"), Answer::Reply},
-    }};
-    return messages;
-}
-
-const QByteArray& firstMessage() { return exchange().front().bytes; }
-
-constexpr int kAcknowledgement = 11;
-const QByteArray kSuccessAck = line("E2PROMDOWN_SUCCESS");
-const QByteArray kErrorAck = QByteArrayLiteral("E2PROMDOWN_ERROR\r");
-
-QByteArray tokenFor(Answer answer) {
-    switch (answer) {
-        case Answer::PcReady:
-            return QByteArrayLiteral("PC___");
-        case Answer::StartBlock:
-            return QByteArrayLiteral("0000");
-        case Answer::Block:
-            return QByteArrayLiteral("1984");
-        default:
-            return {};
-    }
-}
-
 // No capitals, digits or underscores, so noise can never spell a token, not even in lower case.
-constexpr char kNoiseAlphabet[] = "abcdefghijklmnopqrstuvwxyz .:-+*#=";
-
-std::uint8_t checksumOf(const std::array<std::uint8_t, 1024>& data) {
-    unsigned sum = 0;
-    for (const std::uint8_t byte : data) sum += byte;
-    return std::uint8_t(sum % 256);
-}
-
-QString describeByte(char byte) {
-    const auto value = std::uint8_t(byte);
-    QString text =
-        QStringLiteral("0x") + QString::number(value, 16).toUpper().rightJustified(2, '0');
-    if (value >= 0x20 && value < 0x7F) text += QStringLiteral(" '%1'").arg(QLatin1Char(byte));
-    return text;
-}
-
-QString labelOf(int message, bool checksumRight) {
-    if (message != kAcknowledgement) return QString::fromLatin1(exchange()[message - 1].label);
-    return checksumRight ? QStringLiteral("acknowledgement \"E2PROMDOWN_SUCCESS\" CR LF")
-                         : QStringLiteral("acknowledgement \"E2PROMDOWN_ERROR\" CR");
-}
+constexpr std::string_view kNoiseAlphabet = "abcdefghijklmnopqrstuvwxyz .:-+*#=";
 
 }  // namespace
-
-std::array<std::uint8_t, 1024> SimOptions::recognisableImage() {
-    static constexpr char kMarker[] = "SIMULATED STB EEPROM";
-    std::array<std::uint8_t, 1024> image{};
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(i) ^ 0x5A;
-    std::copy(kMarker, kMarker + sizeof kMarker - 1, image.begin());
-    return image;
-}
 
 struct SimulatedBox::State {
     // Output written on its own; `afterSent` runs once its last byte is on the wire.
@@ -128,8 +47,8 @@ struct SimulatedBox::State {
 
     void sendToken(Answer answer, int nextMessage);
     void sendReply();
-    QByteArray noise(int count);
-    QByteArray randomBytes(int count);
+    // Bytes drawn from `alphabet`, or any bytes when it is empty.
+    QByteArray randomBytes(int count, std::string_view alphabet = {});
 
     void enqueue(Piece piece);
     void pump();
@@ -241,8 +160,8 @@ void SimulatedBox::State::consume(char byte) {
 
 QByteArray SimulatedBox::State::expectedBytes() const {
     if (expected == 0) return {};
-    if (expected == kAcknowledgement) return replyChecksumRight ? kSuccessAck : kErrorAck;
-    return exchange()[expected - 1].bytes;
+    if (expected == kAcknowledgement) return acknowledgementFor(replyChecksumRight);
+    return hostMessages()[expected - 1].bytes;
 }
 
 void SimulatedBox::State::complete(int message) {
@@ -252,7 +171,7 @@ void SimulatedBox::State::complete(int message) {
         acknowledge();
         return;
     }
-    const Answer answer = exchange()[message - 1].answer;
+    const Answer answer = hostMessages()[message - 1].answer;
     if (answer == Answer::Nothing) {
         expected = message + 1;
         return;
@@ -298,7 +217,7 @@ QString SimulatedBox::State::describeDeviation() const {
                  silent ? QStringLiteral("stays silent") : QStringLiteral("is answering"));
     }
     if (expected == kAcknowledgement &&
-        (replyChecksumRight ? kErrorAck : kSuccessAck).startsWith(partial)) {
+        acknowledgementFor(!replyChecksumRight).startsWith(partial)) {
         return replyChecksumRight
                    ? QStringLiteral(
                          "wrong acknowledgement: error for a reply with the right checksum")
@@ -322,7 +241,7 @@ QString SimulatedBox::State::describeDeviation() const {
 void SimulatedBox::State::sendToken(Answer answer, int nextMessage) {
     QByteArray token = tokenFor(answer);
     if (options.lowerCaseTokens) token = token.toLower();
-    if (options.noiseBeforeTokens > 0) enqueue({.bytes = noise(options.noiseBeforeTokens)});
+    if (options.noiseBeforeTokens > 0) enqueue({.bytes = randomBytes(options.noiseBeforeTokens, kNoiseAlphabet)});
     const auto expectNext = [this, nextMessage] { expected = nextMessage; };
     if (!options.splitTokens) {
         enqueue({.bytes = token, .afterSent = expectNext});
@@ -356,17 +275,11 @@ void SimulatedBox::State::sendReply() {
     if (!extra.isEmpty()) enqueue({.bytes = extra});
 }
 
-QByteArray SimulatedBox::State::noise(int count) {
-    std::uniform_int_distribution<int> pick(0, int(sizeof kNoiseAlphabet) - 2);
+QByteArray SimulatedBox::State::randomBytes(int count, std::string_view alphabet) {
+    std::uniform_int_distribution<int> pick(0, alphabet.empty() ? 255 : int(alphabet.size()) - 1);
     QByteArray bytes;
-    for (int i = 0; i < count; ++i) bytes.append(kNoiseAlphabet[pick(random)]);
-    return bytes;
-}
-
-QByteArray SimulatedBox::State::randomBytes(int count) {
-    std::uniform_int_distribution<int> pick(0, 255);
-    QByteArray bytes;
-    for (int i = 0; i < count; ++i) bytes.append(char(pick(random)));
+    for (int i = 0; i < count; ++i)
+        bytes.append(alphabet.empty() ? char(pick(random)) : alphabet[size_t(pick(random))]);
     return bytes;
 }
 

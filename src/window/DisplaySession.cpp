@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <utility>
 
 namespace tessaly::window {
@@ -17,11 +18,16 @@ void explainNoDisplay(const char* why) {
                  why);
 }
 
-bool choosesPlatform(int argc, char** argv) {
+bool namesAny(int argc, char** argv, std::initializer_list<const char*> options) {
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
-            return true;
-    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+        for (const char* option : options)
+            if (std::strcmp(argv[i], option) == 0) return true;
+    return false;
+}
+
+bool choosesPlatform(int argc, char** argv) {
+    return namesAny(argc, argv, {"-platform", "--platform"}) ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
 // Only X11 and Wayland sessions announce themselves in the environment; elsewhere the
@@ -51,7 +57,10 @@ void holdStartupMessage(QtMsgType type, const QMessageLogContext&, const QString
 
 }  // namespace
 
-std::unique_ptr<QApplication> createWindowApplication(int& argc, char** argv) {
+std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv) {
+    // Help and version need no window, so they must also work where there is no display.
+    if (namesAny(argc, argv, {"-h", "--help", "--help-all", "-?", "-v", "--version"}))
+        return std::make_unique<QCoreApplication>(argc, argv);
     if (!choosesPlatform(argc, argv) && !announcesDisplay()) {
         explainNoDisplay("no display is set");
         return nullptr;

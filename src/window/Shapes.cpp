@@ -25,19 +25,4 @@ void Indicator::paintEvent(QPaintEvent*) {
         QRectF((width() - diameter) / 2.0, (height() - diameter) / 2.0, diameter, diameter));
 }
 
-Decoration::Decoration(Style style, QPalette::ColorRole role, QWidget* parent)
-    : QWidget(parent), style_(style), role_(role) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-}
-
-void Decoration::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    if (style_ == Style::Solid) {
-        painter.fillRect(rect(), color());
-        return;
-    }
-    painter.setPen(color());
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
-}
-
 }  // namespace tessaly::window

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QColor>
-#include <QPalette>
 #include <QWidget>
 
 namespace tessaly::window {
@@ -20,25 +19,6 @@ protected:
 
 private:
     QColor fill_;
-};
-
-// A palette colour drawn as a rectangle outline or as a solid bar; a bar one pixel thick is a
-// line. Purely decoration: it takes no input and follows the colour scheme.
-class Decoration : public QWidget {
-    Q_OBJECT
-public:
-    enum class Style { Outline, Solid };
-
-    Decoration(Style style, QPalette::ColorRole role, QWidget* parent);
-
-    QColor color() const { return palette().color(role_); }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    Style style_;
-    QPalette::ColorRole role_;
 };
 
 }  // namespace tessaly::window

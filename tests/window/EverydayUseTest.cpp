@@ -21,7 +21,7 @@ TEST_F(EverydayUseTest, PortListFollowsTheSystemWhenItDropsDownAndKeepsTheChoice
     desktop.systemPorts = {{"/dev/ttyUSB0", "FT232R USB UART"}, {"/dev/ttyACM0", {}}};
     cmbCom()->showPopup();
     EXPECT_EQ(cmbCom()->findText("/dev/ttyACM0"), 5);
-    form.selectPort(cmbCom()->findText(adapter));
+    controller.ports().selectPort(cmbCom()->findText(adapter));
 
     desktop.systemPorts.clear();  // both unplugged
     cmbCom()->showPopup();
@@ -45,7 +45,7 @@ TEST_P(TypedPortTest, IsUsedOnlyWhenItNamesAPort) {
 
     Command1()->click();
 
-    const serial::MSComm& link = form.serialControl();
+    const serial::MSComm& link = controller.serialControl();
     if (typed == "COM 1x" || typed == "/etc/hostname") {
         EXPECT_EQ(desktop.messages,
                   (std::vector<FakeDesktop::Message>{{"No such port: " + typed, "Error"}}));
@@ -55,7 +55,7 @@ TEST_P(TypedPortTest, IsUsedOnlyWhenItNamesAPort) {
     } else {
         EXPECT_EQ(link.CommPort(), typed.back().digitValue());
     }
-    form.ClosePort(1);
+    controller.ClosePort(1);
 }
 
 INSTANTIATE_TEST_SUITE_P(, TypedPortTest,
@@ -72,11 +72,11 @@ TEST_F(EverydayUseTest, ReturnAndEnterDriveARunAndTheFocusFollows) {
     Command1()->setFocus();
 
     QTest::keyClick(Command1(), Qt::Key_Return);
-    ASSERT_TRUE(form.serialControl().PortOpen());
+    ASSERT_TRUE(controller.serialControl().PortOpen());
     EXPECT_EQ(QApplication::focusWidget(), Command2());
 
     QTest::keyClick(Command2(), Qt::Key_Enter);
-    EXPECT_FALSE(form.serialControl().PortOpen());
+    EXPECT_FALSE(controller.serialControl().PortOpen());
     EXPECT_EQ(QApplication::focusWidget(), Command1());
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 
+#include "window/DumpController.h"
 #include "window/Form1.h"
 #include "window/Seams.h"
 #include "window/Shapes.h"
@@ -89,13 +90,14 @@ protected:
 
     // Adds a device to the port list, selects it and returns its port number.
     int selectDevice(const QString& devicePath) {
-        const int index = form.addPort(devicePath, devicePath);
-        form.selectPort(index);
+        const int index = controller.ports().addPort(devicePath, devicePath);
+        controller.ports().selectPort(index);
         return cmbCom()->itemData(index).toInt();
     }
 
     FakeDesktop desktop;
     window::Form1 form{desktop.seams()};
+    window::DumpController controller{form};
 };
 
 }  // namespace tessaly::test

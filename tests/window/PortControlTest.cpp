@@ -21,9 +21,9 @@ protected:
 };
 
 TEST_F(PortControlTest, OpenLeavesOnlyCloseUsableAndTurnsTheLampGreen) {
-    ASSERT_TRUE(form.OpenPort(selectDevice(terminal.devicePath())));
+    ASSERT_TRUE(controller.OpenPort(selectDevice(terminal.devicePath())));
 
-    EXPECT_TRUE(form.serialControl().PortOpen());
+    EXPECT_TRUE(controller.serialControl().PortOpen());
     EXPECT_EQ(linkControls(), openLinkState());
     EXPECT_EQ(lamp(), kGreen);
     EXPECT_EQ(form.logText(), kGreeting);
@@ -31,11 +31,11 @@ TEST_F(PortControlTest, OpenLeavesOnlyCloseUsableAndTurnsTheLampGreen) {
 }
 
 TEST_F(PortControlTest, CloseButtonClosesTheLinkAndSaysSo) {
-    ASSERT_TRUE(form.OpenPort(selectDevice(terminal.devicePath())));
+    ASSERT_TRUE(controller.OpenPort(selectDevice(terminal.devicePath())));
 
     Command2()->click();
 
-    EXPECT_FALSE(form.serialControl().PortOpen());
+    EXPECT_FALSE(controller.serialControl().PortOpen());
     EXPECT_EQ(lamp(), kRed);
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(form.logText(), kGreeting + kCloseLine);
@@ -48,7 +48,7 @@ TEST_F(PortControlTest, ClosingAClosedLinkOnlyRestoresTheControls) {
     Command2()->setEnabled(true);
     control<window::Indicator>("Shape1")->setFillColor(kGreen);
 
-    form.ClosePort(1);
+    controller.ClosePort(1);
 
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(lamp(), kGreen);
@@ -77,7 +77,7 @@ TEST_F(PortControlTest, MissingComPortIsCalledComN) {
     if (port == serial::MSComm::FirstAddedPort)
         GTEST_SKIP() << "this machine has all four COM ports";
 
-    EXPECT_FALSE(form.OpenPort(port));
+    EXPECT_FALSE(controller.OpenPort(port));
 
     const QString name = QStringLiteral("COM %1").arg(port);
     ASSERT_EQ(desktop.messages.size(), 1u);
@@ -91,7 +91,7 @@ TEST_F(PortControlTest, DeviceHeldElsewhereIsReportedAsBlocked) {
     holder.setPortOpen(true);
     const QString device = terminal.devicePath();
 
-    EXPECT_FALSE(form.OpenPort(selectDevice(device)));
+    EXPECT_FALSE(controller.OpenPort(selectDevice(device)));
 
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0],
@@ -105,7 +105,7 @@ TEST_F(PortControlTest, OtherOpenFailuresAreExplainedNotSwallowed) {
     ASSERT_TRUE(notADevice.open());
     const QString device = notADevice.fileName();
 
-    EXPECT_FALSE(form.OpenPort(selectDevice(device)));
+    EXPECT_FALSE(controller.OpenPort(selectDevice(device)));
 
     ASSERT_EQ(desktop.messages.size(), 1u);
     const FakeDesktop::Message& message = desktop.messages[0];
@@ -118,7 +118,7 @@ TEST_F(PortControlTest, OtherOpenFailuresAreExplainedNotSwallowed) {
 
 TEST_F(PortControlTest, ClosingTheWindowReleasesAnOpenPort) {
     form.show();
-    ASSERT_TRUE(form.OpenPort(selectDevice(terminal.devicePath())));
+    ASSERT_TRUE(controller.OpenPort(selectDevice(terminal.devicePath())));
 
     EXPECT_TRUE(form.close());
 
@@ -165,7 +165,7 @@ TEST_F(PortControlTest, LosingTheDeviceDuringARunIsLoggedAndRestoresTheControls)
     EXPECT_FALSE(form.logText().contains("Serial port closed."));
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(lamp(), kRed);
-    EXPECT_FALSE(form.serialControl().PortOpen());
+    EXPECT_FALSE(controller.serialControl().PortOpen());
 }
 
 }  // namespace

@@ -66,15 +66,15 @@ TEST_F(WindowActionsTest, OpenWithoutTargetDirectoryIsRefused) {
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0],
               (FakeDesktop::Message{"Select a directory for saving data first.", "Error"}));
-    EXPECT_FALSE(form.serialControl().PortOpen());
+    EXPECT_FALSE(controller.serialControl().PortOpen());
     EXPECT_EQ(form.logText(), kGreeting);
 }
 
 TEST_F(WindowActionsTest, ADeviceAddedTwiceKeepsOneEntry) {
     const int entries = cmbCom()->count();
-    const int first = form.addPort("/dev/ttyUSB7", "/dev/ttyUSB7");
+    const int first = controller.ports().addPort("/dev/ttyUSB7", "/dev/ttyUSB7");
 
-    EXPECT_EQ(form.addPort("/dev/ttyUSB7", "/dev/ttyUSB7"), first);
+    EXPECT_EQ(controller.ports().addPort("/dev/ttyUSB7", "/dev/ttyUSB7"), first);
     EXPECT_EQ(cmbCom()->count(), entries + 1);
     EXPECT_GE(cmbCom()->itemData(first).toInt(), serial::MSComm::FirstAddedPort);
 }

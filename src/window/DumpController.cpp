@@ -1,0 +1,169 @@
+#include "window/DumpController.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <cstdint>
+
+#include "dump/DumpLog.h"
+#include "dump/DumpProtocol.h"
+#include "serial/CommError.h"
+#include "serial/PortAdvice.h"
+#include "window/Form1.h"
+
+namespace tessaly::window {
+
+namespace {
+
+const QString kErrorCaption = QStringLiteral("Error");
+
+}  // namespace
+
+DumpController::DumpController(Form1& form, QObject* parent)
+    : QObject(parent),
+      form_(form),
+      dumpRun_(MSComm1),
+      ports_(*form.portList, MSComm1, form.seams().systemPorts) {
+    dump::setUpLinkForBox(MSComm1);
+    connect(&dumpRun_, &dump::DumpRun::finished, this, &DumpController::dumpFinished);
+    connect(&dumpRun_, &dump::DumpRun::progressed, this, &DumpController::noticeProgress);
+    silenceTimer_.setSingleShot(true);
+    connect(&silenceTimer_, &QTimer::timeout, this, &DumpController::remindOfHostMode);
+    connect(form.openButton, &QPushButton::clicked, this, &DumpController::Command1_Click);
+    connect(form.closeButton, &QPushButton::clicked, this, &DumpController::Command2_Click);
+    connect(&form, &Form1::unloading, this, &DumpController::Form_Unload);
+}
+
+bool DumpController::OpenPort(int port) {
+    try {
+        MSComm1.setCommPort(port);
+        MSComm1.setPortOpen(true);
+    } catch (const serial::CommError& error) {
+        reportOpenFailure(port, error);
+        return false;
+    }
+    if (!MSComm1.PortOpen()) {
+        form_.appendLog(QStringLiteral("error opening ") +
+                        ports_.portName(port, QStringLiteral("COM")) + kCrLf);
+        return false;
+    }
+    form_.setLinkControls(true);
+    form_.showLinkOpen(true);
+    return true;
+}
+
+void DumpController::reportOpenFailure(int port, const serial::CommError& error) {
+    const QString name = ports_.portName(port, QStringLiteral("COM "));
+    const QString caption = QStringLiteral("Error opening ") + name;
+    switch (error.number()) {
+        case serial::CommError::NoSuchPort:
+            form_.showMessage(QStringLiteral("Serial port %1 not present.").arg(name), caption);
+            return;
+        case serial::CommError::PortInUse:
+            form_.showMessage(QStringLiteral("%1 blocked by another application.").arg(name),
+                              caption);
+            return;
+        default:
+            break;
+    }
+    QString text = QStringLiteral("Serial port %1 cannot be opened: %2.").arg(name, error.reason());
+    if (error.number() == serial::CommError::AccessDenied)
+        text += QStringLiteral("\n\n") + serial::accessDeniedHint();
+    form_.showMessage(text, caption);
+}
+
+void DumpController::ClosePort(int) {
+    if (MSComm1.PortOpen()) {
+        form_.showLinkOpen(false);
+        MSComm1.setPortOpen(false);
+        form_.appendLog(QLatin1String(dump::kPortClosedLog));
+    }
+    form_.setLinkControls(false);
+}
+
+void DumpController::Command1_Click() {
+    if (form_.targetDirectory->text().isEmpty()) {
+        form_.showMessage(QStringLiteral("Select a directory for saving data first."),
+                          kErrorCaption);
+        return;
+    }
+    if (const QString refusal = ports_.takeTypedPort(); !refusal.isEmpty()) {
+        form_.showMessage(refusal, kErrorCaption);
+        return;
+    }
+    if (!OpenPort(ports_.selectedPort())) {
+        ClosePort(ports_.selectedPort());
+        return;
+    }
+    form_.replaceLog(QLatin1String(dump::kRequestLog));
+    imagePath_ =
+        dump::imagePathIn(form_.targetDirectory->text(), QLatin1String(dump::kImageFileName));
+    dumpRun_.start(imagePath_);
+    awaited_ = dumpRun_.awaited();
+    silenceTimer_.start(patience_);
+}
+
+void DumpController::Command2_Click() { ClosePort(ports_.selectedPort()); }
+
+void DumpController::Form_Unload() {
+    if (MSComm1.PortOpen()) ClosePort(ports_.selectedPort());
+}
+
+void DumpController::interruptRun() {
+    if (!MSComm1.PortOpen()) return;
+    form_.appendLog(QStringLiteral("Interrupted") + kCrLf);
+    ClosePort(ports_.selectedPort());
+}
+
+void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
+    using Outcome = dump::DumpRun::Outcome;
+    silenceTimer_.stop();
+    if (result.outcome == Outcome::Cancelled) return;  // whoever closed the link is done already
+    showResult(result);
+    if (result.outcome == Outcome::LinkLost)
+        form_.appendLog(kCrLf +
+                        dump::linkLostSentence(
+                            ports_.portName(ports_.selectedPort(), QStringLiteral("COM ")),
+                            result.detail) +
+                        kCrLf);
+    if (!result.acknowledgementFailure.isEmpty())
+        form_.appendLog(kCrLf +
+                        QStringLiteral("The acknowledgement may not have reached the box: %1")
+                            .arg(result.acknowledgementFailure) +
+                        kCrLf);
+    // A link that failed during the run, the acknowledgement's sending included, is closed
+    // already: the lamp must not stay green.
+    if (!MSComm1.PortOpen()) form_.showLinkOpen(false);
+    // The port is released before a failure is explained, so that no box or lock waits on the
+    // user reading it.
+    ClosePort(ports_.selectedPort());
+    if (result.outcome == Outcome::WriteFailed)
+        form_.showMessage(QStringLiteral("The image could not be saved as %1: %2.")
+                              .arg(imagePath_, result.detail),
+                          kErrorCaption);
+}
+
+// The listing of a complete reply and what was saved; nothing for an incomplete one.
+void DumpController::showResult(const dump::DumpRun::Result& result) {
+    if (!result.reply) return;
+    // One append for the whole listing: the log widget is slow to grow byte by byte.
+    form_.appendLog(dump::dumpResultLog(result) +
+                    dump::storedImageLog(result.stored, *result.reply));
+}
+
+// Only a new wait earns a new reminder: bytes that do not move the exchange on, noise for
+// instance, must not keep it from coming.
+void DumpController::noticeProgress() {
+    if (dumpRun_.awaited() == awaited_) return;
+    awaited_ = dumpRun_.awaited();
+    silenceTimer_.start(patience_);
+}
+
+void DumpController::remindOfHostMode() {
+    if (!dumpRun_.running()) return;
+    form_.appendLog(QStringLiteral("The box has not answered yet; still waiting for %1. Check "
+                                   "that the box is in \"HOST - MODE\".")
+                        .arg(dumpRun_.awaited()) +
+                    kCrLf);
+}
+
+}  // namespace tessaly::window

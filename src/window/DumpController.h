@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+
+#include "dump/DumpRun.h"
+#include "serial/MSComm.h"
+#include "window/PortList.h"
+
+namespace tessaly::serial {
+class CommError;
+}
+
+namespace tessaly::window {
+
+class Form1;
+
+// Drives the window's controls: owns the serial link and the dump run, opens and closes the
+// port for Open, Close and the window's closing, and shows what the run reports in the log.
+class DumpController : public QObject {
+    Q_OBJECT
+public:
+    explicit DumpController(Form1& form, QObject* parent = nullptr);
+
+    PortList& ports() { return ports_; }
+    const serial::MSComm& serialControl() const { return MSComm1; }
+
+    // Opens the link on a port number, switching the controls to the open-link state; explains
+    // a failure in a message box. True when the link is open afterwards.
+    bool OpenPort(int port);
+    // Closes the link if it is open and always returns the controls to the closed-link state.
+    // The port number is not needed: there is only one link.
+    void ClosePort(int port);
+
+    // How long the box may stay silent in one wait before the log reminds the user of its mode.
+    void setPatience(std::chrono::milliseconds patience) { patience_ = patience; }
+
+    // The system asked the program to stop: a run ends as with Close, and the log says why.
+    void interruptRun();
+
+private:
+    void Command1_Click();
+    void Command2_Click();
+    void Form_Unload();
+    void reportOpenFailure(int port, const serial::CommError& error);
+    void dumpFinished(const dump::DumpRun::Result& result);
+    void showResult(const dump::DumpRun::Result& result);
+    void noticeProgress();
+    void remindOfHostMode();
+
+    Form1& form_;
+    serial::MSComm MSComm1;
+    dump::DumpRun dumpRun_;
+    PortList ports_;
+    QString imagePath_;
+
+    // Each wait for the box that lasts longer than `patience_` earns one reminder in the log.
+    QTimer silenceTimer_;
+    std::chrono::milliseconds patience_{std::chrono::seconds(10)};
+    QString awaited_;  // what the current wait is for
+};
+
+}  // namespace tessaly::window
