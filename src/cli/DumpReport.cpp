@@ -93,6 +93,7 @@ int exitStatusFor(const dump::DumpSession::Result& result, int interruptStatus) 
         case Outcome::TimedOut:
             return kBoxSilent;
         case Outcome::ReadsDisagree:
+        case Outcome::AgreedWithWrongChecksum:
             return kReadsDisagree;
         case Outcome::Unverified:
             return kSavedNotVerified;
@@ -125,6 +126,13 @@ QString failureSentence(const PortTarget& target, const dump::DumpSession::Resul
                        "The reads of the box on %1 disagree (%2): the link or the box is "
                        "unreliable. Nothing was written; check the cable and run the dump again.")
                 .arg(device, result.detail);
+        case Outcome::AgreedWithWrongChecksum:
+            return QStringLiteral(
+                       "The reads of the box on %1 agree, but every one carries a wrong checksum "
+                       "(%2): the box's data or its checksum is wrong at the source, re-reading "
+                       "will not help. Nothing was written; run without --verify to save the data "
+                       "as received.")
+                .arg(device, result.detail);
         case Outcome::Unverified:
             return QStringLiteral(
                        "The box on %1 gave one good read only (%2); it is saved in %3 but not "
@@ -138,10 +146,7 @@ QString failureSentence(const PortTarget& target, const dump::DumpSession::Resul
                 .arg(device, result.detail)
                 .arg(timeoutSeconds);
         case Outcome::LinkLost:
-            return QStringLiteral(
-                       "The connection to the box on %1 was lost (%2). Check the cable and the "
-                       "adapter; no file was written.")
-                .arg(device, result.detail);
+            return dump::linkLostSentence(device, result.detail);
         case Outcome::WriteFailed:
             return QStringLiteral("Cannot write %1: %2. An earlier file there is unchanged.")
                 .arg(path, result.detail);
@@ -159,7 +164,8 @@ QString listingLog(const dump::DumpSession::Result& result) {
 }
 
 QString resultLines(const dump::DumpSession::Result& result, bool verify) {
-    if (result.outcome == Outcome::ReadsDisagree)
+    if (result.outcome == Outcome::ReadsDisagree ||
+        result.outcome == Outcome::AgreedWithWrongChecksum)
         return QStringLiteral("not saved: %1\r\n").arg(result.detail);
     if (!endedWithARead(result)) return {};
     QString lines = dump::storedImageLog(result.stored, *result.read.reply);

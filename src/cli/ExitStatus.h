@@ -38,7 +38,8 @@ inline constexpr char kExitStatusHelp[] =
     "  3    the box did not answer in time (--check-port: nothing came back)\n"
     "  4    the link was lost or the file could not be written (no file written), or a\n"
     "       file to compare or show could not be read\n"
-    "  5    --verify: no two reads agreed (no file written)\n"
+    "  5    --verify: no two reads agreed, or all agreed with a wrong checksum (no file\n"
+    "       written)\n"
     "  6    --verify: one good read saved, not verified (the box stopped answering)\n"
     "  64   bad usage\n"
 #ifdef _WIN32

@@ -44,8 +44,32 @@ QString storedImageLog(const StoredImage& stored, const Reply& reply) {
         .arg(stored.path)
         .arg(dump::kDataSize)
         .arg(reply.checksumMatches() ? QStringLiteral("OK") : QStringLiteral("WRONG"))
-        .arg(byteText(reply.boxChecksum()), byteText(reply.dataSum()), QString::fromLatin1(stored.sha256.toHex()),
-             earlierFileLines(stored));
+        .arg(byteText(reply.boxChecksum()), byteText(reply.dataSum()),
+             QString::fromLatin1(stored.sha256.toHex()), earlierFileLines(stored));
+}
+
+QString arrivalsText(const WaitArrivals& arrived) {
+    if (arrived.count == 0) return QStringLiteral("nothing arrived");
+    QString text;
+    for (const char byte : arrived.first) text += byte >= 0x20 && byte < 0x7F ? QChar(byte) : u'.';
+    const QString more = arrived.count > arrived.first.size() ? QStringLiteral(" ...") : QString();
+    return QStringLiteral("%1 %2 arrived: %3%4 (\"%5%6\")")
+        .arg(arrived.count)
+        .arg(arrived.count == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"))
+        .arg(QString::fromLatin1(arrived.first.toHex(' ').toUpper()), more, text,
+             more.isEmpty() ? QString() : QStringLiteral("..."));
+}
+
+QString linkLostSentence(const QString& port, const QString& systemText, const QString& savedPath) {
+    QString sentence = QStringLiteral(
+                           "The link to the box on %1 was lost: the adapter was "
+                           "unplugged or the cable came loose")
+                           .arg(port);
+    if (!systemText.isEmpty()) sentence += QStringLiteral(" (%1)").arg(systemText);
+    return sentence +
+           (savedPath.isEmpty()
+                ? QStringLiteral(". Nothing was saved.")
+                : QStringLiteral(". The image had been saved as %1 before.").arg(savedPath));
 }
 
 void setUpLinkForBox(serial::MSComm& link) {

@@ -25,6 +25,16 @@ QString dumpResultLog(const DumpRun::Result& result);
 // CR LF.
 QString storedImageLog(const StoredImage& stored, const Reply& reply);
 
+// "nothing arrived", or "12 bytes arrived: 48 45 4C 4C 4F 0D 0A ... ("HELLO..")" with the
+// first bytes in hex and as text (a dot for what is not printable).
+QString arrivalsText(const WaitArrivals& arrived);
+
+// The link to the box went away: the likely cause in a technician's words, the system's own in
+// parentheses, and whether the image had been saved (`savedPath`, empty when not). One sentence,
+// no line end.
+QString linkLostSentence(const QString& port, const QString& systemText,
+                         const QString& savedPath = {});
+
 // Line settings, input length and receive buffer the exchange with the box needs.
 void setUpLinkForBox(serial::MSComm& link);
 

@@ -19,17 +19,19 @@ DumpRun::DumpRun(serial::MSComm& link, QObject* parent) : QObject(parent), link_
     waitTimer_.setTimerType(Qt::PreciseTimer);
     connect(&waitTimer_, &QTimer::timeout, this, [this] { finish(Outcome::TimedOut, awaited()); });
     connect(&link_, &serial::MSComm::dataReceived, this, &DumpRun::readWaiting);
+    // Once the reply is complete, the run ends with what storing it did: a link that goes away
+    // meanwhile only keeps the acknowledgement from the box. A closed link still lets an
+    // acknowledgement under way out.
     connect(&link_, &serial::MSComm::closed, this, [this] {
-        // A closed link still lets the acknowledgement out.
-        if (acknowledging_)
-            endAcknowledgement();
-        else
-            finish(Outcome::Cancelled);
+        if (acknowledging_) return endAcknowledgement();
+        if (!reply_) return finish(Outcome::Cancelled);
+        if (acknowledgementFailure_.isEmpty())
+            acknowledgementFailure_ = QStringLiteral("the port was closed before it was sent");
     });
     connect(&link_, &serial::MSComm::linkLost, this, [this](const QString& reason) {
-        if (!acknowledging_) return finish(Outcome::LinkLost, reason);
+        if (!reply_) return finish(Outcome::LinkLost, reason);
         acknowledgementFailure_ = reason;
-        endAcknowledgement();
+        if (acknowledging_) endAcknowledgement();
     });
     connect(&link_, &serial::MSComm::outputSent, this, [this] {
         if (acknowledging_) endAcknowledgement();
@@ -52,6 +54,8 @@ void DumpRun::start(const QString& imagePath, Storing storing) {
     storing_ = storing;
     stored_ = {};
     reply_.reset();
+    arrived_ = {};
+    ++runNumber_;
     acknowledgementFailure_.clear();
     running_ = true;
     execute(protocol_.start());
@@ -69,14 +73,20 @@ void DumpRun::execute(const dump::Commands& commands) {
 }
 
 void DumpRun::readWaiting() {
-    if (!running_ || acknowledging_) return;
+    if (!running_ || reply_) return;
     const dump::Stage before = protocol_.stage();
-    execute(protocol_.receive(asBytes(link_.Input())));
+    const QByteArray read = link_.Input();
+    arrived_.count += read.size();
+    arrived_.first += read.left(WaitArrivals::kKept - arrived_.first.size());
+    execute(protocol_.receive(asBytes(read)));
     if (protocol_.stage() == dump::Stage::ReplyReceived) {
         complete();
         return;
     }
-    if (protocol_.stage() != before) restartWaitTimer();
+    if (protocol_.stage() != before) {
+        arrived_ = {};
+        restartWaitTimer();
+    }
     emit progressed();
 }
 
@@ -84,17 +94,23 @@ void DumpRun::restartWaitTimer() {
     if (waitLimit_.count() > 0) waitTimer_.start(waitLimit_);
 }
 
+// The box hears of a stored image only once it is on disk, so a power cut cannot take back what
+// was acknowledged and reported.
 void DumpRun::complete() {
+    waitTimer_.stop();
     reply_.emplace(protocol_.reply());
-    const bool matches = reply_->checksumMatches();
-    if (storing_ == Storing::Always || (storing_ == Storing::WhenChecksumMatches && matches)) {
-        stored_ = storeImage(imagePath_, reply_->data());
-        if (!stored_.stored()) {
-            finish(Outcome::WriteFailed, stored_.failure);
-            return;
-        }
-    }
-    acknowledge(matches ? Outcome::Saved : Outcome::ChecksumMismatch);
+    const Outcome outcome = reply_->checksumMatches() ? Outcome::Saved : Outcome::ChecksumMismatch;
+    if (storing_ == Storing::Never ||
+        (storing_ == Storing::WhenChecksumMatches && outcome != Outcome::Saved))
+        return acknowledge(outcome);
+    storeImageInBackground(imagePath_, reply_->data(), this,
+                           [this, outcome, run = runNumber_](const StoredImage& stored) {
+                               if (run != runNumber_) return;  // a late answer for an ended run
+                               stored_ = stored;
+                               if (!stored_.stored())
+                                   return finish(Outcome::WriteFailed, stored_.failure);
+                               acknowledge(outcome);
+                           });
 }
 
 // The run ends once the acknowledgement has left the port, so that a failure to send it is known
@@ -103,6 +119,8 @@ void DumpRun::acknowledge(Outcome outcome) {
     waitTimer_.stop();
     acknowledging_ = true;
     acknowledgedOutcome_ = outcome;
+    // A link that went away while the image was stored cannot carry it any more.
+    if (!link_.PortOpen()) return endAcknowledgement();
     execute(protocol_.acknowledge());
 }
 
@@ -117,7 +135,7 @@ void DumpRun::finish(Outcome outcome, const QString& detail) {
     acknowledging_ = false;
     waitTimer_.stop();
     if (outcome == Outcome::Cancelled || outcome == Outcome::LinkLost) protocol_.linkClosed();
-    emit finished(Result{outcome, reply_, detail, stored_, acknowledgementFailure_});
+    emit finished(Result{outcome, reply_, detail, stored_, acknowledgementFailure_, arrived_});
 }
 
 }  // namespace tessaly::dump

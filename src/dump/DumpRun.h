@@ -17,6 +17,14 @@ class MSComm;
 
 namespace tessaly::dump {
 
+// What the box sent during one wait: tells "nothing arrived" (cable, port, box off) from "bytes
+// arrived but not the awaited token" (wrong speed, wrong device, noise).
+struct WaitArrivals {
+    static constexpr qsizetype kKept = 16;
+    qint64 count = 0;
+    QByteArray first;  // the first kKept bytes of them
+};
+
 // One dump over an already open link: drives the protocol core with the link's events, stores
 // the image and acknowledges it. Everything is event-driven; nothing here blocks or polls.
 class DumpRun : public QObject {
@@ -35,11 +43,12 @@ public:
     struct Result {
         Outcome outcome = Outcome::Cancelled;
         std::optional<Reply> reply;  // when the reply was complete
-        QString detail;      // what went wrong, in the platform's or the box's words
-        StoredImage stored;  // what became of the image file (path and failure once tried)
+        QString detail;              // what went wrong, in the platform's or the box's words
+        StoredImage stored;          // what became of the image file (path and failure once tried)
         // Why the acknowledgement may not have reached the box (sending it failed); empty when
         // it left or none was due.
         QString acknowledgementFailure;
+        WaitArrivals arrived;  // during the wait the run ended in
     };
 
     // When a complete reply is stored, before its acknowledgement. Reads that are compared with
@@ -58,6 +67,8 @@ public:
     // What the current wait is for, as a user reads it: the token in quotes or the reply.
     QString awaited() const;
     const dump::DumpProtocol& protocol() const { return protocol_; }
+    // What arrived since the current wait began.
+    const WaitArrivals& arrivedInWait() const { return arrived_; }
 
 signals:
     void finished(const tessaly::dump::DumpRun::Result& result);
@@ -80,9 +91,11 @@ private:
     QString imagePath_;
     Storing storing_ = Storing::Always;
     std::optional<Reply> reply_;
+    WaitArrivals arrived_;
     StoredImage stored_;
     QString acknowledgementFailure_;
     bool running_ = false;
+    quint64 runNumber_ = 0;
     bool acknowledging_ = false;
     Outcome acknowledgedOutcome_ = Outcome::Saved;
 };

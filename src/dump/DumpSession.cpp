@@ -1,5 +1,7 @@
 #include "dump/DumpSession.h"
 
+#include <algorithm>
+
 #include "dump/DumpLog.h"
 #include "serial/CommError.h"
 
@@ -32,7 +34,7 @@ void DumpSession::interrupt() {
     // The run sees the closed port as a cancel, exactly as when the user presses Close.
     if (run_.running())
         link_.setPortOpen(false);
-    else if (result_.started.isValid())
+    else if (result_.started.isValid() && !storing_)
         finish(Outcome::Interrupted);
 }
 
@@ -50,7 +52,9 @@ void DumpSession::readFinished(const DumpRun::Result& read) {
     if (!read.acknowledgementFailure.isEmpty())
         result_.acknowledgementFailure = read.acknowledgementFailure;
     if (read.reply) result_.read = read;
-    if (interrupted_) return finish(Outcome::Interrupted);
+    result_.arrived = read.arrived;
+    // An image stored before the interruption is reported as what it is.
+    if (interrupted_ && !read.stored.stored()) return finish(Outcome::Interrupted);
     switch (read.outcome) {
         case DumpRun::Outcome::Cancelled:
             return finish(Outcome::Interrupted);
@@ -74,10 +78,30 @@ void DumpSession::readFinished(const DumpRun::Result& read) {
 void DumpSession::compareRead(const DumpRun::Result& read) {
     if (read.outcome == DumpRun::Outcome::Saved) {
         for (const DumpRun::Result& earlier : candidates_)
-            if (earlier.reply->data() == read.reply->data()) return storeAndFinish(Outcome::Saved, read);
+            if (earlier.reply->data() == read.reply->data())
+                return storeAndFinish(Outcome::Saved, read);
         candidates_.append(read);
+    } else {
+        mismatchedReads_.append(*read.reply);
     }
     if (readsLeft()) return startRead();
+    finishWithoutAgreement();
+}
+
+// A box that sends the same bytes every time with a wrong checksum is not a flaky link: its
+// data or its checksum byte is wrong at the source, and re-reading will not help.
+void DumpSession::finishWithoutAgreement() {
+    const auto sameAsFirst = [this](const Reply& reply) {
+        return reply.data() == mismatchedReads_.front().data() &&
+               reply.boxChecksum() == mismatchedReads_.front().boxChecksum();
+    };
+    if (candidates_.empty() && mismatchedReads_.size() > 1 &&
+        std::ranges::all_of(mismatchedReads_, sameAsFirst))
+        return finish(Outcome::AgreedWithWrongChecksum,
+                      QString::asprintf("all %d reads agreed byte for byte, each with the "
+                                        "checksum byte 0x%02X where the data sum to 0x%02X",
+                                        reads_, unsigned(mismatchedReads_.front().boxChecksum()),
+                                        unsigned(mismatchedReads_.front().dataSum())));
     finish(Outcome::ReadsDisagree,
            QStringLiteral("no two of %1 reads agreed (%2 with a matching checksum)")
                .arg(reads_)
@@ -112,9 +136,14 @@ void DumpSession::keepUnverified(const DumpRun::Result& read) {
 
 void DumpSession::storeAndFinish(Outcome outcome, const DumpRun::Result& read) {
     result_.read = read;
-    result_.stored = storeImage(options_.imagePath, read.reply->data());
-    if (!result_.stored.stored()) return finish(Outcome::WriteFailed, result_.stored.failure);
-    finish(outcome, result_.detail);
+    storing_ = true;
+    storeImageInBackground(options_.imagePath, read.reply->data(), this,
+                           [this, outcome](const StoredImage& stored) {
+                               result_.stored = stored;
+                               if (!stored.stored())
+                                   return finish(Outcome::WriteFailed, stored.failure);
+                               finish(outcome, result_.detail);
+                           });
 }
 
 void DumpSession::finish(Outcome outcome, const QString& detail) {

@@ -22,12 +22,14 @@ public:
         Saved,             // image written, checksum matched (and two reads agreed, if asked)
         ChecksumMismatch,  // image written as received; every read had a wrong checksum
         ReadsDisagree,     // no two reads agreed; nothing written
-        Unverified,        // the one good read was written; the box stopped answering after it
-        TimedOut,          // the box did not answer within the wait limit; nothing written
-        LinkLost,          // the device went away or failed; nothing written
-        WriteFailed,       // the image could not be written
-        PortNotOpened,     // the port could not be opened
-        Interrupted,       // stopped from outside; no acknowledgement, nothing written
+        // every read was the same, byte and checksum byte, and the checksum wrong; nothing written
+        AgreedWithWrongChecksum,
+        Unverified,     // the one good read was written; the box stopped answering after it
+        TimedOut,       // the box did not answer within the wait limit; nothing written
+        LinkLost,       // the device went away or failed; nothing written
+        WriteFailed,    // the image could not be written
+        PortNotOpened,  // the port could not be opened
+        Interrupted,    // stopped from outside; no acknowledgement, nothing written
     };
     Q_ENUM(Outcome)
 
@@ -49,6 +51,7 @@ public:
         StoredImage stored;
         int reads = 0;                   // reads started
         QString acknowledgementFailure;  // the last acknowledgement that could not be sent
+        WaitArrivals arrived;            // during the last wait, as the last read recorded
         QDateTime started;
         QDateTime finished;
         qint64 milliseconds = 0;
@@ -75,6 +78,7 @@ private:
     void startRead();
     void readFinished(const DumpRun::Result& read);
     void compareRead(const DumpRun::Result& read);
+    void finishWithoutAgreement();
     void rereadAfterMismatch(const DumpRun::Result& read);
     void keepUnverified(const DumpRun::Result& read);
     void storeAndFinish(Outcome outcome, const DumpRun::Result& read);
@@ -90,7 +94,9 @@ private:
     // Complete reads with a matching checksum (verified reads), or the last mismatched read that
     // was not written because another read followed.
     QList<DumpRun::Result> candidates_;
+    QList<Reply> mismatchedReads_;  // verified reads whose checksum did not match
     bool interrupted_ = false;
+    bool storing_ = false;  // the agreed read is being stored; an interruption waits for it
     bool done_ = false;
 };
 

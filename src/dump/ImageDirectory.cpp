@@ -29,7 +29,8 @@ QString DirectoryCheck::reason() const {
         case Problem::NotADirectory:
             return QStringLiteral("%1 is not a directory").arg(directory);
         case Problem::NotWritable:
-            return QStringLiteral("the directory %1 is read-only (%2)").arg(directory, systemReason);
+            return QStringLiteral("the directory %1 is read-only (%2)")
+                .arg(directory, systemReason);
     }
     return {};
 }

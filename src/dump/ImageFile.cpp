@@ -5,11 +5,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFuture>
+#include <QPromise>
 #include <QRandomGenerator>
+#include <QThreadPool>
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <optional>
 
+#include "dump/ImageCompare.h"
 #include "dump/ImageDirectory.h"
 #include "dump/platform/FileSystem.h"
 
@@ -41,6 +46,12 @@ QString fileBehind(const QString& path, QString& failure) {
     return {};
 }
 
+// Qt reports a file stamped with the epoch itself as having no time at all.
+QDateTime modificationTime(const QFileInfo& file) {
+    const QDateTime modified = file.lastModified();
+    return modified.isValid() ? modified : QDateTime::fromSecsSinceEpoch(0);
+}
+
 // The earlier file at `file`, read as far as a comparison with an image needs.
 struct EarlierFile {
     qint64 size = 0;
@@ -65,21 +76,29 @@ std::optional<EarlierFile> readEarlier(const QString& file, qsizetype imageSize,
                       .arg(native(file), earlier.errorString());
         return std::nullopt;
     }
-    return EarlierFile{earlier.size(), earlier.read(imageSize), info.lastModified()};
+    return EarlierFile{earlier.size(), earlier.read(imageSize), modificationTime(info)};
 }
 
-// Bytes in which the two differ, counting every byte that only one of them has.
-int differingBytes(const EarlierFile& earlier, const QByteArray& image) {
-    const qsizetype common = std::min(earlier.head.size(), image.size());
-    qint64 differing = std::abs(earlier.size - qint64(image.size()));
-    for (qsizetype i = 0; i < common; ++i) differing += earlier.head[i] != image[i];
-    return int(std::min<qint64>(differing, std::numeric_limits<int>::max()));
+// Bytes in which the two differ, counting every byte that only one of them has; and the offsets
+// of those inside the image.
+void noteDifferences(const EarlierFile& earlier, const QByteArray& image, StoredImage& stored) {
+    for (const ByteDifference& difference : compareImages(earlier.head, image).differences)
+        stored.differingOffsets.append(difference.offset);
+    for (qsizetype offset = earlier.head.size(); offset < image.size(); ++offset)
+        stored.differingOffsets.append(offset);
+    const qint64 differing =
+        stored.differingOffsets.size() + std::max<qint64>(earlier.size - qint64(image.size()), 0);
+    stored.differingBytes = int(std::min<qint64>(differing, std::numeric_limits<int>::max()));
 }
 
 // NAME-YYYYMMDD-HHMMSS.EXT beside `path`, with -2, -3, ... from the second attempt on.
 QString keptName(const QString& path, const QDateTime& modified, int attempt) {
     const QFileInfo info(path);
-    QString name = info.completeBaseName() + u'-' + modified.toString(u"yyyyMMdd-HHmmss");
+    // Four-digit years keep the pattern for any time a file system can hold.
+    const QDateTime first(QDate(1, 1, 1), QTime(0, 0));
+    const QDateTime last(QDate(9999, 12, 31), QTime(23, 59, 59));
+    QString name = info.completeBaseName() + u'-' +
+                   std::clamp(modified.toLocalTime(), first, last).toString(u"yyyyMMdd-HHmmss");
     if (attempt > 1) name += QStringLiteral("-%1").arg(attempt);
     if (!info.suffix().isEmpty()) name += u'.' + info.suffix();
     return info.dir().filePath(name);
@@ -102,8 +121,9 @@ Keeping copyEarlier(const QString& earlier, const QString& kept, QString& failur
         const QByteArray chunk = source.read(1 << 16);
         copied = !chunk.isEmpty() && copy.write(chunk) == chunk.size();
     }
-    copied = copied && syncToDisk(copy) &&
-             copy.setFileTime(QFileInfo(earlier).lastModified(), QFileDevice::FileModificationTime);
+    copied =
+        copied && syncToDisk(copy) &&
+        copy.setFileTime(modificationTime(QFileInfo(earlier)), QFileDevice::FileModificationTime);
     if (copied) return Keeping::Kept;
     failure = source.error() != QFileDevice::NoError ? source.errorString() : copy.errorString();
     copy.remove();
@@ -230,7 +250,7 @@ StoredImage storeImage(const QString& path, const QByteArray& data) {
 
     if (earlier) {
         stored.hadEarlier = true;
-        stored.differingBytes = differingBytes(*earlier, data);
+        noteDifferences(*earlier, data, stored);
         stored.sameAsEarlier = stored.differingBytes == 0;
         if (!stored.sameAsEarlier) {
             stored.keptAs = keepEarlier(file, absolute, earlier->modified, stored.failure);
@@ -247,6 +267,27 @@ StoredImage storeImage(const QString& path, const QByteArray& data) {
     stored.keptAs = native(stored.keptAs);
     stored.sha256 = QCryptographicHash::hash(data, QCryptographicHash::Sha256);
     return stored;
+}
+
+namespace {
+
+// Threads that mostly wait on the disk: enough for every box a bench reads at once.
+struct StoringThreads : QThreadPool {
+    StoringThreads() { setMaxThreadCount(16); }
+};
+
+}  // namespace
+
+void storeImageInBackground(const QString& path, const QByteArray& data, QObject* context,
+                            std::function<void(const StoredImage&)> done) {
+    static StoringThreads threads;
+    auto promise = std::make_shared<QPromise<StoredImage>>();
+    promise->future().then(context, std::move(done));
+    promise->start();
+    threads.start([promise, path, data] {
+        promise->addResult(storeImage(path, data));
+        promise->finish();
+    });
 }
 
 }  // namespace tessaly::dump

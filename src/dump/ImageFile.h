@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QObject>
 #include <QString>
+#include <functional>
 
 namespace tessaly::dump {
 
@@ -14,6 +17,7 @@ struct StoredImage {
     bool sameAsEarlier = false;  // ... and it held exactly the new image, so it was just replaced
     QString keptAs;          // where the differing earlier file was kept; empty when none was kept
     int differingBytes = 0;  // bytes in which the kept earlier file differs from the new image
+    QList<qsizetype> differingOffsets;  // ... those of them inside the new image, in order
 
     bool stored() const { return failure.isEmpty() && !path.isEmpty(); }
 };
@@ -28,5 +32,11 @@ QString imagePathIn(const QString& directory, const QString& fileName);
 // written. Runs into one directory are serialised. A link at `path` is followed, except one that
 // another user planted in a shared (sticky, world-writable) directory.
 StoredImage storeImage(const QString& path, const QByteArray& data);
+
+// storeImage() on a worker thread, so that the disk syncs of many stores overlap and the event
+// loop never waits on them. `done` runs on `context`'s thread once the image and its directory
+// entry are on disk, or storing failed; not at all when `context` is gone by then.
+void storeImageInBackground(const QString& path, const QByteArray& data, QObject* context,
+                            std::function<void(const StoredImage&)> done);
 
 }  // namespace tessaly::dump

@@ -120,8 +120,11 @@ void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
     if (result.outcome == Outcome::Cancelled) return;  // whoever closed the link is done already
     showResult(result);
     if (result.outcome == Outcome::LinkLost)
-        form_.appendLog(
-            kCrLf + QStringLiteral("Connection to the box lost: %1").arg(result.detail) + kCrLf);
+        form_.appendLog(kCrLf +
+                        dump::linkLostSentence(
+                            ports_.portName(ports_.selectedPort(), QStringLiteral("COM ")),
+                            result.detail) +
+                        kCrLf);
     if (!result.acknowledgementFailure.isEmpty())
         form_.appendLog(kCrLf +
                         QStringLiteral("The acknowledgement may not have reached the box: %1")

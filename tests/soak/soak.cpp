@@ -491,6 +491,9 @@ void Port::begin(const Scenario& scenario, std::function<void()> ended) {
                      [this, ended](const DumpRun::Result& result) {
                          record_.result = result;
                          record_.ended = true;
+                         // The acknowledgement follows the stored reply after the last read.
+                         if (dump_.protocol().stage() == Stage::Acknowledged)
+                             record_.reached = Stage::Acknowledged;
                          // Closed at once, as the window and the command do: what is still
                          // queued must go out.
                          if (link_.PortOpen()) link_.setPortOpen(false);
@@ -546,7 +549,8 @@ QString Port::openOnNewBox() {
 }
 
 void Port::interrupt() {
-    if (!dump_.running()) return;
+    // Once the reply is complete the run only stores and acknowledges it: too late to cancel.
+    if (!dump_.running() || dump_.protocol().stage() == Stage::ReplyReceived) return;
     record_.interrupted = true;
     if (scenario_.interrupt == Interrupt::UserCloses) {
         link_.setPortOpen(false);

@@ -70,7 +70,8 @@ protected:
             QCryptographicHash::hash(bytesOf(options.image), QCryptographicHash::Sha256);
         std::array<std::uint8_t, dump::kReplySize> reply{};
         std::ranges::copy(options.image, reply.begin());
-        reply.back() = std::uint8_t(dump::checksumOf(options.image) + (options.wrongChecksum ? 1 : 0));
+        reply.back() =
+            std::uint8_t(dump::checksumOf(options.image) + (options.wrongChecksum ? 1 : 0));
         return dump::storedImageLog(stored, dump::Reply(reply));
     }
 
@@ -153,7 +154,7 @@ TEST_F(DumpFromWindowTest, LinkLostDuringTheReplySaysSoAndKeepsTheEarlierImage) 
 
     dump(options);
 
-    EXPECT_TRUE(form.logText().startsWith(kRequestLine + "\r\nConnection to the box lost: "))
+    EXPECT_TRUE(form.logText().startsWith(kRequestLine + "\r\nThe link to the box on "))
         << form.logText().toStdString();
     EXPECT_FALSE(form.logText().contains("Serial port closed."));
     EXPECT_EQ(linkControls(), closedLinkState());

@@ -159,7 +159,7 @@ TEST_F(PortControlTest, LosingTheDeviceDuringARunIsLoggedAndRestoresTheControls)
     terminal.close();
 
     EXPECT_TRUE(waitUntil([&] { return Command1()->isEnabled(); }));
-    EXPECT_TRUE(form.logText().startsWith("sending request...\r\n\r\nConnection to the box lost: "))
+    EXPECT_TRUE(form.logText().startsWith("sending request...\r\n\r\nThe link to the box on "))
         << form.logText().toStdString();
     EXPECT_TRUE(form.logText().endsWith("\r\n"));
     EXPECT_FALSE(form.logText().contains("Serial port closed."));

@@ -134,6 +134,12 @@ TEST_F(DumpRunTest, LinkLossDuringTheReplyEndsTheRunAndLeavesTheEarlierImage) {
     EXPECT_FALSE(result.detail.isEmpty());
     EXPECT_FALSE(link_.PortOpen());
     EXPECT_EQ(readFile(imagePath()), "earlier image");
+    EXPECT_EQ(dump::linkLostSentence(QStringLiteral("/dev/ttyUSB0"), result.detail),
+              QStringLiteral("The link to the box on /dev/ttyUSB0 was lost: the adapter was "
+                             "unplugged or the cable came loose (%1). Nothing was saved.")
+                  .arg(result.detail));
+    EXPECT_TRUE(dump::linkLostSentence("COM 1", {}, "/x/EEPROM.bin")
+                    .endsWith("came loose. The image had been saved as /x/EEPROM.bin before."));
 }
 
 TEST_F(DumpRunTest, SilentBoxTimesOutNamingTheAwaitedToken) {
@@ -146,6 +152,15 @@ TEST_F(DumpRunTest, SilentBoxTimesOutNamingTheAwaitedToken) {
 
     EXPECT_EQ(result.outcome, Outcome::TimedOut);
     EXPECT_EQ(result.detail, "\"0000\"");
+    EXPECT_EQ(dump::arrivalsText(result.arrived), "nothing arrived");
+}
+
+TEST(ArrivalsTest, CountAndFirstBytesInHexAndText) {
+    using dump::WaitArrivals;
+    EXPECT_EQ(dump::arrivalsText(WaitArrivals{1, "P"}), "1 byte arrived: 50 (\"P\")");
+    EXPECT_EQ(dump::arrivalsText(WaitArrivals{40, QByteArray("HELLO\r\n\0\xFFxxxxxxxx", 16)}),
+              "40 bytes arrived: 48 45 4C 4C 4F 0D 0A 00 FF 78 78 78 78 78 78 78 ... "
+              "(\"HELLO....xxxxxxx...\")");
 }
 
 TEST_F(DumpRunTest, ImageReplacesALongerEarlierFileWhole) {

@@ -1,12 +1,14 @@
 // Storing an image: earlier dumps are kept, never lost, also under concurrent runs, links and
 // failures; and the result lines that say what happened.
 #include <Files.h>
+#include <Wait.h>
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cstring>
 #include <set>
 #include <thread>
@@ -93,6 +95,11 @@ TEST_P(EarlierFileTest, NewImageIsWrittenAndADifferingEarlierOneKept) {
     EXPECT_EQ(stored.hadEarlier, c.earlier.has_value());
     EXPECT_EQ(stored.sameAsEarlier, c.earlier && c.differing == 0);
     EXPECT_EQ(stored.differingBytes, c.differing);
+    // Bytes only the longer earlier file has lie outside the image: counted, not marked.
+    EXPECT_EQ(stored.differingOffsets.size(), c.differing == 4 ? 0 : c.differing);
+    if (c.differing == 1) {
+        EXPECT_EQ(stored.differingOffsets, QList<qsizetype>{700});
+    }
     QStringList expected{QStringLiteral("EEPROM.bin")};
     if (c.differing > 0) {
         expected.prepend(QStringLiteral("EEPROM-20250304-050607.bin"));
@@ -162,6 +169,54 @@ TEST(ImageStoreTest, KeptNamesFollowTheFileNameAndSkipTakenOnes) {
         EXPECT_EQ(readFile(stored.keptAs), "earlier");
         EXPECT_EQ(entries(dir.path()).size(), c.taken + 2);
     }
+}
+
+// Times Qt or a plain format get wrong: the epoch itself, before it, and far beyond it.
+class KeptStampTest : public ::testing::TestWithParam<qint64> {};
+
+TEST_P(KeptStampTest, KeptNameCarriesTheEarlierFilesTimeInEightAndSixDigits) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("EEPROM.bin"));
+    ASSERT_TRUE(writeFile(path, "earlier"));
+    const QDateTime modified = QDateTime::fromSecsSinceEpoch(GetParam());
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(modified, QFileDevice::FileModificationTime));
+    }
+    const dump::StoredImage stored = dump::storeImage(path, image('a'));
+
+    ASSERT_TRUE(stored.stored()) << stored.failure.toStdString();
+    EXPECT_EQ(QFileInfo(stored.keptAs).fileName(),
+              QStringLiteral("EEPROM-%1.bin").arg(modified.toString(u"yyyyMMdd-HHmmss")));
+    EXPECT_EQ(readFile(stored.keptAs), "earlier");
+}
+
+INSTANTIATE_TEST_SUITE_P(Times, KeptStampTest,
+                         ::testing::Values(0, -1, -2'147'483'648LL, 13'569'465'600LL));
+
+// Sixteen boxes into sixteen directories store at once; each answer comes back on the asking
+// thread with its image in place, and an asker that is gone gets none.
+TEST(ImageStoreTest, BackgroundStoresAnswerOnTheAskingThreadOnceTheImageIsInPlace) {
+    QTemporaryDir dir;
+    QObject asker;
+    auto gone = std::make_unique<QObject>();
+    int answers = 0;
+    for (int box = 0; box < 16; ++box) {
+        ASSERT_TRUE(QDir(dir.path()).mkdir(QString::number(box)));
+        const QString path = dir.filePath(QStringLiteral("%1/EEPROM.bin").arg(box));
+        dump::storeImageInBackground(path, image(char(box)), &asker, [&, path, box](const auto& s) {
+            EXPECT_EQ(QThread::currentThread(), asker.thread());
+            EXPECT_TRUE(s.stored()) << s.failure.toStdString();
+            EXPECT_EQ(readFile(path), image(char(box)));
+            ++answers;
+        });
+    }
+    dump::storeImageInBackground(dir.filePath(QStringLiteral("0/other.bin")), image('g'),
+                                 gone.get(), [](const auto&) { ADD_FAILURE(); });
+    gone.reset();
+    ASSERT_TRUE(test::waitUntil([&] { return answers == 16; }));
+    ASSERT_TRUE(test::waitUntil([&] { return QFileInfo::exists(dir.filePath("0/other.bin")); }));
 }
 
 TEST(ImageStoreTest, ConcurrentRunsIntoOneDirectoryLoseNoContent) {
