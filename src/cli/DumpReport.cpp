@@ -14,10 +14,6 @@ namespace {
 
 using Outcome = dump::DumpSession::Outcome;
 
-bool hasReply(const dump::DumpSession::Result& result) {
-    return result.read.reply.size() == qsizetype(dump::kReplySize);
-}
-
 // Whether the run ended with a read that was written or meant to be: one to list and report.
 bool endedWithARead(const dump::DumpSession::Result& result) {
     switch (result.outcome) {
@@ -25,19 +21,10 @@ bool endedWithARead(const dump::DumpSession::Result& result) {
         case Outcome::ChecksumMismatch:
         case Outcome::Unverified:
         case Outcome::WriteFailed:
-            return hasReply(result);
+            return result.read.reply.has_value();
         default:
             return false;
     }
-}
-
-std::uint8_t boxChecksum(const dump::DumpSession::Result& result) {
-    return std::uint8_t(result.read.reply.at(qsizetype(dump::kDataSize)));
-}
-
-std::uint8_t dataSum(const dump::DumpSession::Result& result) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(result.read.reply.constData());
-    return dump::checksumOf({bytes, dump::kDataSize});
 }
 
 // saved, checksum_mismatch, reads_disagree, ...
@@ -169,7 +156,7 @@ QString resultLines(const dump::DumpSession::Result& result, bool verify) {
     if (result.outcome == Outcome::ReadsDisagree)
         return QStringLiteral("not saved: %1\r\n").arg(result.detail);
     if (!endedWithARead(result)) return {};
-    QString lines = dump::storedImageLog(result.stored, boxChecksum(result), dataSum(result));
+    QString lines = dump::storedImageLog(result.stored, *result.read.reply);
     if (verify && result.outcome == Outcome::Saved)
         lines +=
             QStringLiteral("verified: two of %1 reads agree byte for byte\r\n").arg(result.reads);
@@ -181,6 +168,7 @@ QString resultLines(const dump::DumpSession::Result& result, bool verify) {
 QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result,
                        int exitStatus, const QString& failure) {
     const bool stored = result.stored.stored();
+    const std::optional<dump::Reply>& reply = result.read.reply;
     return {
         {"port", target.given},
         {"device", target.resolved},
@@ -190,8 +178,8 @@ QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result
         {"path", stored ? QJsonValue(result.stored.path) : QJsonValue()},
         {"sha256",
          stored ? QJsonValue(QString::fromLatin1(result.stored.sha256.toHex())) : QJsonValue()},
-        {"checksum_box", hasReply(result) ? QJsonValue(boxChecksum(result)) : QJsonValue()},
-        {"checksum_data", hasReply(result) ? QJsonValue(dataSum(result)) : QJsonValue()},
+        {"checksum_box", reply ? QJsonValue(reply->boxChecksum()) : QJsonValue()},
+        {"checksum_data", reply ? QJsonValue(reply->dataSum()) : QJsonValue()},
         {"reads", result.reads},
         {"kept_earlier", textOrNull(stored ? result.stored.keptAs : QString())},
         {"started", timestamp(result.started)},

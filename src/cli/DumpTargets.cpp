@@ -6,12 +6,9 @@
 #include "cli/ExitStatus.h"
 #include "cli/PortNames.h"
 #include "dump/DumpLog.h"
+#include "dump/ImageDirectory.h"
 #include "dump/ImageFile.h"
 #include "serial/PortOwnership.h"
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace tessaly::cli {
 
@@ -22,29 +19,20 @@ struct PlanFailure {
     int exitStatus;
 };
 
-bool mayCreateFilesIn(const QString& directory) {
-#ifdef Q_OS_UNIX
-    // Asks the system itself, which also knows read-only mounts.
-    return ::access(QFile::encodeName(directory).constData(), W_OK | X_OK) == 0;
-#else
-    return QFileInfo(directory).isWritable();
-#endif
-}
-
 void checkDirectory(const QString& directory, const QString& fileName) {
-    const QFileInfo info(directory);
-    const QString shown = QDir::toNativeSeparators(directory);
+    using Problem = dump::DirectoryCheck::Problem;
+    const dump::DirectoryCheck check = dump::checkImageDirectory(directory);
     QString problem;
-    if (!info.exists())
+    if (check.problem == Problem::Missing)
         problem = QStringLiteral("The directory %1 does not exist");
-    else if (!info.isDir())
+    else if (check.problem == Problem::NotADirectory)
         problem = QStringLiteral("%1 is not a directory");
-    else if (!mayCreateFilesIn(directory))
+    else if (check.problem == Problem::NotWritable)
         problem = QStringLiteral("The directory %1 is not writable");
     if (!problem.isEmpty())
-        throw PlanFailure{
-            problem.arg(shown) + QStringLiteral("; %1 cannot be saved there.").arg(fileName),
-            kLinkOrFileFailed};
+        throw PlanFailure{problem.arg(check.directory) +
+                              QStringLiteral("; %1 cannot be saved there.").arg(fileName),
+                          kLinkOrFileFailed};
 }
 
 // Created as needed; noted, so that it can go again when nothing was saved in it.

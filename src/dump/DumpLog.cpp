@@ -7,9 +7,8 @@
 namespace tessaly::dump {
 
 QString dumpResultLog(const DumpRun::Result& result) {
-    if (result.reply.size() != qsizetype(dump::kReplySize)) return {};
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(result.reply.constData());
-    QString log = QString::fromStdString(dump::hexListing({bytes, dump::kDataSize}));
+    if (!result.reply) return {};
+    QString log = QString::fromStdString(dump::hexListing(result.reply->bytes()));
     // The checksum error line continues the listing's last line; the result lines that follow
     // start on a line of their own either way.
     log += result.outcome == DumpRun::Outcome::ChecksumMismatch
@@ -36,7 +35,7 @@ QString earlierFileLines(const StoredImage& stored) {
 
 }  // namespace
 
-QString storedImageLog(const StoredImage& stored, std::uint8_t boxChecksum, std::uint8_t dataSum) {
+QString storedImageLog(const StoredImage& stored, const Reply& reply) {
     if (stored.path.isEmpty() && stored.failure.isEmpty()) return {};  // no complete reply
     if (!stored.stored()) return QStringLiteral("not saved: %1\r\n").arg(stored.failure);
     return QStringLiteral(
@@ -44,8 +43,8 @@ QString storedImageLog(const StoredImage& stored, std::uint8_t boxChecksum, std:
                "SHA-256 %6\r\n%7")
         .arg(stored.path)
         .arg(dump::kDataSize)
-        .arg(boxChecksum == dataSum ? QStringLiteral("OK") : QStringLiteral("WRONG"))
-        .arg(byteText(boxChecksum), byteText(dataSum), QString::fromLatin1(stored.sha256.toHex()),
+        .arg(reply.checksumMatches() ? QStringLiteral("OK") : QStringLiteral("WRONG"))
+        .arg(byteText(reply.boxChecksum()), byteText(reply.dataSum()), QString::fromLatin1(stored.sha256.toHex()),
              earlierFileLines(stored));
 }
 

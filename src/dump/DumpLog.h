@@ -23,7 +23,7 @@ QString dumpResultLog(const DumpRun::Result& result);
 // size, the checksum (the box's byte and the data's sum), the SHA-256 and what became of an
 // earlier file; or "not saved" and why; nothing when storing was not tried. Every line ends with
 // CR LF.
-QString storedImageLog(const StoredImage& stored, std::uint8_t boxChecksum, std::uint8_t dataSum);
+QString storedImageLog(const StoredImage& stored, const Reply& reply);
 
 // Line settings, input length and receive buffer the exchange with the box needs.
 void setUpLinkForBox(serial::MSComm& link);

@@ -71,7 +71,7 @@ std::string hexListing(std::span<const std::uint8_t> data) {
 Commands DumpProtocol::start() {
     reply_.fill(0);
     replyLength_ = 0;
-    Commands commands{DiscardInput{}, SelectReadMode{ReadMode::Text}};
+    Commands commands{DiscardInput{}};
     std::ranges::move(enter(Stage::AwaitingPcReady), std::back_inserter(commands));
     return commands;
 }
@@ -119,8 +119,6 @@ Commands DumpProtocol::enter(Stage next) {
     const Wait& wait = *waitFor(next);
     Commands commands;
     std::ranges::transform(wait.lead, std::back_inserter(commands), sendOf);
-    // The reply is raw bytes: a text read would mangle it.
-    if (wait.token.empty()) commands.emplace_back(SelectReadMode{ReadMode::Binary});
     return commands;
 }
 

@@ -17,22 +17,16 @@ using Bytes = std::vector<std::uint8_t>;
 inline constexpr std::size_t kDataSize = 1024;
 inline constexpr std::size_t kReplySize = kDataSize + 1;
 
-enum class ReadMode { Text, Binary };
-
 // Throw away everything waiting in the receive buffer.
 struct DiscardInput {
     bool operator==(const DiscardInput&) const = default;
-};
-struct SelectReadMode {
-    ReadMode mode;
-    bool operator==(const SelectReadMode&) const = default;
 };
 // Write these bytes to the box.
 struct Send {
     Bytes bytes;
     bool operator==(const Send&) const = default;
 };
-using Command = std::variant<DiscardInput, SelectReadMode, Send>;
+using Command = std::variant<DiscardInput, Send>;
 using Commands = std::vector<Command>;
 
 enum class Stage {
@@ -55,8 +49,8 @@ std::string hexListing(std::span<const std::uint8_t> data);
 
 class DumpProtocol {
 public:
-    // Begins a new exchange from scratch, whatever happened before: flush, text mode,
-    // messages 1 to 5. Then waits for "PC___".
+    // Begins a new exchange from scratch, whatever happened before: flush, messages 1
+    // to 5. Then waits for "PC___".
     Commands start();
 
     // One read's worth of received bytes. In a token wait, the token may lie anywhere in the

@@ -7,10 +7,6 @@ namespace tessaly::dump {
 
 namespace {
 
-QByteArray toByteArray(std::span<const std::uint8_t> bytes) {
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
-}
-
 std::span<const std::uint8_t> asBytes(const QByteArray& bytes) {
     return {reinterpret_cast<const std::uint8_t*>(bytes.constData()), size_t(bytes.size())};
 }
@@ -42,6 +38,7 @@ void DumpRun::start(const QString& imagePath, Storing storing) {
     imagePath_ = imagePath;
     storing_ = storing;
     stored_ = {};
+    reply_.reset();
     acknowledgementFailure_.clear();
     running_ = true;
     execute(protocol_.start());
@@ -50,15 +47,11 @@ void DumpRun::start(const QString& imagePath, Storing storing) {
 
 void DumpRun::execute(const dump::Commands& commands) {
     for (const dump::Command& command : commands) {
-        if (std::holds_alternative<dump::DiscardInput>(command)) {
+        if (const auto* send = std::get_if<dump::Send>(&command))
+            link_.Output(QByteArray(reinterpret_cast<const char*>(send->bytes.data()),
+                                    qsizetype(send->bytes.size())));
+        else
             link_.setInBufferCount(0);
-        } else if (const auto* select = std::get_if<dump::SelectReadMode>(&command)) {
-            link_.setInputMode(select->mode == dump::ReadMode::Binary
-                                   ? serial::MSComm::comInputModeBinary
-                                   : serial::MSComm::comInputModeText);
-        } else {
-            link_.Output(toByteArray(std::get<dump::Send>(command).bytes));
-        }
     }
 }
 
@@ -79,9 +72,10 @@ void DumpRun::restartWaitTimer() {
 }
 
 void DumpRun::complete() {
-    const bool matches = protocol_.checksumMatches();
+    reply_.emplace(protocol_.reply());
+    const bool matches = reply_->checksumMatches();
     if (storing_ == Storing::Always || (storing_ == Storing::WhenChecksumMatches && matches)) {
-        stored_ = storeImage(imagePath_, toByteArray(protocol_.data()));
+        stored_ = storeImage(imagePath_, reply_->data());
         if (!stored_.stored()) {
             finish(Outcome::WriteFailed, stored_.failure);
             return;
@@ -105,11 +99,7 @@ void DumpRun::finish(Outcome outcome, const QString& detail) {
     running_ = false;
     waitTimer_.stop();
     if (outcome == Outcome::Cancelled || outcome == Outcome::LinkLost) protocol_.linkClosed();
-    Result result{outcome, {}, detail, stored_, acknowledgementFailure_};
-    if (protocol_.stage() == dump::Stage::ReplyReceived ||
-        protocol_.stage() == dump::Stage::Acknowledged)
-        result.reply = toByteArray(protocol_.reply());
-    emit finished(result);
+    emit finished(Result{outcome, reply_, detail, stored_, acknowledgementFailure_});
 }
 
 }  // namespace tessaly::dump

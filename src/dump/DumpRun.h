@@ -5,9 +5,11 @@
 #include <QString>
 #include <QTimer>
 #include <chrono>
+#include <optional>
 
 #include "dump/DumpProtocol.h"
 #include "dump/ImageFile.h"
+#include "dump/Reply.h"
 
 namespace tessaly::serial {
 class MSComm;
@@ -32,7 +34,7 @@ public:
 
     struct Result {
         Outcome outcome = Outcome::Cancelled;
-        QByteArray reply;    // the 1025 received bytes, when the reply was complete
+        std::optional<Reply> reply;  // when the reply was complete
         QString detail;      // what went wrong, in the platform's or the box's words
         StoredImage stored;  // what became of the image file (path and failure once tried)
         // Why the acknowledgement may not have reached the box (sending it failed); empty when
@@ -76,6 +78,7 @@ private:
     std::chrono::milliseconds waitLimit_{0};
     QString imagePath_;
     Storing storing_ = Storing::Always;
+    std::optional<Reply> reply_;
     StoredImage stored_;
     QString acknowledgementFailure_;
     bool running_ = false;

@@ -5,14 +5,6 @@
 
 namespace tessaly::dump {
 
-namespace {
-
-QByteArray dataOf(const DumpRun::Result& read) {
-    return read.reply.left(qsizetype(dump::kDataSize));
-}
-
-}  // namespace
-
 DumpSession::DumpSession(Options options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {
     setUpLinkForBox(link_);
@@ -57,7 +49,7 @@ void DumpSession::startRead() {
 void DumpSession::readFinished(const DumpRun::Result& read) {
     if (!read.acknowledgementFailure.isEmpty())
         result_.acknowledgementFailure = read.acknowledgementFailure;
-    if (!read.reply.isEmpty()) result_.read = read;
+    if (read.reply) result_.read = read;
     if (interrupted_) return finish(Outcome::Interrupted);
     switch (read.outcome) {
         case DumpRun::Outcome::Cancelled:
@@ -82,7 +74,7 @@ void DumpSession::readFinished(const DumpRun::Result& read) {
 void DumpSession::compareRead(const DumpRun::Result& read) {
     if (read.outcome == DumpRun::Outcome::Saved) {
         for (const DumpRun::Result& earlier : candidates_)
-            if (dataOf(earlier) == dataOf(read)) return storeAndFinish(Outcome::Saved, read);
+            if (earlier.reply->data() == read.reply->data()) return storeAndFinish(Outcome::Saved, read);
         candidates_.append(read);
     }
     if (readsLeft()) return startRead();
@@ -120,7 +112,7 @@ void DumpSession::keepUnverified(const DumpRun::Result& read) {
 
 void DumpSession::storeAndFinish(Outcome outcome, const DumpRun::Result& read) {
     result_.read = read;
-    result_.stored = storeImage(options_.imagePath, dataOf(read));
+    result_.stored = storeImage(options_.imagePath, read.reply->data());
     if (!result_.stored.stored()) return finish(Outcome::WriteFailed, result_.stored.failure);
     finish(outcome, result_.detail);
 }

@@ -7,119 +7,19 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <limits>
 #include <optional>
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
+#include "dump/ImageDirectory.h"
+#include "dump/platform/FileSystem.h"
 
 namespace tessaly::dump {
 
 namespace {
 
+using platform::syncToDisk;
+
 QString native(const QString& path) { return QDir::toNativeSeparators(path); }
-
-QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
-
-// Puts what was written to `file` on the disk itself, so that a power cut cannot take it back
-// once another name no longer holds the same bytes.
-bool syncToDisk(QFile& file) {
-#ifdef Q_OS_UNIX
-    return file.flush() && ::fsync(file.handle()) == 0;
-#else
-    return file.flush();
-#endif
-}
-
-// Holds the directory's lock while it lives: two runs storing into one directory take turns, so
-// that they never both keep, or both miss, the same earlier file.
-class DirectoryLock {
-public:
-    explicit DirectoryLock(const QString& directory) {
-#ifdef Q_OS_UNIX
-        // A directory we may not read cannot be locked; storing then goes ahead unserialised
-        // rather than refusing a directory that is otherwise usable.
-        handle_ =
-            ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        while (handle_ >= 0 && ::flock(handle_, LOCK_EX) != 0 && errno == EINTR) {
-        }
-#elif defined(Q_OS_WIN)
-        // No locks on directories here: a session-wide mutex named after the directory.
-        const QByteArray key = QCryptographicHash::hash(
-            QDir(directory).canonicalPath().toLower().toUtf8(), QCryptographicHash::Sha1);
-        const QString name =
-            QStringLiteral("Local\\tessaly-image-store-") + QString::fromLatin1(key.toHex());
-        mutex_ = CreateMutexW(nullptr, FALSE, name.toStdWString().c_str());
-        if (mutex_) WaitForSingleObject(mutex_, INFINITE);
-#endif
-    }
-    ~DirectoryLock() {
-#ifdef Q_OS_UNIX
-        if (handle_ >= 0) ::close(handle_);  // closing releases the lock
-#elif defined(Q_OS_WIN)
-        if (mutex_) {
-            ReleaseMutex(mutex_);
-            CloseHandle(mutex_);
-        }
-#endif
-    }
-    DirectoryLock(const DirectoryLock&) = delete;
-    DirectoryLock& operator=(const DirectoryLock&) = delete;
-
-    // Makes the directory's new entries survive a power cut.
-    void syncEntries() const {
-#ifdef Q_OS_UNIX
-        if (handle_ >= 0) ::fsync(handle_);
-#endif
-    }
-
-private:
-#ifdef Q_OS_UNIX
-    int handle_ = -1;
-#elif defined(Q_OS_WIN)
-    HANDLE mutex_ = nullptr;
-#endif
-};
-
-// Why nothing can be created in `directory`; empty when it can.
-QString directoryFailure(const QString& directory) {
-    const QFileInfo info(directory);
-    if (!info.exists())
-        return QStringLiteral("the directory %1 does not exist").arg(native(directory));
-    if (!info.isDir()) return QStringLiteral("%1 is not a directory").arg(native(directory));
-#ifdef Q_OS_UNIX
-    if (::access(QFile::encodeName(directory).constData(), W_OK | X_OK) != 0)
-        return QStringLiteral("the directory %1 is read-only (%2)")
-            .arg(native(directory), systemError(errno));
-#endif
-    return {};
-}
-
-#ifdef Q_OS_UNIX
-// The kernel's rule for links in shared directories, applied whether or not the system enforces
-// it: in a sticky, world-writable directory a link is followed only when it belongs to us or to
-// the directory's owner; anyone else may have planted it to make us overwrite their target.
-bool isPlantedLink(const QString& link) {
-    struct stat linkStatus {};
-    struct stat directoryStatus {};
-    if (::lstat(QFile::encodeName(link).constData(), &linkStatus) != 0 ||
-        ::stat(QFile::encodeName(QFileInfo(link).absolutePath()).constData(), &directoryStatus) !=
-            0)
-        return false;
-    const bool shared = (directoryStatus.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
-    return shared && linkStatus.st_uid != ::geteuid() &&
-           linkStatus.st_uid != directoryStatus.st_uid;
-}
-#endif
 
 // The file that `path` stands for, links followed; empty with `failure` set when a link must not
 // be followed or leads nowhere sensible.
@@ -128,15 +28,13 @@ QString fileBehind(const QString& path, QString& failure) {
     for (int depth = 0; depth < 40; ++depth) {
         const QFileInfo info(current);
         if (!info.isSymbolicLink()) return current;
-#ifdef Q_OS_UNIX
-        if (isPlantedLink(current)) {
+        if (platform::isPlantedLink(current)) {
             failure = QStringLiteral(
                           "%1 is a link that belongs to another user in the shared directory %2; "
                           "it was not followed")
                           .arg(native(current), native(info.absolutePath()));
             return {};
         }
-#endif
         current = info.symLinkTarget();
     }
     failure = QStringLiteral("%1 is a chain of links that does not end").arg(native(path));
@@ -213,12 +111,15 @@ Keeping copyEarlier(const QString& earlier, const QString& kept, QString& failur
 }
 
 Keeping keepUnder(const QString& earlier, const QString& kept, QString& failure) {
-#ifdef Q_OS_UNIX
-    // A second name for the same bytes: nothing is copied, and link() refuses a taken name.
-    if (::link(QFile::encodeName(earlier).constData(), QFile::encodeName(kept).constData()) == 0)
-        return Keeping::Kept;
-    if (errno == EEXIST) return Keeping::NameTaken;
-#endif
+    // A second name for the same bytes where the file system has them: nothing is copied.
+    switch (platform::linkFile(earlier, kept)) {
+        case platform::Linking::Linked:
+            return Keeping::Kept;
+        case platform::Linking::NameTaken:
+            return Keeping::NameTaken;
+        case platform::Linking::Unsupported:
+            break;
+    }
     return copyEarlier(earlier, kept, failure);
 }
 
@@ -272,18 +173,9 @@ public:
 
     // Puts the image in place of `file` in one step; returns why not, empty when done.
     QString replace() {
-#ifdef Q_OS_WIN
-        placed_ =
-            MoveFileExW(temporary_.fileName().toStdWString().c_str(), file_.toStdWString().c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        return placed_ ? QString() : failureText(qt_error_string(int(GetLastError())));
-#else
-        // rename() never follows a link at the target name, so nothing planted there is written
-        // through.
-        placed_ = ::rename(QFile::encodeName(temporary_.fileName()).constData(),
-                           QFile::encodeName(file_).constData()) == 0;
-        return placed_ ? QString() : failureText(systemError(errno));
-#endif
+        const QString reason = platform::replaceFile(temporary_.fileName(), file_);
+        placed_ = reason.isEmpty();
+        return placed_ ? QString() : failureText(reason);
     }
 
 private:
@@ -323,9 +215,10 @@ StoredImage storeImage(const QString& path, const QByteArray& data) {
     const QString absolute = QFileInfo(QDir::fromNativeSeparators(path)).absoluteFilePath();
     stored.path = native(absolute);
     const QString directory = QFileInfo(absolute).absolutePath();
-    if (stored.failure = directoryFailure(directory); !stored.failure.isEmpty()) return stored;
+    if (stored.failure = checkImageDirectory(directory).reason(); !stored.failure.isEmpty())
+        return stored;
 
-    const DirectoryLock lock(directory);
+    const platform::DirectoryLock lock(directory);
     const QString file = fileBehind(absolute, stored.failure);
     if (file.isEmpty()) return stored;
     const std::optional<EarlierFile> earlier = readEarlier(file, data.size(), stored.failure);

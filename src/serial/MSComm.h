@@ -17,8 +17,6 @@ class SerialDevice;
 class MSComm : public QObject {
     Q_OBJECT
 public:
-    enum InputModeValue { comInputModeText = 0, comInputModeBinary = 1 };
-
     // Numbers 1 to 4 are the platform's first four serial ports; added devices get 5, 6, ...
     static constexpr int FirstAddedPort = 5;
 
@@ -58,9 +56,6 @@ public:
     // Only 0 is meaningful: discards everything waiting, including what the system still holds.
     void setInBufferCount(int count);
 
-    void setInputMode(InputModeValue mode) { inputMode_ = mode; }
-    InputModeValue InputMode() const { return inputMode_; }
-
     // Sends every byte as given, NUL included, adding nothing; nothing when the port is closed.
     void Output(const QByteArray& bytes);
     // Hands what Output() queued to the system now, waiting a second at most; false when not all
@@ -96,7 +91,6 @@ private:
     QString settings_ = QStringLiteral("9600,N,8,1");
     int inputLen_ = 0;
     int inBufferSize_ = 1024;
-    InputModeValue inputMode_ = comInputModeText;
     QByteArray received_;
 };
 

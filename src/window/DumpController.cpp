@@ -2,7 +2,6 @@
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <cstdint>
 
 #include "dump/DumpLog.h"
 #include "dump/DumpProtocol.h"
@@ -141,12 +140,10 @@ void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
 
 // The listing of a complete reply and what was saved; nothing for an incomplete one.
 void DumpController::showResult(const dump::DumpRun::Result& result) {
-    if (result.reply.size() != qsizetype(dump::kReplySize)) return;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(result.reply.constData());
+    if (!result.reply) return;
     // One append for the whole listing: the log widget is slow to grow byte by byte.
     form_.appendLog(dump::dumpResultLog(result) +
-                    dump::storedImageLog(result.stored, bytes[dump::kDataSize],
-                                         dump::checksumOf({bytes, dump::kDataSize})));
+                    dump::storedImageLog(result.stored, *result.reply));
 }
 
 // Only a new wait earns a new reminder: bytes that do not move the exchange on, noise for

@@ -2,20 +2,15 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QStandardPaths>
-#include <QTemporaryFile>
+
+#include "dump/ImageDirectory.h"
 
 namespace tessaly::window {
 
-// Trying is the only answer that holds everywhere: permission bits say nothing about read-only
-// mounts, access lists or the way Windows guards the programs directory.
 QString firstWritableDirectory(const QStringList& candidates) {
-    for (const QString& directory : candidates) {
-        if (directory.isEmpty() || !QFileInfo(directory).isDir()) continue;
-        QTemporaryFile probe(QDir(directory).filePath(QStringLiteral(".tessaly-probe-XXXXXX")));
-        if (probe.open()) return directory;
-    }
+    for (const QString& directory : candidates)
+        if (!directory.isEmpty() && dump::checkImageDirectory(directory).usable()) return directory;
     return {};
 }
 

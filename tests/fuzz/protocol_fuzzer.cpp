@@ -99,10 +99,9 @@ public:
 private:
     void start() {
         const Commands commands = protocol_.start();
-        require(commands.size() == 7, "start flushes, selects text mode and sends five messages");
+        require(commands.size() == 6, "start flushes and sends five messages");
         require(std::holds_alternative<DiscardInput>(commands[0]), "start flushes first");
-        require(commands[1] == Command{SelectReadMode{ReadMode::Text}}, "then selects text mode");
-        require(std::all_of(commands.begin() + 2, commands.end(), isSend), "then sends");
+        require(std::all_of(commands.begin() + 1, commands.end(), isSend), "then sends");
         model_ = Model{};
         model_.stage = Stage::AwaitingPcReady;
     }
@@ -135,9 +134,7 @@ private:
             return;
         }
         model_.stage = Stage::AwaitingReply;
-        require(commands.back() == Command{SelectReadMode{ReadMode::Binary}},
-                "the reply is read in binary mode");
-        require(std::all_of(commands.begin(), commands.end() - 1, isSend), "requests are sent");
+        require(std::all_of(commands.begin(), commands.end(), isSend), "requests are sent");
     }
 
     void closeLink() {

@@ -68,9 +68,11 @@ protected:
         stored.path = dump::imagePathIn(directory.path(), "EEPROM.bin");
         stored.sha256 =
             QCryptographicHash::hash(bytesOf(options.image), QCryptographicHash::Sha256);
-        const std::uint8_t sum = dump::checksumOf(options.image);
-        return dump::storedImageLog(stored, options.wrongChecksum ? std::uint8_t(sum + 1) : sum,
-                                    sum);
+        std::array<std::uint8_t, dump::kReplySize> reply{};
+        std::ranges::copy(options.image, reply.begin());
+        reply.back() =
+            std::uint8_t(dump::checksumOf(options.image) + (options.wrongChecksum ? 1 : 0));
+        return dump::storedImageLog(stored, dump::Reply(reply));
     }
 
     QTemporaryDir directory;

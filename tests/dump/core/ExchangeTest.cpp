@@ -23,7 +23,6 @@ TEST(Exchange, GoodExchangeSendsEveryMessageByteExactAtTheRightMoment) {
     const Steps expected{
         {
             "discard",
-            "text mode",
             "send 52 45 51 55 45 53 54 5F 56 36 31 36 0D 0A",
             "send 42 4C 5F 46 4C 41 53 48 5F 49 4E 46 4F 0D 0A",
             "send 4B 41 05 16 21 27 82 7F E0 7F F0 7F FE 40 0E 0F 10 11 12 13 14 15 16 17 18 19 "
@@ -37,7 +36,6 @@ TEST(Exchange, GoodExchangeSendsEveryMessageByteExactAtTheRightMoment) {
             "send 52 45 51 55 45 53 54 5F 44 4F 57 4E 4C 4F 41 44 0D 0A",
             "send 0D 0A",
             "send 52 45 51 55 45 53 54 5F 45 32 50 52 4F 4D 0D 0A",
-            "binary mode",
         },
         {},
         {kSuccessAck},

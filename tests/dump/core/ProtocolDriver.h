@@ -41,14 +41,12 @@ inline Bytes sentBytes(const Commands& commands) {
     return sent;
 }
 
-// "discard", "text mode", "binary mode" or "send" followed by the bytes in hex.
+// "discard" or "send" followed by the bytes in hex.
 inline std::vector<std::string> describe(const Commands& commands) {
     std::vector<std::string> lines;
     for (const auto& command : commands) {
         if (std::holds_alternative<DiscardInput>(command)) {
             lines.emplace_back("discard");
-        } else if (const auto* select = std::get_if<SelectReadMode>(&command)) {
-            lines.emplace_back(select->mode == ReadMode::Text ? "text mode" : "binary mode");
         } else {
             std::string line = "send";
             for (const auto byte : std::get<Send>(command).bytes) {

@@ -80,7 +80,8 @@ TEST_F(DumpRunTest, GoodDumpSavesTheImageAndAcknowledgesSuccess) {
 
     EXPECT_EQ(result.outcome, Outcome::Saved);
     EXPECT_EQ(readFile(imagePath()), imageBytes(options_));
-    EXPECT_EQ(result.reply.left(1024), imageBytes(options_));
+    ASSERT_TRUE(result.reply);
+    EXPECT_EQ(result.reply->data(), imageBytes(options_));
     ASSERT_TRUE(waitUntil([&] { return box_->successAcknowledgements() == 1; }));
     EXPECT_TRUE(box_->deviations().isEmpty()) << box_->deviations().join('\n').toStdString();
     EXPECT_EQ(box_->transcript().size(), kBytesThroughMessage10 + 20);

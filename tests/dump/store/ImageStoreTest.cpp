@@ -32,6 +32,13 @@ const QDateTime kEarlierTime(QDate(2025, 3, 4), QTime(5, 6, 7));
 
 QByteArray image(char fill) { return QByteArray(1024, fill); }
 
+// A reply of zeros whose box checksum byte is `boxChecksum`.
+dump::Reply zeroReply(std::uint8_t boxChecksum) {
+    std::array<std::uint8_t, dump::kReplySize> reply{};
+    reply.back() = boxChecksum;
+    return dump::Reply(reply);
+}
+
 void writeEarlier(const QString& path, const QByteArray& content) {
     ASSERT_TRUE(writeFile(path, content));
     QFile file(path);
@@ -94,7 +101,7 @@ TEST_P(EarlierFileTest, NewImageIsWrittenAndADifferingEarlierOneKept) {
     }
     EXPECT_EQ(entries(dir.path()), expected);
 
-    const QString log = dump::storedImageLog(stored, 0x5B, 0x00);
+    const QString log = dump::storedImageLog(stored, zeroReply(0x5B));
     EXPECT_TRUE(log.startsWith(QStringLiteral("saved %1: 1024 bytes, checksum WRONG (box 0x5B, "
                                               "data 0x00)\r\nSHA-256 %2\r\n")
                                    .arg(path, QString::fromLatin1(stored.sha256.toHex()))))
@@ -209,10 +216,10 @@ TEST(ImageStoreTest, EveryFailureWritesNothingAndSaysWhy) {
         EXPECT_TRUE(stored.sha256.isEmpty());
         EXPECT_EQ(entries(dir.path()), before);
         EXPECT_EQ(readFile(dir.filePath(QStringLiteral("EEPROM.bin"))), "earlier");
-        EXPECT_EQ(dump::storedImageLog(stored, 1, 1),
+        EXPECT_EQ(dump::storedImageLog(stored, zeroReply(0)),
                   QStringLiteral("not saved: %1\r\n").arg(stored.failure));
     }
-    EXPECT_EQ(dump::storedImageLog(dump::StoredImage{}, 0, 0), QString())
+    EXPECT_EQ(dump::storedImageLog(dump::StoredImage{}, zeroReply(0)), QString())
         << "nothing said when nothing came";
 }
 

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+#include <QtGlobal>
+
+// The few file-system operations the image store needs that differ between POSIX and Windows;
+// each platform has one implementation file.
+namespace tessaly::dump::platform {
+
+// Holds the directory's lock while it lives: two runs storing into one directory take turns, so
+// that they never both keep, or both miss, the same earlier file.
+class DirectoryLock {
+public:
+    explicit DirectoryLock(const QString& directory);
+    ~DirectoryLock();
+    DirectoryLock(const DirectoryLock&) = delete;
+    DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+    // Makes the directory's new entries survive a power cut.
+    void syncEntries() const;
+
+private:
+    qintptr handle_;
+};
+
+// Puts what was written to `file` on the disk itself, so that a power cut cannot take it back.
+bool syncToDisk(QFile& file);
+
+// Why no file can be created in the existing directory `directory`; empty when one can.
+QString whyNotWritable(const QString& directory);
+
+// Whether `link` must not be followed: in a shared (sticky, world-writable) directory, a link
+// that belongs neither to us nor to the directory's owner may have been planted to make us
+// overwrite its target.
+bool isPlantedLink(const QString& link);
+
+enum class Linking { Linked, NameTaken, Unsupported };
+// Gives `existing` the second name `name` without copying; never replaces a taken name.
+Linking linkFile(const QString& existing, const QString& name);
+
+// Puts `from` in place of `to` in one step, never writing through a link at `to`; returns why
+// not, empty when done.
+QString replaceFile(const QString& from, const QString& to);
+
+}  // namespace tessaly::dump::platform
