@@ -8,14 +8,9 @@
 #include "serial/CommError.h"
 #include "serial/PortAdvice.h"
 #include "window/Form1.h"
+#include "window/TargetDirectory.h"
 
 namespace tessaly::window {
-
-namespace {
-
-const QString kErrorCaption = QStringLiteral("Error");
-
-}  // namespace
 
 DumpController::DumpController(Form1& form, QObject* parent)
     : QObject(parent),
@@ -83,6 +78,12 @@ void DumpController::Command1_Click() {
     if (form_.targetDirectory->text().isEmpty()) {
         form_.showMessage(QStringLiteral("Select a directory for saving data first."),
                           kErrorCaption);
+        return;
+    }
+    // Checked before the box is asked, so that a dump is never read only to be lost.
+    if (const QString problem = whyFolderCannotTakeImage(form_.targetDirectory->text());
+        !problem.isEmpty()) {
+        form_.showMessage(problem, kErrorCaption);
         return;
     }
     if (const QString refusal = ports_.takeTypedPort(); !refusal.isEmpty()) {

@@ -248,10 +248,18 @@ QString Form1::BrowseForFolder(const QString& sTitle) {
 }
 
 void Form1::cmdDir_Click() {
-    targetDirectory->setText(BrowseForFolder(kDirectoryTitle) + QDir::separator());
-    const QString chosen = targetDirectory->text();
-    if (chosen.isEmpty() || chosen == QString(QDir::separator()))
+    const QString chosen = BrowseForFolder(kDirectoryTitle);
+    if (chosen.isEmpty())
         targetDirectory->setText(defaultTargetDirectory());
+    else
+        setTargetFolder(chosen);
+}
+
+void Form1::setTargetFolder(const QString& folder) {
+    targetDirectory->setText(folder + QDir::separator());
+    if (const QString problem = whyFolderCannotTakeImage(targetDirectory->text());
+        !problem.isEmpty())
+        showMessage(problem, kErrorCaption);
 }
 
 void Form1::Label6_Click() { seams_.openUrl(kProjectAddress); }

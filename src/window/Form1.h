@@ -16,6 +16,8 @@ class Indicator;
 class PortCombo;
 
 inline const QString kCrLf = QStringLiteral("\r\n");
+// The caption of the message boxes that refuse an action.
+inline const QString kErrorCaption = QStringLiteral("Error");
 
 // The program's only window as the user sees it: the controls in their designed places with
 // their texts, the log, the target directory with its chooser and the About frame's web link.
@@ -44,6 +46,9 @@ public:
 
     // The platform's folder chooser, opened at the current target; empty when cancelled.
     QString BrowseForFolder(const QString& sTitle);
+    // Makes `folder` the target, with a separator added, and warns at once when it cannot take
+    // the image; the choice stays so that it can be corrected.
+    void setTargetFolder(const QString& folder);
 
     // The log with CR LF line ends, including whatever the user typed into it.
     QString logText() const;

@@ -2,11 +2,14 @@
 // the user end up with.
 #include <Files.h>
 #include <Wait.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cerrno>
 
 #include "FormFixture.h"
 #include "dump/DumpLog.h"
@@ -17,6 +20,8 @@
 
 namespace tessaly::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 const QString kRequestLine = QStringLiteral("sending request...\r\n");
 const QString kCloseLine = QStringLiteral("\r\nSerial port closed.\r\n");
@@ -116,10 +121,11 @@ INSTANTIATE_TEST_SUITE_P(, CompletedDumpTest,
                                            CompletedDump{"TargetWithoutSeparator", false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DumpFromWindowTest, UnwritableTargetStillShowsTheDataAndNamesThePath) {
+// The folder passed its check, but the image still cannot be written (a directory is in the way).
+TEST_F(DumpFromWindowTest, UnwritableImageStillShowsTheDataAndNamesThePath) {
     const sim::SimOptions options;
-    const QString missing =
-        QDir::toNativeSeparators(directory.filePath("missing")) + QDir::separator();
+    const QString missing = QDir::toNativeSeparators(directory.path()) + QDir::separator();
+    ASSERT_TRUE(QDir(directory.path()).mkdir("EEPROM.bin"));
     dump(options, missing);
 
     EXPECT_TRUE(form.logText().startsWith(kRequestLine + listingOf(options) + "\r\nnot saved: "))
@@ -132,6 +138,49 @@ TEST_F(DumpFromWindowTest, UnwritableTargetStillShowsTheDataAndNamesThePath) {
     EXPECT_EQ(desktop.messages[0].caption, "Error");
     EXPECT_EQ(box->successAcknowledgements() + box->errorAcknowledgements(), 0);
 }
+
+struct RefusedFolder {
+    const char* name;
+    const char* folder;  // inside the temporary directory
+    const char* says;
+};
+
+class RefusedFolderTest : public DumpFromWindowTest,
+                          public ::testing::WithParamInterface<RefusedFolder> {};
+
+// A folder that cannot take the image is named in a message before the port is opened: the box
+// hears nothing.
+TEST_P(RefusedFolderTest, IsRefusedBeforeTheBoxIsAsked) {
+    ASSERT_TRUE(writeFile(directory.filePath("file"), "not a folder"));
+    // Latin-1 "café": legal on Linux, but Qt reads names as UTF-8 and gets U+FFFD.
+    const QByteArray latin1 = QFile::encodeName(directory.path()) + "/caf\xe9";
+    ASSERT_TRUE(::mkdir(latin1.constData(), 0700) == 0 || errno == EEXIST);
+    ASSERT_EQ(QFile::decodeName(latin1), directory.filePath(QString("caf") + QChar(0xFFFD)));
+    const QString folder = QDir::toNativeSeparators(
+        directory.filePath(QString(GetParam().folder).replace("%FFFD", QChar(0xFFFD))));
+
+    startDump({}, folder + QDir::separator());
+    ::rmdir(latin1.constData());  // out of Qt's reach when the temporary directory goes
+
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_TRUE(desktop.messages[0].text.contains(folder + ' '))
+        << desktop.messages[0].text.toStdString();
+    EXPECT_TRUE(desktop.messages[0].text.contains(GetParam().says))
+        << desktop.messages[0].text.toStdString();
+    EXPECT_EQ(desktop.messages[0].caption, "Error");
+    EXPECT_FALSE(controller.serialControl().PortOpen());
+    EXPECT_EQ(form.logText(), kGreeting);
+    EXPECT_FALSE(waitUntil([&] { return !box->transcript().isEmpty(); }, 300ms));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , RefusedFolderTest,
+    ::testing::Values(RefusedFolder{"Missing", "missing", "does not exist"},
+                      RefusedFolder{"NotADirectory", "file", "is not a directory"},
+                      RefusedFolder{"NotUtf8", "caf%FFFD",
+                                    "is not valid UTF-8, so Tessaly cannot reach it. Rename the "
+                                    "folder, or make a link to it with a plain name"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DumpFromWindowTest, CloseDuringAnyWaitEndsTheRunWithOnlyTheCloseLine) {
     for (const int silentAfter : {5, 6, 7, 10}) {
@@ -234,7 +283,8 @@ TEST_F(DumpFromWindowTest, SaveFailureIsExplainedOnceThePortIsReleased) {
         EXPECT_EQ(linkControls(), closedLinkState());
         box.reset();
     };
-    dump({}, QDir::toNativeSeparators(directory.filePath("missing")) + QDir::separator());
+    ASSERT_TRUE(QDir(directory.path()).mkdir("EEPROM.bin"));
+    dump();
 
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(lamp(), QColor(255, 0, 0));

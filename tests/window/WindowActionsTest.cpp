@@ -1,6 +1,7 @@
 // The window's own actions: the web link, choosing the target directory, refusing Open, the log.
 #include <QDir>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QtTest/QTest>
 
 #include "FormFixture.h"
@@ -38,6 +39,24 @@ TEST_F(WindowActionsTest, ChosenDirectoryBecomesTheTargetWithASeparator) {
     // The chooser opens where the target is now.
     cmdDir()->click();
     EXPECT_EQ(desktop.folderStarts.last(), desktop.folderChoice + separator);
+}
+
+// The warning comes at once, and the choice stays so that it can be corrected.
+TEST_F(WindowActionsTest, ChoosingAFolderThatCannotTakeTheImageWarnsAndKeepsIt) {
+    QTemporaryDir parent;
+    desktop.folderChoice = QDir::toNativeSeparators(parent.filePath("gone"));
+
+    cmdDir()->click();
+
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text,
+              "The image cannot be saved in the folder you chose: the directory " +
+                  desktop.folderChoice + " does not exist.");
+    EXPECT_EQ(Text2()->text(), desktop.folderChoice + separator);
+
+    desktop.folderChoice = QDir::toNativeSeparators(parent.path());
+    cmdDir()->click();
+    EXPECT_EQ(desktop.messages.size(), 1u);
 }
 
 TEST_F(WindowActionsTest, CancellingFallsBackToTheProgramDirectoryNotTheEarlierChoice) {
