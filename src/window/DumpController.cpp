@@ -1,5 +1,6 @@
 #include "window/DumpController.h"
 
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -11,6 +12,19 @@
 #include "window/TargetDirectory.h"
 
 namespace tessaly::window {
+
+namespace {
+
+// Ends the checksum result line of a damaged dump, so that nobody takes the file for a backup.
+QString damagedDumpNote(const dump::StoredImage& stored) {
+    QString note = QStringLiteral(": the file holds a damaged dump");
+    if (!stored.keptAs.isEmpty())
+        note += QStringLiteral(", the earlier image is kept as %1")
+                    .arg(QFileInfo(stored.keptAs).fileName());
+    return note;
+}
+
+}  // namespace
 
 DumpController::DumpController(Form1& form, QObject* parent)
     : QObject(parent),
@@ -139,12 +153,25 @@ void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
                           kErrorCaption);
 }
 
-// The listing of a complete reply and what was saved; nothing for an incomplete one.
+// The listing of a complete reply and what was saved; nothing for an incomplete one. A damaged
+// dump stands out: its checksum error line and the checksum result line, which says so plainly.
 void DumpController::showResult(const dump::DumpRun::Result& result) {
     if (!result.reply) return;
+    const QString listing = dump::dumpResultLog(result);
+    QString stored = dump::storedImageLog(result.stored, *result.reply);
+    std::vector<LogStretch> stretches;
+    if (result.outcome == dump::DumpRun::Outcome::ChecksumMismatch) {
+        const QLatin1StringView crcError(dump::kChecksumErrorLog);
+        stretches.push_back(
+            {listing.size() - crcError.size(), crcError.size() - 2, LogMark::Damage});
+        if (result.stored.stored()) {
+            const qsizetype lineEnd = stored.indexOf(kCrLf);
+            stored.insert(lineEnd, damagedDumpNote(result.stored));
+            stretches.push_back({listing.size(), stored.indexOf(kCrLf), LogMark::Damage});
+        }
+    }
     // One append for the whole listing: the log widget is slow to grow byte by byte.
-    form_.appendLog(dump::dumpResultLog(result) +
-                    dump::storedImageLog(result.stored, *result.reply));
+    form_.appendLog(listing + stored, stretches);
 }
 
 // Only a new wait earns a new reminder: bytes that do not move the exchange on, noise for

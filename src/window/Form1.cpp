@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QUrl>
 #include <QVersionNumber>
@@ -130,6 +131,18 @@ QPlainTextEdit* createLog(QWidget* window) {
     log->setTabChangesFocus(true);
     setFixedColors(log, QPalette::Text, Qt::black, QPalette::Base, Qt::white);
     return log;
+}
+
+QTextCharFormat formatOf(LogMark mark) {
+    QTextCharFormat format;
+    if (mark == LogMark::Damage) {
+        format.setForeground(QColor(204, 0, 0));
+        format.setFontWeight(QFont::Bold);
+    } else {
+        format.setForeground(Qt::black);
+        format.setBackground(QColor(255, 214, 102));
+    }
+    return format;
 }
 
 // The program's texts end lines with CR LF; the text box keeps plain line breaks.
@@ -270,10 +283,20 @@ void Form1::showMessage(const QString& text, const QString& caption) {
 
 QString Form1::logText() const { return log->toPlainText().replace(QLatin1Char('\n'), kCrLf); }
 
-void Form1::appendLog(const QString& text) {
+void Form1::appendLog(const QString& text, const std::vector<LogStretch>& stretches) {
     QTextCursor cursor(log->document());
     cursor.movePosition(QTextCursor::End);
+    const int start = cursor.position();
     cursor.insertText(toWidgetText(text));
+    // The log holds a plain line break where the text has CR LF.
+    const auto at = [&](qsizetype position) {
+        return start + int(position - QStringView(text).left(position).count(kCrLf));
+    };
+    for (const LogStretch& stretch : stretches) {
+        cursor.setPosition(at(stretch.from));
+        cursor.setPosition(at(stretch.from + stretch.length), QTextCursor::KeepAnchor);
+        cursor.mergeCharFormat(formatOf(stretch.mark));
+    }
     log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
 }
 

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTextCursor>
 #include <cerrno>
 
 #include "FormFixture.h"
@@ -77,7 +78,18 @@ protected:
         std::ranges::copy(options.image, reply.begin());
         reply.back() =
             std::uint8_t(dump::checksumOf(options.image) + (options.wrongChecksum ? 1 : 0));
-        return dump::storedImageLog(stored, dump::Reply(reply));
+        QString lines = dump::storedImageLog(stored, dump::Reply(reply));
+        if (options.wrongChecksum)
+            lines.insert(lines.indexOf("\r\n"), ": the file holds a damaged dump");
+        return lines;
+    }
+
+    // Whether the log's character at `position` (plain line breaks) is shown as damage.
+    bool inRed(qsizetype position) {
+        QTextCursor cursor(Text1()->document());
+        cursor.setPosition(int(position) + 1);
+        return cursor.charFormat().foreground().color() == QColor(204, 0, 0) &&
+               cursor.charFormat().fontWeight() == QFont::Bold;
     }
 
     QTemporaryDir directory;
@@ -105,6 +117,11 @@ TEST_P(CompletedDumpTest, ListsSavesReportsAndAcknowledges) {
     const QString listingEnd = options.wrongChecksum ? "CRC Error!!!\r\n" : "\r\n";
     EXPECT_EQ(form.logText(), kRequestLine + listingOf(options) + listingEnd +
                                   resultLinesFor(options) + kCloseLine);
+    const QString shown = Text1()->toPlainText();
+    const qsizetype checksumLine = shown.indexOf("saved ");
+    EXPECT_EQ(inRed(checksumLine), options.wrongChecksum);
+    EXPECT_EQ(inRed(shown.indexOf('\n', checksumLine) - 1), options.wrongChecksum);
+    EXPECT_FALSE(inRed(shown.indexOf('\n', checksumLine) + 1));  // the SHA-256 line
     EXPECT_EQ(savedImage(), bytesOf(options.image));
     EXPECT_TRUE(waitUntil([&] {
         return (options.wrongChecksum ? box->errorAcknowledgements()
@@ -120,6 +137,26 @@ INSTANTIATE_TEST_SUITE_P(, CompletedDumpTest,
                                            CompletedDump{"WrongChecksum", true, true},
                                            CompletedDump{"TargetWithoutSeparator", false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// "CRC Error!!!" stays where it was, in red and bold; the checksum line names the earlier image
+// that was kept aside, so the good copy is one glance away.
+TEST_F(DumpFromWindowTest, DamagedDumpStandsOutAndNamesTheKeptEarlierImage) {
+    ASSERT_TRUE(writeFile(directory.filePath("EEPROM.bin"), "earlier image"));
+    sim::SimOptions options;
+    options.wrongChecksum = true;
+    dump(options);
+
+    const QString shown = Text1()->toPlainText();
+    const qsizetype crcError = shown.indexOf("CRC Error!!!");
+    EXPECT_TRUE(inRed(crcError) && inRed(crcError + 11));
+    EXPECT_FALSE(inRed(crcError - 2));  // the last byte of the listing
+    const QStringList kept = QDir(directory.path()).entryList({"EEPROM-*.bin"});
+    ASSERT_EQ(kept.size(), 1);
+    const qsizetype checksumLine = shown.indexOf("saved ");
+    EXPECT_EQ(
+        shown.mid(checksumLine, shown.indexOf('\n', checksumLine) - checksumLine).section(')', -1),
+        ": the file holds a damaged dump, the earlier image is kept as " + kept[0]);
+}
 
 // The folder passed its check, but the image still cannot be written (a directory is in the way).
 TEST_F(DumpFromWindowTest, UnwritableImageStillShowsTheDataAndNamesThePath) {
