@@ -21,46 +21,55 @@ QString forTerminal(QString text) {
     return text;
 }
 
-}  // namespace
-
-bool stderrIsTerminal() {
+bool isTerminal(std::FILE* stream) {
 #ifdef Q_OS_WIN
-    return _isatty(_fileno(stderr));
+    return _isatty(_fileno(stream));
 #else
-    return ::isatty(STDERR_FILENO) == 1;
+    return ::isatty(::fileno(stream)) == 1;
 #endif
 }
 
-Console::Console(bool json, bool quiet, bool progress)
-    : json_(json), quiet_(quiet), progress_(progress && !quiet) {}
+}  // namespace
+
+Console::Console(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+
+void Console::setMode(bool json, bool quiet, bool progress) {
+    json_ = json;
+    quiet_ = quiet;
+    progress_ = progress && !quiet && isTerminal(err_);
+}
+
+void Console::print(const QString& text) { write(out_, text); }
 
 void Console::log(const QString& text) {
-    if (!quiet_ && !text.isEmpty()) write(json_ ? stderr : stdout, forTerminal(text));
+    if (!quiet_ && !text.isEmpty()) write(json_ ? err_ : out_, forTerminal(text));
 }
 
 void Console::record(const QJsonObject& object) {
-    write(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + '\n');
+    write(out_, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + '\n');
 }
 
 void Console::error(const QString& sentence) {
-    write(stderr, QStringLiteral("tessaly-dump: %1\n").arg(sentence));
+    write(err_, QStringLiteral("tessaly-dump: %1\n").arg(sentence));
 }
 
 void Console::warning(const QString& sentence) {
-    write(stderr, QStringLiteral("tessaly-dump: warning: %1\n").arg(sentence));
+    write(err_, QStringLiteral("tessaly-dump: warning: %1\n").arg(sentence));
 }
+
+void Console::usageError(const QString& text) { write(err_, text + '\n'); }
 
 void Console::progress(const QString& line) {
     if (!progress_ || (progressShown_ && line == lastProgress_)) return;
     lastProgress_ = line;
-    std::fprintf(stderr, "\r\033[K%s", line.toLocal8Bit().constData());
-    std::fflush(stderr);
+    std::fprintf(err_, "\r\033[K%s", line.toLocal8Bit().constData());
+    std::fflush(err_);
     progressShown_ = true;
 }
 
 void Console::write(std::FILE* stream, const QString& text) {
     if (progressShown_) {
-        std::fputs("\r\033[K", stderr);
+        std::fputs("\r\033[K", err_);
         progressShown_ = false;
     }
     // Failures (a closed pipe) are ignored on purpose: see the class comment.

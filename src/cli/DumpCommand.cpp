@@ -40,7 +40,7 @@ DumpCommand::DumpCommand(const DumpOptions& options, QList<PortTarget> targets, 
                 [this, i](const dump::DumpSession::Result& result) { sessionFinished(i, result); });
         if (single())
             connect(session.get(), &dump::DumpSession::progressed, this,
-                    [this, s = session.get()] { showProgress(*s); });
+                    [this, s = session.get()] { console_.progress(stageText(*s)); });
     }
 }
 
@@ -87,10 +87,6 @@ void DumpCommand::report(const PortTarget& target, const dump::DumpSession::Resu
                                               "on %1: %2.")
                                    .arg(target.device, result.acknowledgementFailure));
     if (options_.json) console_.record(jsonRecord(target, result, status, failure));
-}
-
-void DumpCommand::showProgress(const dump::DumpSession& session) {
-    console_.progress(stageText(session));
 }
 
 }  // namespace tessaly::cli

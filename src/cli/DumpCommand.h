@@ -31,7 +31,6 @@ private:
     bool single() const { return targets_.size() == 1; }
     void sessionFinished(qsizetype index, const dump::DumpSession::Result& result);
     void report(const PortTarget& target, const dump::DumpSession::Result& result, int status);
-    void showProgress(const dump::DumpSession& session);
 
     const DumpOptions options_;
     const QList<PortTarget> targets_;

@@ -16,14 +16,11 @@ constexpr qint64 kLongestTimeoutSeconds = 10 * 24 * 3600;
 constexpr int kMostReads = 10;
 constexpr int kVerifiedReadsByDefault = 3;
 
-struct UsageError {
-    QString sentence;
-};
-
 int boundedNumber(const QString& text, const QString& option, qint64 lowest, qint64 highest) {
     if (const auto value = program::boundedNumber(text, lowest, highest)) return int(*value);
-    throw UsageError{program::wholeNumberRange(option, lowest, highest) +
-                     QStringLiteral(", not \"%1\".").arg(text)};
+    throw Refusal{program::wholeNumberRange(option, lowest, highest) +
+                      QStringLiteral(", not \"%1\".").arg(text),
+                  kBadUsage};
 }
 
 QString helpDescription() {
@@ -38,26 +35,29 @@ QString helpDescription() {
 void checkCombinations(const DumpOptions& options, const QCommandLineParser& parser) {
     if (options.listPorts) {
         if (!options.ports.isEmpty() || options.simulate)
-            throw UsageError{
-                QStringLiteral("--list-ports reads no box; leave out --port and "
-                               "--simulate.")};
+            throw Refusal{QStringLiteral("--list-ports reads no box; leave out --port and "
+                                         "--simulate."),
+                          kBadUsage};
         return;
     }
     if (options.ports.isEmpty() == !options.simulate)
-        throw UsageError{QStringLiteral("Give --port DEVICE (once or more) or --simulate.")};
+        throw Refusal{QStringLiteral("Give --port DEVICE (once or more) or --simulate."),
+                      kBadUsage};
     if (!options.outputFile.isEmpty() && parser.isSet(QStringLiteral("dir")))
-        throw UsageError{QStringLiteral("--output names the file itself; leave out --dir.")};
+        throw Refusal{QStringLiteral("--output names the file itself; leave out --dir."),
+                      kBadUsage};
     if (!options.outputFile.isEmpty() && options.ports.size() > 1)
-        throw UsageError{
-            QStringLiteral("--output takes one port only; with several ports "
-                           "every image goes to DIRECTORY/NAME/EEPROM.bin.")};
+        throw Refusal{QStringLiteral("--output takes one port only; with several ports "
+                                     "every image goes to DIRECTORY/NAME/EEPROM.bin."),
+                      kBadUsage};
     if (options.verify && options.reads < 2)
-        throw UsageError{
-            QStringLiteral("--verify compares two reads at least; give --reads 2 "
-                           "or more.")};
+        throw Refusal{QStringLiteral("--verify compares two reads at least; give --reads 2 "
+                                     "or more."),
+                      kBadUsage};
     if (!parser.positionalArguments().isEmpty())
-        throw UsageError{QStringLiteral("Unexpected argument \"%1\".")
-                             .arg(parser.positionalArguments().first())};
+        throw Refusal{
+            QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().first()),
+            kBadUsage};
 }
 
 DumpOptions optionsFrom(const QCommandLineParser& parser) {
@@ -135,7 +135,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                 kSavedAndVerified};
     try {
         return {optionsFrom(parser), {}, kSavedAndVerified};
-    } catch (const UsageError& error) {
+    } catch (const Refusal& error) {
         return {std::nullopt, error.sentence + tryHelp, kBadUsage};
     }
 }

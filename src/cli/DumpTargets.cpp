@@ -14,10 +14,6 @@ namespace tessaly::cli {
 
 namespace {
 
-struct PlanFailure {
-    QString sentence;
-    int exitStatus;
-};
 
 void checkDirectory(const QString& directory, const QString& fileName) {
     using Problem = dump::DirectoryCheck::Problem;
@@ -30,9 +26,9 @@ void checkDirectory(const QString& directory, const QString& fileName) {
     else if (check.problem == Problem::NotWritable)
         problem = QStringLiteral("The directory %1 is not writable");
     if (!problem.isEmpty())
-        throw PlanFailure{problem.arg(check.directory) +
-                              QStringLiteral("; %1 cannot be saved there.").arg(fileName),
-                          kLinkOrFileFailed};
+        throw Refusal{problem.arg(check.directory) +
+                          QStringLiteral("; %1 cannot be saved there.").arg(fileName),
+                      kLinkOrFileFailed};
 }
 
 // Created as needed; noted, so that it can go again when nothing was saved in it.
@@ -40,9 +36,9 @@ void placeInBoxDirectory(const QString& directory, PortTarget& target) {
     const QString path = QDir(directory).filePath(target.name);
     if (!QFileInfo(path).isDir()) target.createdDirectory = path;
     if (!QDir().mkpath(path))
-        throw PlanFailure{QStringLiteral("The directory %1 cannot be created.")
-                              .arg(QDir::toNativeSeparators(path)),
-                          kLinkOrFileFailed};
+        throw Refusal{QStringLiteral("The directory %1 cannot be created.")
+                          .arg(QDir::toNativeSeparators(path)),
+                      kLinkOrFileFailed};
     target.imagePath = dump::imagePathIn(path, QLatin1StringView(dump::kImageFileName));
 }
 
@@ -60,7 +56,7 @@ void refuseDevicesNamedTwice(const QList<PortTarget>& targets) {
     for (qsizetype i = 0; i < targets.size(); ++i)
         for (qsizetype j = 0; j < i; ++j)
             if (targets[i].resolved == targets[j].resolved)
-                throw PlanFailure{
+                throw Refusal{
                     QStringLiteral("\"%1\" and \"%2\" are the same device (%3); name each box "
                                    "once. Try --help.")
                         .arg(targets[j].given, targets[i].given, targets[i].resolved),
@@ -86,17 +82,13 @@ void placeImages(const DumpOptions& options, QList<PortTarget>& targets) {
 
 }  // namespace
 
-TargetPlan planTargets(const DumpOptions& options, const QString& simulatedDevice) {
-    TargetPlan plan;
-    try {
-        for (const QString& port : options.simulate ? QStringList{simulatedDevice} : options.ports)
-            plan.targets.append(targetFor(port));
-        refuseDevicesNamedTwice(plan.targets);
-        placeImages(options, plan.targets);
-    } catch (const PlanFailure& failure) {
-        return {{}, failure.sentence, failure.exitStatus};
-    }
-    return plan;
+QList<PortTarget> planTargets(const DumpOptions& options, const QString& simulatedDevice) {
+    QList<PortTarget> targets;
+    for (const QString& port : options.simulate ? QStringList{simulatedDevice} : options.ports)
+        targets.append(targetFor(port));
+    refuseDevicesNamedTwice(targets);
+    placeImages(options, targets);
+    return targets;
 }
 
 }  // namespace tessaly::cli

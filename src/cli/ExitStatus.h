@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 // How tessaly-dump ends, for scripts; the help and the README list the same table.
 namespace tessaly::cli {
 
@@ -12,6 +14,12 @@ enum ExitStatus {
     kReadsDisagree = 5,
     kSavedNotVerified = 6,
     kBadUsage = 64,
+};
+
+// Why the command cannot start, in one sentence, and the status to end with.
+struct Refusal {
+    QString sentence;
+    int exitStatus;
 };
 
 inline constexpr char kExitStatusHelp[] =

@@ -19,12 +19,25 @@ DumpRun::DumpRun(serial::MSComm& link, QObject* parent) : QObject(parent), link_
     waitTimer_.setTimerType(Qt::PreciseTimer);
     connect(&waitTimer_, &QTimer::timeout, this, [this] { finish(Outcome::TimedOut, awaited()); });
     connect(&link_, &serial::MSComm::dataReceived, this, &DumpRun::readWaiting);
-    connect(&link_, &serial::MSComm::closed, this, [this] { finish(Outcome::Cancelled); });
-    connect(&link_, &serial::MSComm::linkLost, this, [this](const QString& reason) {
+    connect(&link_, &serial::MSComm::closed, this, [this] {
+        // A closed link still lets the acknowledgement out.
         if (acknowledging_)
-            acknowledgementFailure_ = reason;
+            endAcknowledgement();
         else
-            finish(Outcome::LinkLost, reason);
+            finish(Outcome::Cancelled);
+    });
+    connect(&link_, &serial::MSComm::linkLost, this, [this](const QString& reason) {
+        if (!acknowledging_) return finish(Outcome::LinkLost, reason);
+        acknowledgementFailure_ = reason;
+        endAcknowledgement();
+    });
+    connect(&link_, &serial::MSComm::outputSent, this, [this] {
+        if (acknowledging_) endAcknowledgement();
+    });
+    connect(&link_, &serial::MSComm::outputStalled, this, [this] {
+        if (!acknowledging_) return;
+        acknowledgementFailure_ = QStringLiteral("it did not leave the port within a second");
+        endAcknowledgement();
     });
 }
 
@@ -56,7 +69,7 @@ void DumpRun::execute(const dump::Commands& commands) {
 }
 
 void DumpRun::readWaiting() {
-    if (!running_) return;
+    if (!running_ || acknowledging_) return;
     const dump::Stage before = protocol_.stage();
     execute(protocol_.receive(asBytes(link_.Input())));
     if (protocol_.stage() == dump::Stage::ReplyReceived) {
@@ -81,22 +94,27 @@ void DumpRun::complete() {
             return;
         }
     }
-    acknowledge();
-    finish(matches ? Outcome::Saved : Outcome::ChecksumMismatch);
+    acknowledge(matches ? Outcome::Saved : Outcome::ChecksumMismatch);
 }
 
-// Pushed out at once, so that a failure to send it is known and told with the result.
-void DumpRun::acknowledge() {
+// The run ends once the acknowledgement has left the port, so that a failure to send it is known
+// and told with the result.
+void DumpRun::acknowledge(Outcome outcome) {
+    waitTimer_.stop();
     acknowledging_ = true;
+    acknowledgedOutcome_ = outcome;
     execute(protocol_.acknowledge());
-    if (!link_.flushOutput() && acknowledgementFailure_.isEmpty())
-        acknowledgementFailure_ = QStringLiteral("it did not leave the port within a second");
+}
+
+void DumpRun::endAcknowledgement() {
     acknowledging_ = false;
+    finish(acknowledgedOutcome_);
 }
 
 void DumpRun::finish(Outcome outcome, const QString& detail) {
     if (!running_) return;
     running_ = false;
+    acknowledging_ = false;
     waitTimer_.stop();
     if (outcome == Outcome::Cancelled || outcome == Outcome::LinkLost) protocol_.linkClosed();
     emit finished(Result{outcome, reply_, detail, stored_, acknowledgementFailure_});

@@ -69,7 +69,8 @@ private:
     void readWaiting();
     void restartWaitTimer();
     void complete();
-    void acknowledge();
+    void acknowledge(Outcome outcome);
+    void endAcknowledgement();
     void finish(Outcome outcome, const QString& detail = {});
 
     serial::MSComm& link_;
@@ -83,6 +84,7 @@ private:
     QString acknowledgementFailure_;
     bool running_ = false;
     bool acknowledging_ = false;
+    Outcome acknowledgedOutcome_ = Outcome::Saved;
 };
 
 }  // namespace tessaly::dump

@@ -105,12 +105,6 @@ void InProcessDevice::write(const QByteArray& bytes) {
     link_->scheduleToBox();
 }
 
-bool InProcessDevice::sendQueued(int) {
-    if (!link_) return false;
-    link_->deliverToBox();
-    return true;
-}
-
 void InProcessDevice::close() {
     if (link_ && link_->host_ == this) link_->host_ = nullptr;
     link_ = nullptr;

@@ -50,27 +50,30 @@ LineSettings parseSettings(const QString& settings) {
             parseStopBits(fields[3].trimmed(), settings)};
 }
 
-// Long enough for a full transmit buffer to leave at slow baud rates, short enough that a stuck
-// device cannot freeze a close.
-constexpr int SendQueuedBoundMs = 1000;
+// Long enough for a full transmit buffer to leave at slow baud rates, short enough that a device
+// held back by the other side is let go soon.
+constexpr int SendBoundMs = 1000;
 
 }  // namespace
 
 MSComm::MSComm(QObject* parent)
     : QObject(parent), serialPort_(new SerialPortDevice(this)), port_(serialPort_) {
+    sendBound_.setSingleShot(true);
+    sendBound_.setInterval(SendBoundMs);
+    connect(&sendBound_, &QTimer::timeout, this, &MSComm::giveUpSending);
     attach(serialPort_);
 }
 
 MSComm::~MSComm() {
-    // Nobody is left to hear about a failure now; just let queued bytes out.
+    // Nobody is left to wait for queued bytes or to hear about a failure; what the system was
+    // handed already still leaves.
     port_->disconnect(this);
-    if (!port_->isOpen()) return;
-    sendQueued();
-    port_->close();
+    if (port_->isOpen()) port_->close();
 }
 
 void MSComm::attach(SerialDevice* device) {
     connect(device, &SerialDevice::readyRead, this, &MSComm::takeIncoming);
+    connect(device, &SerialDevice::bytesSent, this, &MSComm::noticeSent);
     connect(device, &SerialDevice::failed, this, &MSComm::loseLink);
 }
 
@@ -135,30 +138,31 @@ void MSComm::setPortOpen(bool open) {
         openPort();
         return;
     }
-    if (!port_->isOpen()) return;
-    sendQueued();
-    if (!port_->isOpen()) return;  // the device failed while sending; linkLost() told so
-    closeDevice();
+    if (!PortOpen()) return;
+    received_.clear();
+    if (sendBound_.isActive() && port_->unsent() > 0)
+        closing_ = true;  // released once the queued bytes left
+    else
+        closeDevice();
     emit closed();
 }
 
-bool MSComm::PortOpen() const { return port_->isOpen(); }
+bool MSComm::PortOpen() const { return port_->isOpen() && !closing_; }
 
 void MSComm::setInBufferCount(int count) {
     if (count != 0) throw std::invalid_argument("the receive buffer can only be emptied");
-    // What the system still holds counts as waiting too; Qt's own buffer is drained into ours on
-    // every readyRead, so there is nothing in between.
+    // What the system and the device still hold, not yet announced, counts as waiting too.
     if (port_->isOpen()) port_->discardInput();
     received_.clear();
 }
 
 void MSComm::Output(const QByteArray& bytes) {
-    if (port_->isOpen()) port_->write(bytes);
-}
-
-bool MSComm::flushOutput() {
-    if (!port_->isOpen()) return false;
-    return sendQueued() && port_->isOpen();
+    if (!PortOpen()) return;
+    port_->write(bytes);
+    if (!port_->isOpen()) return;  // writing failed; linkLost() told so
+    if (!sendBound_.isActive()) sendBound_.start();
+    // Bytes that left at once are told about on the next turn too.
+    QMetaObject::invokeMethod(this, &MSComm::noticeSent, Qt::QueuedConnection);
 }
 
 QByteArray MSComm::Input() {
@@ -171,6 +175,7 @@ QByteArray MSComm::Input() {
 
 void MSComm::openPort() {
     const QString device = DeviceName(commPort_);
+    if (closing_) closeDevice();  // whoever opens again has stopped waiting for the old bytes
     if (port_->isOpen()) throw CommError(CommError::PortInUse, device, "port already open");
     if (device.isEmpty())
         throw CommError(CommError::NoSuchPort, device,
@@ -183,15 +188,16 @@ void MSComm::openPort() {
     received_.clear();
 }
 
-bool MSComm::sendQueued() { return port_->sendQueued(SendQueuedBoundMs); }
-
 void MSComm::closeDevice() {
     port_->close();
     received_.clear();
+    sendBound_.stop();
+    closing_ = false;
 }
 
 void MSComm::takeIncoming() {
     const QByteArray incoming = port_->readAll();
+    if (closing_) return;  // nobody reads a closed port
     // One system read may bring more than the buffer holds (a pseudo-terminal, a stalled event
     // loop): hand it over in pieces, so that a reader who keeps up loses nothing; only what
     // still finds no room is dropped.
@@ -204,11 +210,29 @@ void MSComm::takeIncoming() {
     }
 }
 
+void MSComm::noticeSent() {
+    if (!sendBound_.isActive() || !port_->isOpen() || port_->unsent() > 0) return;
+    sendBound_.stop();
+    if (closing_)
+        closeDevice();
+    else
+        emit outputSent();
+}
+
+void MSComm::giveUpSending() {
+    if (closing_)
+        closeDevice();
+    else
+        emit outputStalled();
+}
+
 void MSComm::loseLink(const QString& reason) {
     if (!port_->isOpen()) return;
+    const bool closedAlready = closing_;
     // Closing at once also stops Qt from repeating the error in a tight loop.
     closeDevice();
-    emit linkLost(reason);
+    // Whoever closed the port hears nothing more of it.
+    if (!closedAlready) emit linkLost(reason);
 }
 
 }  // namespace tessaly::serial

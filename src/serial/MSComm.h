@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include "serial/CommError.h"
 
@@ -12,7 +13,8 @@ namespace tessaly::serial {
 class SerialDevice;
 
 // The serial link: one port, opened by number, with a capped receive buffer that callers read
-// whole. Reads are event-driven: dataReceived() tells that bytes wait, so nobody has to poll.
+// whole. Nothing here waits: dataReceived() tells that bytes wait, outputSent() that what was
+// sent has left, so nobody has to poll or block.
 // A device name that belongs to an InProcessLink opens that link instead of a serial port.
 class MSComm : public QObject {
     Q_OBJECT
@@ -48,7 +50,8 @@ public:
     void setInBufferSize(int size);
     int InBufferSize() const { return inBufferSize_; }
 
-    // Opening throws CommError; closing sends what is still queued first, then releases the device.
+    // Opening throws CommError. Closing is at once for the caller; what Output() queued still
+    // leaves before the device is released, for a second at most.
     void setPortOpen(bool open);
     bool PortOpen() const;
 
@@ -57,10 +60,8 @@ public:
     void setInBufferCount(int count);
 
     // Sends every byte as given, NUL included, adding nothing; nothing when the port is closed.
+    // Returns at once; outputSent() or outputStalled() follows.
     void Output(const QByteArray& bytes);
-    // Hands what Output() queued to the system now, waiting a second at most; false when not all
-    // of it left (the device failed, and linkLost() told why, or it is stuck).
-    bool flushOutput();
     // Returns and removes everything waiting (at most InputLen bytes when that is not 0).
     QByteArray Input();
 
@@ -71,16 +72,19 @@ signals:
     void closed();
     // The device went away or failed; the port is already closed. Emitted once per loss.
     void linkLost(const QString& reason);
+    // Everything Output() queued has left the port; never emitted inside Output().
+    void outputSent();
+    // What Output() queued has not left within a second: the other side holds it back.
+    void outputStalled();
 
 private:
     void attach(SerialDevice* device);
     SerialDevice* deviceFor(const QString& name);
     void openPort();
-    // Hands what Output() queued to the system before the device is let go; false when some of
-    // it could not be.
-    bool sendQueued();
     void closeDevice();
     void takeIncoming();
+    void noticeSent();
+    void giveUpSending();
     void loseLink(const QString& reason);
 
     SerialDevice* serialPort_;
@@ -92,6 +96,8 @@ private:
     int inputLen_ = 0;
     int inBufferSize_ = 1024;
     QByteArray received_;
+    QTimer sendBound_;      // runs while queued bytes have not left
+    bool closing_ = false;  // closed for the caller; the device is released once the bytes left
 };
 
 }  // namespace tessaly::serial

@@ -30,14 +30,19 @@ public:
     // Drops every received byte that has not been read, including what the system still holds.
     virtual void discardInput() = 0;
     virtual QByteArray readAll() = 0;
+    // Hands the bytes over without waiting for them to leave.
     virtual void write(const QByteArray& bytes) = 0;
-    // Hands what write() queued over to the other side, waiting at most `boundMs`; false when
-    // some of it could not be handed over.
-    virtual bool sendQueued(int boundMs) = 0;
+    // Bytes given to write() that have not left yet.
+    virtual qint64 unsent() const = 0;
+    // Drops what has not left and lets the device go.
     virtual void close() = 0;
 
 signals:
+    // Bytes wait in readAll(); never emitted from inside the system's own notification, so that
+    // the receiver may write, close or reopen.
     void readyRead();
+    // Some of what write() was given has left; unsent() tells what remains.
+    void bytesSent();
     // The open device went away or failed; the owner is expected to close it.
     void failed(const QString& reason);
 };

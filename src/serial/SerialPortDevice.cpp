@@ -1,6 +1,7 @@
 #include "serial/SerialPortDevice.h"
 
 #include <QFile>
+#include <QScopedValueRollback>
 
 #include "serial/CommError.h"
 #include "serial/PortOwnership.h"
@@ -38,7 +39,10 @@ int errorNumberFor(QSerialPort::SerialPortError error, const QString& devicePath
 
 // What failed when the link is lost; empty for failures that leave the link usable. The system's
 // own text alone is often meaningless here (a hang-up reads as an unrelated ioctl failure).
-QString linkLossDescription(QSerialPort::SerialPortError error) {
+// Failures of reading and writing that Qt cannot name come as UnknownError (on Windows a box that
+// hangs up is a broken pipe), and Qt reads no more after one; the same error from setting the
+// port up only refuses that setting.
+QString linkLossDescription(QSerialPort::SerialPortError error, bool configuring) {
     switch (error) {
         case QSerialPort::ReadError:
             return QStringLiteral("reading from the device failed");
@@ -46,6 +50,8 @@ QString linkLossDescription(QSerialPort::SerialPortError error) {
             return QStringLiteral("writing to the device failed");
         case QSerialPort::ResourceError:
             return QStringLiteral("the device is no longer available");
+        case QSerialPort::UnknownError:
+            return configuring ? QString() : QStringLiteral("the device stopped working");
         default:
             return {};
     }
@@ -55,11 +61,13 @@ QString linkLossDescription(QSerialPort::SerialPortError error) {
 
 SerialPortDevice::SerialPortDevice(QObject* parent)
     : SerialDevice(parent), port_(new QSerialPort(this)) {
-    connect(port_, &QSerialPort::readyRead, this, &SerialDevice::readyRead);
+    connect(port_, &QSerialPort::readyRead, this, &SerialPortDevice::scheduleAnnouncement);
+    connect(port_, &QSerialPort::bytesWritten, this, &SerialDevice::bytesSent);
     connect(port_, &QSerialPort::errorOccurred, this, &SerialPortDevice::reportLoss);
 }
 
 void SerialPortDevice::open(const QString& name, const LineSettings& line) {
+    const QScopedValueRollback settingUp(configuring_, true);
     // Every name of one device opens the device itself, so that all of them share its lock.
     const QString device = port_ownership::resolvedDevice(name);
     if (const QString holder = port_ownership::holderOf(device); !holder.isEmpty())
@@ -81,20 +89,39 @@ void SerialPortDevice::open(const QString& name, const LineSettings& line) {
 }
 
 bool SerialPortDevice::applySettings(const LineSettings& line) {
+    const QScopedValueRollback settingUp(configuring_, true);
     return port_->setBaudRate(line.baudRate) && port_->setParity(line.parity) &&
            port_->setDataBits(line.dataBits) && port_->setStopBits(line.stopBits) &&
            port_->setFlowControl(QSerialPort::NoFlowControl);
 }
 
-bool SerialPortDevice::sendQueued(int boundMs) {
-    if (port_->bytesToWrite() > 0) port_->flush();
-    if (port_->bytesToWrite() > 0) port_->waitForBytesWritten(boundMs);
-    return port_->bytesToWrite() == 0;
+void SerialPortDevice::discardInput() {
+    const QScopedValueRollback settingUp(configuring_, true);
+    port_->clear(QSerialPort::Input);
+}
+
+// Handed to the system at once rather than on the next turn of the event loop: with many ports
+// open, every turn costs a poll over all of them.
+void SerialPortDevice::write(const QByteArray& bytes) {
+    port_->write(bytes);
+    port_->flush();
+}
+
+void SerialPortDevice::scheduleAnnouncement() {
+    if (announcementScheduled_) return;
+    announcementScheduled_ = true;
+    QMetaObject::invokeMethod(this, &SerialPortDevice::announceInput, Qt::QueuedConnection);
+}
+
+void SerialPortDevice::announceInput() {
+    announcementScheduled_ = false;
+    if (port_->isOpen() && port_->bytesAvailable() > 0) emit readyRead();
 }
 
 void SerialPortDevice::reportLoss(QSerialPort::SerialPortError error) {
-    const QString description = linkLossDescription(error);
-    if (description.isEmpty() || !port_->isOpen()) return;
+    if (!port_->isOpen()) return;
+    const QString description = linkLossDescription(error, configuring_);
+    if (description.isEmpty()) return;
     // The owner closes at once, which also stops Qt from repeating the error in a tight loop.
     emit failed(QStringLiteral("%1 (%2)").arg(description, port_->errorString()));
 }

@@ -4,7 +4,10 @@
 
 namespace tessaly::serial {
 
-// A real serial port (or a pseudo-terminal) through Qt SerialPort.
+// A real serial port (or a pseudo-terminal) through Qt SerialPort. It never waits: received bytes
+// are announced after Qt's own readyRead has returned, and written bytes are followed through
+// bytesWritten. Writing or closing from inside Qt's notification runs into completions that Qt's
+// Windows backend has not handed out yet (an acknowledgement that never left, a crash).
 class SerialPortDevice : public SerialDevice {
     Q_OBJECT
 public:
@@ -14,21 +17,22 @@ public:
     bool isOpen() const override { return port_->isOpen(); }
     bool applySettings(const LineSettings& line) override;
     QString errorString() const override { return port_->errorString(); }
-    void discardInput() override { port_->clear(QSerialPort::Input); }
+    void discardInput() override;
     QByteArray readAll() override { return port_->readAll(); }
-    // Handed to the system at once rather than on the next turn of the event loop: with many
-    // ports open, every turn costs a poll over all of them.
-    void write(const QByteArray& bytes) override {
-        port_->write(bytes);
-        port_->flush();
-    }
-    bool sendQueued(int boundMs) override;
+    void write(const QByteArray& bytes) override;
+    qint64 unsent() const override { return port_->bytesToWrite(); }
     void close() override { port_->close(); }
 
 private:
+    void scheduleAnnouncement();
+    void announceInput();
     void reportLoss(QSerialPort::SerialPortError error);
 
     QSerialPort* port_;
+    bool announcementScheduled_ = false;
+    // Inside a call that sets the port up: its failures are answered by that call's result and
+    // leave the port usable.
+    bool configuring_ = false;
 };
 
 }  // namespace tessaly::serial

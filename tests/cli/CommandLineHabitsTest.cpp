@@ -1,5 +1,6 @@
 // What scripts and command-line users rely on: usage errors, checks before the box is asked,
-// stop signals, a reader that goes away, quiet runs, an output file, the list of ports.
+// stop signals, a reader that goes away, quiet runs, an output file, the list of ports. What
+// needs a process of its own (signals, pipes, limits, another user) starts the program.
 #include <Files.h>
 #include <Sanitizers.h>
 #include <gtest/gtest.h>
@@ -12,7 +13,8 @@
 #include <QTemporaryDir>
 #include <csignal>
 
-#include "DumpCommand.h"
+#include "RunDump.h"
+#include "cli/DumpOptions.h"
 #include "serial/MSComm.h"
 #include "sim/StbSimulator.h"
 
@@ -56,8 +58,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DirectoryCheckTest, NamesThatAreNotUtf8AreSaidToBeSo) {
     QTemporaryDir dir;
-    const RunResult result =
-        runShell("exec \"$0\" --simulate --dir \"$1/$(printf '\\377')\"", {dir.path()});
+    const QByteArray name = QFile::encodeName(dir.path()) + "/\377";
+    const char* const argv[] = {"tessaly-dump", "--simulate", "--dir", name.constData()};
+    const RunResult result = runDump({"--simulate", "--dir", QString::fromLocal8Bit(name)}, {},
+                                     cli::describeNonUtf8Argument(4, argv));
     EXPECT_EQ(result.exitCode, 64);
     EXPECT_TRUE(result.err.contains("with --dir")) << result.err.toStdString();
     EXPECT_TRUE(result.err.contains("not valid UTF-8"));
@@ -75,7 +79,7 @@ TEST(DirectoryCheckTest, ReadOnlyDirectoryIsAWriteFailure) {
     const RunResult result =
         ::geteuid() == 0
             ? runProgram("setpriv", asNobody + QStringList{"--simulate", "-d", readOnly})
-            : runDump({"--simulate", "-d", readOnly});
+            : runDumpProcess({"--simulate", "-d", readOnly});
     EXPECT_EQ(result.exitCode, 4) << result.err.toStdString();
     EXPECT_TRUE(result.err.contains("is not writable")) << result.err.toStdString();
 }

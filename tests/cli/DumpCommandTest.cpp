@@ -1,4 +1,5 @@
-// tessaly-dump as a user runs it, against the simulated box over a pseudo-terminal.
+// tessaly-dump against the simulated box over a pseudo-terminal: once started as a user starts it,
+// otherwise in-process.
 #include <Files.h>
 #include <Wait.h>
 #include <gtest/gtest.h>
@@ -7,7 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "DumpCommand.h"
+#include "RunDump.h"
 #include "serial/MSComm.h"
 #include "sim/StbSimulator.h"
 
@@ -22,9 +23,13 @@ class DumpCommandTest : public ::testing::Test {
 protected:
     RunResult run(const QStringList& arguments) { return test::runDump(arguments); }
 
-    RunResult dumpFrom(const SimOptions& options, QStringList extra = {}) {
+    QStringList dumpArguments(const SimOptions& options, QStringList extra = {}) {
         box_.emplace(options);
-        return run(QStringList{"--port", box_->devicePath(), "--dir", dir_.path()} + extra);
+        return QStringList{"--port", box_->devicePath(), "--dir", dir_.path()} + extra;
+    }
+
+    RunResult dumpFrom(const SimOptions& options, QStringList extra = {}) {
+        return run(dumpArguments(options, std::move(extra)));
     }
 
     QString imagePath() const { return dir_.filePath(QStringLiteral("EEPROM.bin")); }
@@ -39,7 +44,7 @@ QByteArray bytesOf(const SimOptions& options) { return test::bytesOf(options.ima
 
 TEST_F(DumpCommandTest, GoodDumpExitsZeroAndPrintsTheLog) {
     const SimOptions options;
-    const RunResult result = dumpFrom(options);
+    const RunResult result = test::runDumpProcess(dumpArguments(options));
 
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     EXPECT_TRUE(result.err.isEmpty());
@@ -68,7 +73,7 @@ TEST_F(DumpCommandTest, ChecksumMismatchExitsOneAndKeepsTheData) {
     EXPECT_EQ(image(), bytesOf(options));
     EXPECT_TRUE(result.out.contains("CRC Error!!!\n"));
     EXPECT_TRUE(result.err.contains("checksum")) << result.err.toStdString();
-    EXPECT_TRUE(box_->transcript().endsWith("E2PROMDOWN_ERROR\r"));
+    EXPECT_TRUE(test::waitUntil([&] { return box_->transcript().endsWith("E2PROMDOWN_ERROR\r"); }));
 }
 
 TEST_F(DumpCommandTest, FailuresLeaveTheEarlierImageAndSayWhatToCheck) {

@@ -10,7 +10,7 @@
 #include <QTemporaryDir>
 #include <deque>
 
-#include "DumpCommand.h"
+#include "RunDump.h"
 #include "sim/StbSimulator.h"
 
 namespace tessaly::test {

@@ -1,37 +1,17 @@
-// tessaly-dump against its built-in box, as it runs on every platform (under wine too): each way
-// the box can misbehave ends with its own exit status and sentence.
+// tessaly-dump in-process against its built-in box, as it runs on every platform (under wine
+// too): each way the box can misbehave ends with its own exit status and sentence.
 #include <Files.h>
-#include <Wait.h>
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
+#include "RunDump.h"
 #include "sim/BoxBehaviour.h"
 
 namespace tessaly {
 namespace {
-
-struct Finished {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Finished runDump(const QStringList& arguments) {
-    QProcess process;
-    process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tessaly-dump"),
-                  arguments);
-    EXPECT_TRUE(process.waitForStarted());
-    EXPECT_TRUE(test::waitUntil([&] { return process.state() == QProcess::NotRunning; },
-                                std::chrono::seconds(30)));
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
-}
 
 struct BoxCase {
     const char* name;
@@ -52,8 +32,8 @@ TEST_P(SimulatedBoxCommandTest, EndsWithItsStatusAndSentence) {
     const BoxCase& box = GetParam();
     ASSERT_TRUE(test::writeFile(imagePath(), "earlier image"));
 
-    const Finished result =
-        runDump(QStringList{"--simulate-box", box.behaviour, "--dir", dir_.path()} + box.extra);
+    const test::RunResult result = test::runDump(
+        QStringList{"--simulate-box", box.behaviour, "--dir", dir_.path()} + box.extra);
 
     EXPECT_EQ(result.exitCode, box.exitCode) << result.err.toStdString();
     if (*box.errorSays == '\0') {
@@ -86,7 +66,7 @@ TEST(PortNameCommandTest, MissingPortExitsTwoNamingIt) {
     const QString missing = QStringLiteral("/dev/ttyS250");
 #endif
     QTemporaryDir dir;
-    const Finished result = runDump({"--port", missing, "--dir", dir.path()});
+    const test::RunResult result = test::runDump({"--port", missing, "--dir", dir.path()});
 
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_TRUE(result.err.contains(missing + " does not exist")) << result.err.toStdString();

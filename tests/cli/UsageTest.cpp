@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "DumpCommand.h"
+#include "RunDump.h"
 
 namespace tessaly::test {
 namespace {

@@ -7,7 +7,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include "DumpCommand.h"
+#include "RunDump.h"
 #include "ScriptedBox.h"
 
 namespace tessaly::test {
@@ -49,7 +49,8 @@ TEST_P(VerifiedReadsTest, SavesOnlyWhatTheReadsProve) {
     EXPECT_EQ(record["path"].isNull(), c.saved.isEmpty());
     // Every complete read is acknowledged as it comes, by its own checksum.
     EXPECT_EQ(result.err.contains("tessaly-dump: "), c.exitStatus != 0) << result.err.toStdString();
-    EXPECT_EQ(box.heard().count("E2PROMDOWN_"), box.dumpsServed());
+    EXPECT_TRUE(waitUntil([&] { return box.heard().count("E2PROMDOWN_") == box.dumpsServed(); }))
+        << box.heard().count("E2PROMDOWN_") << " acknowledgements for " << box.dumpsServed();
 }
 
 // clang-format off

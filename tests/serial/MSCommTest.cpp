@@ -283,6 +283,18 @@ TEST_F(MSCommOnPty, DeliberateCloseSendsWhatWasQueuedAndSignalsOnce) {
     EXPECT_EQ(lost.count(), 0);
 }
 
+// A dump ends once its acknowledgement has left; telling so inside Output() would end it while
+// the sender is still in the middle of sending.
+TEST_F(MSCommOnPty, OutputReturnsAtOnceAndTellsLaterThatEverythingLeft) {
+    open(pty);
+    QSignalSpy sent(&link, &serial::MSComm::outputSent);
+    link.Output("REQUEST_E2PROM\r\n");
+    link.Output("E2PROMDOWN_SUCCESS\r\n");
+    EXPECT_EQ(sent.count(), 0);
+    ASSERT_TRUE(sent.wait(10000));
+    EXPECT_EQ(peerReceives(pty, 36), "REQUEST_E2PROM\r\nE2PROMDOWN_SUCCESS\r\n");
+}
+
 TEST_F(MSCommOnPty, PeerHangingUpLosesTheLinkOnceAndANewDeviceOpens) {
     open(pty);
     QSignalSpy closed(&link, &serial::MSComm::closed);
