@@ -15,8 +15,7 @@ void addWindowOptions(QCommandLineParser& parser) {
          QStringLiteral("DEVICE")},
         {QStringLiteral("simulate"),
          QStringLiteral("Adds a simulated box to the port list and selects it.")},
-        {QStringLiteral("dir"),
-         QStringLiteral("Starts with DIR as the folder for EEPROM.bin."),
+        {QStringLiteral("dir"), QStringLiteral("Starts with DIR as the folder for EEPROM.bin."),
          QStringLiteral("DIR")},
     });
 }

@@ -158,6 +158,29 @@ TEST_F(DumpFromWindowTest, DamagedDumpStandsOutAndNamesTheKeptEarlierImage) {
         ": the file holds a damaged dump, the earlier image is kept as " + kept[0]);
 }
 
+// Exactly the bytes that differ from the kept earlier image are marked, and the line about that
+// image names them.
+TEST_F(DumpFromWindowTest, BytesThatDifferFromTheEarlierImageAreMarked) {
+    const sim::SimOptions options;
+    QByteArray earlier = bytesOf(options.image);
+    const std::vector<qsizetype> changed = {0x010, 0x011, 0x3F0};
+    for (const qsizetype offset : changed) earlier[offset] = char(~earlier[offset]);
+    ASSERT_TRUE(writeFile(directory.filePath("EEPROM.bin"), earlier));
+    dump(options);
+
+    const qsizetype listing = Text1()->toPlainText().indexOf('\n') + 1;
+    std::vector<qsizetype> marked;
+    for (qsizetype offset = 0; offset < 1024; ++offset) {
+        QTextCursor cursor(Text1()->document());
+        cursor.setPosition(int(listing + offset * 3 + offset / 16 + 2));  // after the first digit
+        if (cursor.charFormat().background().color() == QColor(255, 214, 102))
+            marked.push_back(offset);
+    }
+    EXPECT_EQ(marked, changed);
+    EXPECT_TRUE(form.logText().contains(" (3 bytes differ: 0x010, 0x011, 0x3F0)\r\n"))
+        << form.logText().toStdString();
+}
+
 // The folder passed its check, but the image still cannot be written (a directory is in the way).
 TEST_F(DumpFromWindowTest, UnwritableImageStillShowsTheDataAndNamesThePath) {
     const sim::SimOptions options;
