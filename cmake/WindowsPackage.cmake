@@ -1,5 +1,6 @@
 # The zip a Windows user unpacks and runs: both programs, the Qt and compiler runtime libraries
-# they load, the platform and style plugins, the README and the licences.
+# they load, the platform and style plugins, the README and the licences. cpack writes
+# SHA256SUMS beside it.
 
 foreach(module Core Gui Widgets SerialPort)
   install(FILES $<TARGET_FILE:Qt6::${module}> DESTINATION .)
@@ -51,23 +52,24 @@ GNU GENERAL PUBLIC LICENSE, version 3
 
 ${gpl_text}")
 
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-              ${CMAKE_BINARY_DIR}/LICENSE-Qt.txt
+# The README's user part as text with CRLF line ends: what Notepad shows on any Windows.
+set(readme_text ${CMAKE_BINARY_DIR}/README.txt)
+add_custom_command(OUTPUT ${readme_text}
+  COMMAND ${CMAKE_COMMAND} -DREADME_MD=${PROJECT_SOURCE_DIR}/README.md -DREADME_TXT=${readme_text}
+          "-DTITLE=${PROJECT_NAME} ${TESSALY_RELEASE}" -P ${CMAKE_CURRENT_LIST_DIR}/ReadmeText.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_LIST_DIR}/ReadmeText.cmake
+  VERBATIM)
+add_custom_target(readme_text ALL DEPENDS ${readme_text})
+
+install(FILES ${readme_text} ${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/LICENSE-Qt.txt
         DESTINATION .)
 
-# Debug information is of no use to the user and doubles the download; the kit's and the
-# compiler's libraries carry it too.
-install(CODE "set(tessaly_strip \"${CMAKE_STRIP}\")")
-install(CODE [[
-  file(GLOB_RECURSE binaries "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/*.dll"
-                             "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/*.exe")
-  execute_process(COMMAND "${tessaly_strip}" --strip-unneeded ${binaries} COMMAND_ERROR_IS_FATAL ANY)
-]])
+tessaly_strip_on_install(*.dll *.exe)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
-set(CPACK_PACKAGE_FILE_NAME
-    "${PROJECT_NAME}-${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}-win64")
+set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${TESSALY_RELEASE}-win64")
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/Checksums.cmake)
 # Unpacked into a folder, the programs lie right there.
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 include(CPack)

@@ -32,7 +32,8 @@ using UsageError = std::invalid_argument;
 int integerOption(const QCommandLineParser& parser, const QString& name, int lowest, int highest) {
     if (const auto value = tessaly::program::boundedNumber(parser.value(name), lowest, highest))
         return int(*value);
-    throw UsageError(tessaly::program::wholeNumberRange("--" + name, lowest, highest).toStdString());
+    throw UsageError(
+        tessaly::program::wholeNumberRange("--" + name, lowest, highest).toStdString());
 }
 
 std::array<std::uint8_t, 1024> readImage(const QString& path) {
@@ -84,20 +85,7 @@ void logEvents(StbSimulator& box) {
                      [] { printLine(stderr, QStringLiteral("hung up")); });
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tessaly-stb-sim"));
-    QCoreApplication::setApplicationVersion(
-        QStringLiteral("%1 %2").arg(tessaly::kProductName, tessaly::kVersionText));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A simulated set-top box in \"HOST - MODE\". Prints the device to open, then serves "
-        "EEPROM dumps until interrupted."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+void addOptions(QCommandLineParser& parser) {
     parser.addOption({"image", "Serve the 1024 bytes of <file>.", "file"});
     for (const tessaly::sim::BoxMisbehaviour& misbehaviour : tessaly::sim::boxMisbehaviours()) {
         parser.addOption({misbehaviour.name, misbehaviour.help,
@@ -114,6 +102,24 @@ int main(int argc, char** argv) {
          "device a line.",
          "n"},
     });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    tessaly::program::ignoreSignalsOfFailedWrites();
+    QCoreApplication::setApplicationName(QStringLiteral("tessaly-stb-sim"));
+    QCoreApplication::setApplicationVersion(
+        QStringLiteral("%1 %2").arg(tessaly::kProductName, tessaly::kVersionText));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "A simulated set-top box in \"HOST - MODE\". Prints the device to open, then serves "
+        "EEPROM dumps until interrupted."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    addOptions(parser);
     if (!parser.parse(QCoreApplication::arguments())) {
         printLine(stderr, parser.errorText());
         return kUsageError;
@@ -132,7 +138,7 @@ int main(int argc, char** argv) {
             if (parser.isSet("record")) recordTranscript(box, parser.value("record"));
             logEvents(box);
         }
-        // SIGINT and SIGTERM end the event loop from inside it, so that the terminals close cleanly.
+        // Ctrl-C, kill or a closed terminal end the event loop, so the terminals close cleanly.
         const tessaly::program::StopSignals stopSignals;
         QObject::connect(&stopSignals, &tessaly::program::StopSignals::stopRequested, &app,
                          &QCoreApplication::quit);

@@ -23,13 +23,39 @@ int boundedNumber(const QString& text, const QString& option, qint64 lowest, qin
                   kBadUsage};
 }
 
+// Each system's help speaks of its own ports and paths.
+#ifdef Q_OS_WIN
+constexpr char kImagePath[] = "DIRECTORY\\EEPROM.bin";
+constexpr char kSeveralPortsHelp[] =
+    "each into DIRECTORY\\NAME\\EEPROM.bin (NAME: the port, such as COM7).";
+constexpr char kExamplesHelp[] =
+    "Examples:\n"
+    "  tessaly-dump --port COM5 --dir C:\\Backups\n"
+    "  tessaly-dump --port COM5 --port COM6 --dir C:\\Backups --verify";
+constexpr char kPortHelp[] =
+    "Serial port (COM5; \"COM 1\" to \"COM 4\" or 1 to 4). Give it several times to read "
+    "several boxes at once.";
+#else
+constexpr char kImagePath[] = "DIRECTORY/EEPROM.bin";
+constexpr char kSeveralPortsHelp[] =
+    "each into DIRECTORY/NAME/EEPROM.bin (NAME: the device path\n"
+    "without /dev/, with / turned into -).";
+constexpr char kExamplesHelp[] =
+    "Examples:\n"
+    "  tessaly-dump --port /dev/ttyUSB0 --dir ~/backups\n"
+    "  tessaly-dump --port /dev/ttyUSB0 --port /dev/ttyUSB1 --dir ~/backups --verify";
+constexpr char kPortHelp[] =
+    "Serial device (/dev/ttyUSB0, a pseudo-terminal; \"COM 1\" to \"COM 4\" or 1 to 4). "
+    "Give it several times to read several boxes at once.";
+#endif
+
 QString helpDescription() {
     return QStringLiteral(
                "Reads the 1024-byte EEPROM of a set-top box in \"HOST - MODE\" over a serial\n"
                "port and saves it as EEPROM.bin. With several --port options all boxes are read\n"
-               "at the same time, each into DIRECTORY/NAME/EEPROM.bin (NAME: the device path\n"
-               "without /dev/, with / turned into -).\n\n") +
-           QLatin1StringView(kExitStatusHelp);
+               "at the same time, ") +
+           QLatin1StringView(kSeveralPortsHelp) + QStringLiteral("\n\n") +
+           QLatin1StringView(kExitStatusHelp) + '\n' + QLatin1StringView(kExamplesHelp);
 }
 
 void checkCombinations(const DumpOptions& options, const QCommandLineParser& parser) {
@@ -85,13 +111,11 @@ DumpOptions optionsFrom(const QCommandLineParser& parser) {
 
 void addOptions(QCommandLineParser& parser) {
     parser.addOptions({
-        {{"p", "port"},
-         "Serial device (/dev/ttyUSB0, a pseudo-terminal; \"COM 1\" to \"COM 4\" or 1 to 4). "
-         "Give it several times to read several boxes at once.",
-         "device"},
+        {{"p", "port"}, kPortHelp, "device"},
         {{"d", "dir"}, "Directory for EEPROM.bin (default: current).", "directory"},
         {{"o", "output"},
-         "Write the image to <file> instead of DIRECTORY/EEPROM.bin (one port only).",
+         QStringLiteral("Write the image to <file> instead of %1 (one port only).")
+             .arg(QLatin1StringView(kImagePath)),
          "file"},
         {{"t", "timeout"},
          "Longest wait in seconds for each answer of the box, 0 to 864000; 0 waits forever "

@@ -32,9 +32,13 @@ inline constexpr char kExitStatusHelp[] =
     "  5    --verify: no two reads agreed (no file written)\n"
     "  6    --verify: one good read saved, not verified (the box stopped answering)\n"
     "  64   bad usage\n"
+#ifdef _WIN32
+    "  130  stopped by Ctrl-C, Ctrl-Break or closing the console window\n"
+#else
     "  129  stopped by SIGHUP (the terminal closed)\n"
     "  130  stopped by SIGINT (Ctrl-C)\n"
     "  143  stopped by SIGTERM\n"
+#endif
     "       (stopped: the port is closed, nothing acknowledged, no file written)\n";
 
 }  // namespace tessaly::cli

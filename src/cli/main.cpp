@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessaly-dump"));
     QCoreApplication::setApplicationVersion(QLatin1StringView(tessaly::kVersionText));
-    tessaly::program::ignoreBrokenPipe();
+    tessaly::program::ignoreSignalsOfFailedWrites();
     tessaly::cli::Console console(stdout, stderr);
     return tessaly::cli::runDumpProgram(QCoreApplication::arguments(),
                                         tessaly::cli::describeNonUtf8Argument(argc, argv), console);

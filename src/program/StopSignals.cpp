@@ -70,7 +70,10 @@ void StopSignals::takeRequest() {
     while (::read(requestPipe[0], &number, 1) == 1) emit stopRequested(exitStatusFor(number));
 }
 
-void ignoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
+void ignoreSignalsOfFailedWrites() {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 #endif
 
 #ifdef Q_OS_WIN
@@ -118,8 +121,8 @@ StopSignals::~StopSignals() {
     handlerTarget = nullptr;
 }
 
-// There are no broken-pipe signals on Windows: a write to a closed pipe just fails.
-void ignoreBrokenPipe() {}
+// There are no such signals on Windows: the writes just fail.
+void ignoreSignalsOfFailedWrites() {}
 #endif
 
 }  // namespace tessaly::program

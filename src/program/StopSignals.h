@@ -27,8 +27,9 @@ private:
 #endif
 };
 
-// A reader that went away (`tessaly-dump ... | head`) must not end the program before it has
-// closed the port and finished with the box: writes to it then simply fail.
-void ignoreBrokenPipe();
+// A reader that went away (`tessaly-dump ... | head`) or a file-size limit (`ulimit -f`) must not
+// end the program before it has closed the port and finished with the box: such writes then
+// simply fail, and the failure is reported like any other.
+void ignoreSignalsOfFailedWrites();
 
 }  // namespace tessaly::program

@@ -15,6 +15,8 @@ constexpr BoxMisbehaviour kMisbehaviours[] = {
      [](SimOptions& options, int) { options.wrongChecksum = true; }},
     {"silent-after", "n", 1, 10, "Stop answering after host message <n> (1 to 10).",
      [](SimOptions& options, int message) { options.silentAfterMessage = message; }},
+    {"reads-then-silent", "n", 0, 1000, "Answer <n> complete reads (0 to 1000), then stay silent.",
+     [](SimOptions& options, int reads) { options.readsThenSilent = reads; }},
     {"disconnect-after-bytes", "n", 0, 1024, "Hang up after <n> bytes of the reply.",
      [](SimOptions& options, int bytes) { options.disconnectAfterReplyBytes = bytes; }},
     {"split-tokens", nullptr, 0, 0, "Send every token byte on its own.",
@@ -23,6 +25,11 @@ constexpr BoxMisbehaviour kMisbehaviours[] = {
      [](SimOptions& options, int bytes) { options.noiseBeforeTokens = bytes; }},
     {"baud", "rate", 50, 4'000'000, "Pace both directions at <rate> baud (8N1).",
      [](SimOptions& options, int rate) { options.baud = rate; }},
+    {"loopback", nullptr, 0, 0, "Echo every byte back, as a jumper from TX to RX does.",
+     [](SimOptions& options, int) { options.loopback = Loopback::Echo; }},
+    {"garbled-loopback", nullptr, 0, 0,
+     "Echo every byte changed, as a wrong baud rate does (a speed fault).",
+     [](SimOptions& options, int) { options.loopback = Loopback::Garbled; }},
 };
 
 [[noreturn]] void reject(const QString& text) { throw std::invalid_argument(text.toStdString()); }

@@ -9,6 +9,11 @@
 
 namespace tessaly::sim {
 
+// Instead of the exchange, the box can echo what the host sends, as a jumper from TX to RX does
+// (for checking an adapter and cable); garbled, it echoes the bytes as a reader at twice the
+// line's baud rate would see them.
+enum class Loopback { Off, Echo, Garbled };
+
 // How the simulated box behaves. The defaults give a well-behaved box serving a fixed,
 // recognisable image as fast as its wire goes.
 struct SimOptions {
@@ -16,12 +21,15 @@ struct SimOptions {
     bool wrongChecksum = false;
     // Stop answering after this host message (1 to 10) has arrived; the box stays connected.
     std::optional<int> silentAfterMessage;
+    // Answer this many complete reads, then stay silent (still connected) in every exchange after.
+    std::optional<int> readsThenSilent;
     // Hang up after this many bytes of the reply have been sent (0 to 1024).
     std::optional<int> disconnectAfterReplyBytes;
     // Write every token one byte at a time, each in its own write.
     bool splitTokens = false;
     // Bytes of line noise sent before each token.
     int noiseBeforeTokens = 0;
+    Loopback loopback = Loopback::Off;
     // Pace both directions at this rate (8N1, 10 bits a byte); 0 goes as fast as possible.
     int baud = 0;
     // With a baud rate: send and take bytes in bursts of this many microseconds of wire time,

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "sim/BoxExchange.h"
+#include "sim/SpeedMismatch.h"
 #include "sim/WireTimer.h"
 
 namespace tessaly::sim {
@@ -80,6 +81,7 @@ struct SimulatedBox::State {
     int expected = 1;  // the host message the box waits for; 0 while it expects nothing
     int lastCompleted = 0;
     bool silent = false;
+    int completeReplies = 0;
     bool replyChecksumRight = true;
     QByteArray partial;  // bytes of the message under way
     bool deviated = false;
@@ -111,6 +113,11 @@ void SimulatedBox::State::onReadable() {
     if (bytes.isEmpty()) return;
     box.transcript_ += bytes;
     emit box.received(bytes);
+    if (options.loopback != Loopback::Off) {
+        enqueue(
+            {.bytes = options.loopback == Loopback::Echo ? bytes : asReadAtOtherSpeed(bytes, 2.0)});
+        return;
+    }
     if (byteNs == 0) {
         for (const char byte : bytes) consume(byte);
         return;
@@ -177,7 +184,8 @@ void SimulatedBox::State::complete(int message) {
         return;
     }
     expected = 0;
-    silent = options.silentAfterMessage && message >= *options.silentAfterMessage;
+    silent = (options.silentAfterMessage && message >= *options.silentAfterMessage) ||
+             (options.readsThenSilent && completeReplies >= *options.readsThenSilent);
     if (silent) return;
     if (answer == Answer::Reply)
         sendReply();
@@ -241,7 +249,8 @@ QString SimulatedBox::State::describeDeviation() const {
 void SimulatedBox::State::sendToken(Answer answer, int nextMessage) {
     QByteArray token = tokenFor(answer);
     if (options.lowerCaseTokens) token = token.toLower();
-    if (options.noiseBeforeTokens > 0) enqueue({.bytes = randomBytes(options.noiseBeforeTokens, kNoiseAlphabet)});
+    if (options.noiseBeforeTokens > 0)
+        enqueue({.bytes = randomBytes(options.noiseBeforeTokens, kNoiseAlphabet)});
     const auto expectNext = [this, nextMessage] { expected = nextMessage; };
     if (!options.splitTokens) {
         enqueue({.bytes = token, .afterSent = expectNext});
@@ -270,6 +279,7 @@ void SimulatedBox::State::sendReply() {
     // The host may acknowledge as soon as it has 1025 bytes, while the extra ones still flow.
     enqueue({.bytes = reply, .afterSent = [this] {
                  expected = kAcknowledgement;
+                 ++completeReplies;
                  emit box.replySent();
              }});
     if (!extra.isEmpty()) enqueue({.bytes = extra});

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     const std::unique_ptr<QCoreApplication> application =
         tessaly::window::createApplication(argc, argv);
     if (!application) return 1;
+    tessaly::program::ignoreSignalsOfFailedWrites();
     QCoreApplication::setApplicationName(QLatin1String(tessaly::kProductName));
     QCoreApplication::setApplicationVersion(QLatin1String(tessaly::kVersionText));
 

@@ -55,6 +55,12 @@ INSTANTIATE_TEST_SUITE_P(
         BoxCase{"TokensSplitAndNoisy", "split-tokens,noise=40", {}, 0, "", true},
         BoxCase{"WrongChecksum", "wrong-checksum", {}, 1, "checksum", true},
         BoxCase{"Silent", "silent-after=5", {"--timeout", "1"}, 3, "\"PC___\"", false},
+        BoxCase{"SavedNotVerified",
+                "reads-then-silent=1",
+                {"--verify", "--timeout", "1"},
+                6,
+                "not verified",
+                true},
         BoxCase{"Unplugged", "disconnect-after-bytes=300", {}, 4, "lost", false},
         BoxCase{"UnknownBehaviour", "silent", {}, 64, "unknown box behaviour", false}),
     [](const ::testing::TestParamInfo<BoxCase>& info) { return std::string(info.param.name); });

@@ -39,5 +39,24 @@ TEST(UsageLimitsTest, LongestTimeoutAndOutputFileAreAccepted) {
     EXPECT_EQ(readFile(dir.filePath("backup.bin")).size(), 1024);
 }
 
+// The help names the ports, paths and stop events of the system it runs on, never the other's.
+TEST(UsageHelpTest, SpeaksOfThisSystemsPortsPathsAndStops) {
+#ifdef Q_OS_WIN
+    const QStringList expected{"--port COM5 --dir C:\\Backups", "DIRECTORY\\EEPROM.bin",
+                               "130  stopped by Ctrl-C, Ctrl-Break or closing the console"};
+    const QStringList foreign{"/dev", "SIGHUP", "SIGTERM", "129", "143", "DIRECTORY/"};
+#else
+    const QStringList expected{"--port /dev/ttyUSB0 --dir ~/backups", "DIRECTORY/EEPROM.bin",
+                               "129  stopped by SIGHUP", "143  stopped by SIGTERM"};
+    const QStringList foreign{"COM5", "C:\\", "Ctrl-Break", "console"};
+#endif
+    const RunResult result = runDump({"--help"});
+    EXPECT_EQ(result.exitCode, 0);
+    for (const QString& text : expected)
+        EXPECT_TRUE(result.out.contains(text)) << text.toStdString();
+    for (const QString& text : foreign)
+        EXPECT_FALSE(result.out.contains(text)) << text.toStdString();
+}
+
 }  // namespace
 }  // namespace tessaly::test

@@ -5,6 +5,7 @@
 
 #include "TestHost.h"
 #include "Wait.h"
+#include "dump/LoopbackCheck.h"
 #include "sim/StbSimulator.h"
 
 using tessaly::sim::SimOptions;
@@ -151,6 +152,22 @@ TEST(StbSimulator, StartsOverWhenTheHostDoes) {
     EXPECT_TRUE(box.deviations().isEmpty()) << box.deviations().join('\n').toStdString();
 }
 
+TEST(StbSimulator, AnswersTheChosenNumberOfReadsThenStaysSilent) {
+    SimOptions options;
+    options.readsThenSilent = 1;
+    StbSimulator box(options);
+    TestHost host(box.devicePath());
+
+    EXPECT_EQ(runUpToReply(host).reply.size(), 1025);
+    host.send(kSuccessAck);
+    // A stray byte after message 5 tells whether the box is answering it.
+    host.send(hostMessages(1, 5) + "X");
+    ASSERT_TRUE(waitForDeviations(box, 1));
+    EXPECT_TRUE(box.deviations().first().endsWith("while the box stays silent"))
+        << box.deviations().first().toStdString();
+    EXPECT_FALSE(host.take().contains("PC___"));
+}
+
 TEST(StbSimulator, HangsUpAfterExactlyTheChosenNumberOfReplyBytes) {
     for (const int bytes : {0, 100, 1024}) {
         SCOPED_TRACE(bytes);
@@ -255,5 +272,47 @@ TEST(StbSimulator, HostileOptionsMisbehaveAsAsked) {
     EXPECT_EQ(host.take().size(), 1025 + 7);
     EXPECT_TRUE(box.deviations().isEmpty()) << box.deviations().join('\n').toStdString();
 }
+
+using tessaly::dump::LoopbackCheck;
+using tessaly::sim::Loopback;
+
+struct LoopbackCase {
+    const char* name;
+    Loopback mode;
+    LoopbackCheck::Outcome outcome;
+    LoopbackCheck::Fault fault;
+};
+
+class StbSimulatorLoopback : public ::testing::TestWithParam<LoopbackCase> {};
+
+TEST_P(StbSimulatorLoopback, EchoesAsTheCheckExpects) {
+    SimOptions options;
+    options.loopback = GetParam().mode;
+    StbSimulator box(options);
+    TestHost host(box.devicePath());
+
+    const auto pattern = LoopbackCheck::pattern();
+    host.send(QByteArray(reinterpret_cast<const char*>(pattern.data()), qsizetype(pattern.size())));
+    std::string sentence;
+    EXPECT_TRUE(waitUntil([&] {
+        LoopbackCheck check;
+        check.receive(std::span(reinterpret_cast<const std::uint8_t*>(host.pending().data()),
+                                size_t(host.pending().size())));
+        const LoopbackCheck::Verdict verdict = check.verdict();
+        sentence = verdict.sentence;
+        return verdict.outcome == GetParam().outcome && verdict.fault == GetParam().fault;
+    })) << sentence;
+    EXPECT_TRUE(box.deviations().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, StbSimulatorLoopback,
+    ::testing::Values(LoopbackCase{"Echo", Loopback::Echo, LoopbackCheck::Outcome::Ok,
+                                   LoopbackCheck::Fault::None},
+                      LoopbackCase{"Garbled", Loopback::Garbled, LoopbackCheck::Outcome::Changed,
+                                   LoopbackCheck::Fault::Speed}),
+    [](const ::testing::TestParamInfo<LoopbackCase>& info) {
+        return std::string(info.param.name);
+    });
 
 }  // namespace
