@@ -1,20 +1,56 @@
 #include "window/DumpController.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
-#include <cstdint>
+#include <QStringList>
+#include <algorithm>
 
 #include "dump/DumpLog.h"
 #include "dump/DumpProtocol.h"
 #include "serial/CommError.h"
 #include "serial/PortAdvice.h"
 #include "window/Form1.h"
+#include "window/TargetDirectory.h"
 
 namespace tessaly::window {
 
 namespace {
 
-const QString kErrorCaption = QStringLiteral("Error");
+// Ends the checksum result line of a damaged dump, so that nobody takes the file for a backup.
+QString damagedDumpNote(const dump::StoredImage& stored) {
+    QString note = QStringLiteral(": the file holds a damaged dump");
+    if (!stored.keptAs.isEmpty())
+        note += QStringLiteral(", the earlier image is kept as %1")
+                    .arg(QFileInfo(stored.keptAs).fileName());
+    return note;
+}
+
+// Where byte `offset` stands in the listing: each line of 16 starts with CR LF, each byte is two
+// hex digits and a space.
+qsizetype listingPosition(qsizetype offset) { return offset * 3 + (offset / 16 + 1) * 2; }
+
+// The offsets in which the kept earlier image differs from the new one, read back from the
+// kept copy. The store will report them itself; until then the window compares.
+QList<qsizetype> changedOffsets(const dump::StoredImage& stored, const dump::Reply& reply) {
+    QFile kept(stored.keptAs);
+    if (stored.keptAs.isEmpty() || !kept.open(QIODevice::ReadOnly)) return {};
+    const QByteArray earlier = kept.read(qint64(dump::kDataSize));
+    QList<qsizetype> offsets;
+    for (qsizetype offset = 0; offset < reply.data().size(); ++offset)
+        if (offset >= earlier.size() || earlier[offset] != reply.data()[offset]) offsets << offset;
+    return offsets;
+}
+
+// "0x010, 0x011, 0x3F0", the first eight at most.
+QString offsetsText(const QList<qsizetype>& offsets) {
+    QStringList texts;
+    for (const qsizetype offset : offsets.first(std::min<qsizetype>(offsets.size(), 8)))
+        texts << QString::asprintf("0x%03X", unsigned(offset));
+    if (offsets.size() > 8) texts << QStringLiteral("...");
+    return texts.join(QStringLiteral(", "));
+}
 
 }  // namespace
 
@@ -86,6 +122,12 @@ void DumpController::Command1_Click() {
                           kErrorCaption);
         return;
     }
+    // Checked before the box is asked, so that a dump is never read only to be lost.
+    if (const QString problem = whyFolderCannotTakeImage(form_.targetDirectory->text());
+        !problem.isEmpty()) {
+        form_.showMessage(problem, kErrorCaption);
+        return;
+    }
     if (const QString refusal = ports_.takeTypedPort(); !refusal.isEmpty()) {
         form_.showMessage(refusal, kErrorCaption);
         return;
@@ -142,12 +184,37 @@ void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
                           kErrorCaption);
 }
 
-// The listing of a complete reply and what was saved; nothing for an incomplete one.
+// The listing of a complete reply and what was saved; nothing for an incomplete one. A damaged
+// dump stands out: its checksum error line and the checksum result line, which says so plainly.
 void DumpController::showResult(const dump::DumpRun::Result& result) {
     if (!result.reply) return;
+    const QString listing = dump::dumpResultLog(result);
+    QString stored = dump::storedImageLog(result.stored, *result.reply);
+    std::vector<LogStretch> stretches;
+    if (result.outcome == dump::DumpRun::Outcome::ChecksumMismatch) {
+        const QLatin1StringView crcError(dump::kChecksumErrorLog);
+        stretches.push_back(
+            {listing.size() - crcError.size(), crcError.size() - 2, LogMark::Damage});
+        if (result.stored.stored()) {
+            const qsizetype lineEnd = stored.indexOf(kCrLf);
+            stored.insert(lineEnd, damagedDumpNote(result.stored));
+            stretches.push_back({listing.size(), stored.indexOf(kCrLf), LogMark::Damage});
+        }
+    }
+    markChanges(changedOffsets(result.stored, *result.reply), stored, stretches);
     // One append for the whole listing: the log widget is slow to grow byte by byte.
-    form_.appendLog(dump::dumpResultLog(result) +
-                    dump::storedImageLog(result.stored, *result.reply));
+    form_.appendLog(listing + stored, stretches);
+}
+
+// The bytes that differ from the kept earlier image are marked in the listing, and the line
+// about that image names the first of them.
+void DumpController::markChanges(const QList<qsizetype>& offsets, QString& storedLines,
+                                 std::vector<LogStretch>& stretches) {
+    if (offsets.isEmpty()) return;
+    for (const qsizetype offset : offsets)
+        stretches.push_back({listingPosition(offset), 2, LogMark::Change});
+    const qsizetype countEnd = storedLines.lastIndexOf(QLatin1Char(')'));
+    storedLines.insert(countEnd, QStringLiteral(": ") + offsetsText(offsets));
 }
 
 // Only a new wait earns a new reminder: bytes that do not move the exchange on, noise for

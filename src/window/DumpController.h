@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -7,6 +8,7 @@
 
 #include "dump/DumpRun.h"
 #include "serial/MSComm.h"
+#include "window/Form1.h"
 #include "window/PortList.h"
 
 namespace tessaly::serial {
@@ -47,6 +49,8 @@ private:
     void reportOpenFailure(int port, const serial::CommError& error);
     void dumpFinished(const dump::DumpRun::Result& result);
     void showResult(const dump::DumpRun::Result& result);
+    void markChanges(const QList<qsizetype>& offsets, QString& storedLines,
+                     std::vector<LogStretch>& stretches);
     void noticeProgress();
     void remindOfHostMode();
 

@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QUrl>
 #include <QVersionNumber>
@@ -132,6 +133,18 @@ QPlainTextEdit* createLog(QWidget* window) {
     return log;
 }
 
+QTextCharFormat formatOf(LogMark mark) {
+    QTextCharFormat format;
+    if (mark == LogMark::Damage) {
+        format.setForeground(QColor(204, 0, 0));
+        format.setFontWeight(QFont::Bold);
+    } else {
+        format.setForeground(Qt::black);
+        format.setBackground(QColor(255, 214, 102));
+    }
+    return format;
+}
+
 // The program's texts end lines with CR LF; the text box keeps plain line breaks.
 QString toWidgetText(QString text) { return text.replace(kCrLf, QStringLiteral("\n")); }
 
@@ -248,10 +261,18 @@ QString Form1::BrowseForFolder(const QString& sTitle) {
 }
 
 void Form1::cmdDir_Click() {
-    targetDirectory->setText(BrowseForFolder(kDirectoryTitle) + QDir::separator());
-    const QString chosen = targetDirectory->text();
-    if (chosen.isEmpty() || chosen == QString(QDir::separator()))
+    const QString chosen = BrowseForFolder(kDirectoryTitle);
+    if (chosen.isEmpty())
         targetDirectory->setText(defaultTargetDirectory());
+    else
+        setTargetFolder(chosen);
+}
+
+void Form1::setTargetFolder(const QString& folder) {
+    targetDirectory->setText(folder + QDir::separator());
+    if (const QString problem = whyFolderCannotTakeImage(targetDirectory->text());
+        !problem.isEmpty())
+        showMessage(problem, kErrorCaption);
 }
 
 void Form1::Label6_Click() { seams_.openUrl(kProjectAddress); }
@@ -262,10 +283,20 @@ void Form1::showMessage(const QString& text, const QString& caption) {
 
 QString Form1::logText() const { return log->toPlainText().replace(QLatin1Char('\n'), kCrLf); }
 
-void Form1::appendLog(const QString& text) {
+void Form1::appendLog(const QString& text, const std::vector<LogStretch>& stretches) {
     QTextCursor cursor(log->document());
     cursor.movePosition(QTextCursor::End);
+    const int start = cursor.position();
     cursor.insertText(toWidgetText(text));
+    // The log holds a plain line break where the text has CR LF.
+    const auto at = [&](qsizetype position) {
+        return start + int(position - QStringView(text).left(position).count(kCrLf));
+    };
+    for (const LogStretch& stretch : stretches) {
+        cursor.setPosition(at(stretch.from));
+        cursor.setPosition(at(stretch.from + stretch.length), QTextCursor::KeepAnchor);
+        cursor.mergeCharFormat(formatOf(stretch.mark));
+    }
     log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
 }
 

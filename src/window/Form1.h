@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <vector>
 
 #include "window/Seams.h"
 
@@ -16,6 +17,17 @@ class Indicator;
 class PortCombo;
 
 inline const QString kCrLf = QStringLiteral("\r\n");
+// The caption of the message boxes that refuse an action.
+inline const QString kErrorCaption = QStringLiteral("Error");
+
+// How a stretch of the log stands out: a damaged dump in red and bold, a changed byte on a
+// coloured ground. Both stay readable because the log keeps its white ground under any scheme.
+enum class LogMark { Damage, Change };
+struct LogStretch {
+    qsizetype from;  // in the appended text, CR LF counted as it stands
+    qsizetype length;
+    LogMark mark;
+};
 
 // The program's only window as the user sees it: the controls in their designed places with
 // their texts, the log, the target directory with its chooser and the About frame's web link.
@@ -44,11 +56,14 @@ public:
 
     // The platform's folder chooser, opened at the current target; empty when cancelled.
     QString BrowseForFolder(const QString& sTitle);
+    // Makes `folder` the target, with a separator added, and warns at once when it cannot take
+    // the image; the choice stays so that it can be corrected.
+    void setTargetFolder(const QString& folder);
 
     // The log with CR LF line ends, including whatever the user typed into it.
     QString logText() const;
-    // Both take texts with CR LF line ends.
-    void appendLog(const QString& text);
+    // Both take texts with CR LF line ends; stretches of an appended text can stand out.
+    void appendLog(const QString& text, const std::vector<LogStretch>& stretches = {});
     void replaceLog(const QString& text);
 
     // A modal box with a text, a caption and an OK button only.

@@ -13,4 +13,8 @@ QString firstWritableDirectory(const QStringList& candidates);
 // home (an installed program's directory is not writable).
 QString defaultTargetDirectory();
 
+// Why the image cannot be saved in `target` (the target directory text), as the message box says
+// it: the folder and what is wrong with it; empty when the folder can take the image.
+QString whyFolderCannotTakeImage(const QString& target);
+
 }  // namespace tessaly::window

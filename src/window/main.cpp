@@ -11,6 +11,7 @@
 #include "window/DisplaySession.h"
 #include "window/DumpController.h"
 #include "window/Form1.h"
+#include "window/WindowOptions.h"
 
 int main(int argc, char** argv) {
     const std::unique_ptr<QCoreApplication> application =
@@ -21,22 +22,13 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QLatin1String(tessaly::kVersionText));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Reads the EEPROM of a set-top box over a serial port and saves it as EEPROM.bin."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption portOption(
-        QStringLiteral("port"), QStringLiteral("Adds DEVICE to the port list and selects it."),
-        QStringLiteral("DEVICE"));
-    const QCommandLineOption simulateOption(
-        QStringLiteral("simulate"),
-        QStringLiteral("Adds a simulated box to the port list and selects it."));
-    parser.addOptions({portOption, simulateOption});
+    tessaly::window::addWindowOptions(parser);
     parser.process(*application);  // leaves the program for help, version and bad options
+    const tessaly::window::WindowOptions options = tessaly::window::windowOptions(parser);
 
     // Declared before the window so that the box outlives the window's open port.
     std::unique_ptr<tessaly::sim::InProcessBox> box;
-    if (parser.isSet(simulateOption)) {
+    if (options.simulate) {
         try {
             box = std::make_unique<tessaly::sim::InProcessBox>();
         } catch (const std::runtime_error& error) {
@@ -46,8 +38,7 @@ int main(int argc, char** argv) {
     }
     tessaly::window::Form1 form;
     tessaly::window::DumpController controller(form);
-    controller.ports().offerStartDevices(parser.value(portOption),
-                                         box ? box->devicePath() : QString());
+    controller.ports().offerStartDevices(options.port, box ? box->devicePath() : QString());
 
     // Ctrl-C, kill or a closed terminal end a run the way Close does, so the port is released.
     std::unique_ptr<tessaly::program::StopSignals> stopSignals;
@@ -62,5 +53,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Warning: %s; Ctrl-C may leave the port locked.\n", error.what());
     }
     form.show();
+    // Checked as a chosen folder is, once the window is there to own the warning.
+    if (!options.targetFolder.isEmpty()) form.setTargetFolder(options.targetFolder);
     return application->exec();
 }

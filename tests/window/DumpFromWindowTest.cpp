@@ -2,11 +2,15 @@
 // the user end up with.
 #include <Files.h>
 #include <Wait.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTextCursor>
+#include <cerrno>
 
 #include "FormFixture.h"
 #include "dump/DumpLog.h"
@@ -17,6 +21,8 @@
 
 namespace tessaly::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 const QString kRequestLine = QStringLiteral("sending request...\r\n");
 const QString kCloseLine = QStringLiteral("\r\nSerial port closed.\r\n");
@@ -72,7 +78,18 @@ protected:
         std::ranges::copy(options.image, reply.begin());
         reply.back() =
             std::uint8_t(dump::checksumOf(options.image) + (options.wrongChecksum ? 1 : 0));
-        return dump::storedImageLog(stored, dump::Reply(reply));
+        QString lines = dump::storedImageLog(stored, dump::Reply(reply));
+        if (options.wrongChecksum)
+            lines.insert(lines.indexOf("\r\n"), ": the file holds a damaged dump");
+        return lines;
+    }
+
+    // Whether the log's character at `position` (plain line breaks) is shown as damage.
+    bool inRed(qsizetype position) {
+        QTextCursor cursor(Text1()->document());
+        cursor.setPosition(int(position) + 1);
+        return cursor.charFormat().foreground().color() == QColor(204, 0, 0) &&
+               cursor.charFormat().fontWeight() == QFont::Bold;
     }
 
     QTemporaryDir directory;
@@ -100,6 +117,11 @@ TEST_P(CompletedDumpTest, ListsSavesReportsAndAcknowledges) {
     const QString listingEnd = options.wrongChecksum ? "CRC Error!!!\r\n" : "\r\n";
     EXPECT_EQ(form.logText(), kRequestLine + listingOf(options) + listingEnd +
                                   resultLinesFor(options) + kCloseLine);
+    const QString shown = Text1()->toPlainText();
+    const qsizetype checksumLine = shown.indexOf("saved ");
+    EXPECT_EQ(inRed(checksumLine), options.wrongChecksum);
+    EXPECT_EQ(inRed(shown.indexOf('\n', checksumLine) - 1), options.wrongChecksum);
+    EXPECT_FALSE(inRed(shown.indexOf('\n', checksumLine) + 1));  // the SHA-256 line
     EXPECT_EQ(savedImage(), bytesOf(options.image));
     EXPECT_TRUE(waitUntil([&] {
         return (options.wrongChecksum ? box->errorAcknowledgements()
@@ -116,10 +138,54 @@ INSTANTIATE_TEST_SUITE_P(, CompletedDumpTest,
                                            CompletedDump{"TargetWithoutSeparator", false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DumpFromWindowTest, UnwritableTargetStillShowsTheDataAndNamesThePath) {
+// "CRC Error!!!" stays where it was, in red and bold; the checksum line names the earlier image
+// that was kept aside, so the good copy is one glance away.
+TEST_F(DumpFromWindowTest, DamagedDumpStandsOutAndNamesTheKeptEarlierImage) {
+    ASSERT_TRUE(writeFile(directory.filePath("EEPROM.bin"), "earlier image"));
+    sim::SimOptions options;
+    options.wrongChecksum = true;
+    dump(options);
+
+    const QString shown = Text1()->toPlainText();
+    const qsizetype crcError = shown.indexOf("CRC Error!!!");
+    EXPECT_TRUE(inRed(crcError) && inRed(crcError + 11));
+    EXPECT_FALSE(inRed(crcError - 2));  // the last byte of the listing
+    const QStringList kept = QDir(directory.path()).entryList({"EEPROM-*.bin"});
+    ASSERT_EQ(kept.size(), 1);
+    const qsizetype checksumLine = shown.indexOf("saved ");
+    EXPECT_EQ(
+        shown.mid(checksumLine, shown.indexOf('\n', checksumLine) - checksumLine).section(')', -1),
+        ": the file holds a damaged dump, the earlier image is kept as " + kept[0]);
+}
+
+// Exactly the bytes that differ from the kept earlier image are marked, and the line about that
+// image names them.
+TEST_F(DumpFromWindowTest, BytesThatDifferFromTheEarlierImageAreMarked) {
     const sim::SimOptions options;
-    const QString missing =
-        QDir::toNativeSeparators(directory.filePath("missing")) + QDir::separator();
+    QByteArray earlier = bytesOf(options.image);
+    const std::vector<qsizetype> changed = {0x010, 0x011, 0x3F0};
+    for (const qsizetype offset : changed) earlier[offset] = char(~earlier[offset]);
+    ASSERT_TRUE(writeFile(directory.filePath("EEPROM.bin"), earlier));
+    dump(options);
+
+    const qsizetype listing = Text1()->toPlainText().indexOf('\n') + 1;
+    std::vector<qsizetype> marked;
+    for (qsizetype offset = 0; offset < 1024; ++offset) {
+        QTextCursor cursor(Text1()->document());
+        cursor.setPosition(int(listing + offset * 3 + offset / 16 + 2));  // after the first digit
+        if (cursor.charFormat().background().color() == QColor(255, 214, 102))
+            marked.push_back(offset);
+    }
+    EXPECT_EQ(marked, changed);
+    EXPECT_TRUE(form.logText().contains(" (3 bytes differ: 0x010, 0x011, 0x3F0)\r\n"))
+        << form.logText().toStdString();
+}
+
+// The folder passed its check, but the image still cannot be written (a directory is in the way).
+TEST_F(DumpFromWindowTest, UnwritableImageStillShowsTheDataAndNamesThePath) {
+    const sim::SimOptions options;
+    const QString missing = QDir::toNativeSeparators(directory.path()) + QDir::separator();
+    ASSERT_TRUE(QDir(directory.path()).mkdir("EEPROM.bin"));
     dump(options, missing);
 
     EXPECT_TRUE(form.logText().startsWith(kRequestLine + listingOf(options) + "\r\nnot saved: "))
@@ -132,6 +198,49 @@ TEST_F(DumpFromWindowTest, UnwritableTargetStillShowsTheDataAndNamesThePath) {
     EXPECT_EQ(desktop.messages[0].caption, "Error");
     EXPECT_EQ(box->successAcknowledgements() + box->errorAcknowledgements(), 0);
 }
+
+struct RefusedFolder {
+    const char* name;
+    const char* folder;  // inside the temporary directory
+    const char* says;
+};
+
+class RefusedFolderTest : public DumpFromWindowTest,
+                          public ::testing::WithParamInterface<RefusedFolder> {};
+
+// A folder that cannot take the image is named in a message before the port is opened: the box
+// hears nothing.
+TEST_P(RefusedFolderTest, IsRefusedBeforeTheBoxIsAsked) {
+    ASSERT_TRUE(writeFile(directory.filePath("file"), "not a folder"));
+    // Latin-1 "café": legal on Linux, but Qt reads names as UTF-8 and gets U+FFFD.
+    const QByteArray latin1 = QFile::encodeName(directory.path()) + "/caf\xe9";
+    ASSERT_TRUE(::mkdir(latin1.constData(), 0700) == 0 || errno == EEXIST);
+    ASSERT_EQ(QFile::decodeName(latin1), directory.filePath(QString("caf") + QChar(0xFFFD)));
+    const QString folder = QDir::toNativeSeparators(
+        directory.filePath(QString(GetParam().folder).replace("%FFFD", QChar(0xFFFD))));
+
+    startDump({}, folder + QDir::separator());
+    ::rmdir(latin1.constData());  // out of Qt's reach when the temporary directory goes
+
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_TRUE(desktop.messages[0].text.contains(folder + ' '))
+        << desktop.messages[0].text.toStdString();
+    EXPECT_TRUE(desktop.messages[0].text.contains(GetParam().says))
+        << desktop.messages[0].text.toStdString();
+    EXPECT_EQ(desktop.messages[0].caption, "Error");
+    EXPECT_FALSE(controller.serialControl().PortOpen());
+    EXPECT_EQ(form.logText(), kGreeting);
+    EXPECT_FALSE(waitUntil([&] { return !box->transcript().isEmpty(); }, 300ms));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , RefusedFolderTest,
+    ::testing::Values(RefusedFolder{"Missing", "missing", "does not exist"},
+                      RefusedFolder{"NotADirectory", "file", "is not a directory"},
+                      RefusedFolder{"NotUtf8", "caf%FFFD",
+                                    "is not valid UTF-8, so Tessaly cannot reach it. Rename the "
+                                    "folder, or make a link to it with a plain name"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DumpFromWindowTest, CloseDuringAnyWaitEndsTheRunWithOnlyTheCloseLine) {
     for (const int silentAfter : {5, 6, 7, 10}) {
@@ -234,7 +343,8 @@ TEST_F(DumpFromWindowTest, SaveFailureIsExplainedOnceThePortIsReleased) {
         EXPECT_EQ(linkControls(), closedLinkState());
         box.reset();
     };
-    dump({}, QDir::toNativeSeparators(directory.filePath("missing")) + QDir::separator());
+    ASSERT_TRUE(QDir(directory.path()).mkdir("EEPROM.bin"));
+    dump();
 
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(lamp(), QColor(255, 0, 0));

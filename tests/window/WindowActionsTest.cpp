@@ -1,9 +1,12 @@
 // The window's own actions: the web link, choosing the target directory, refusing Open, the log.
+#include <QCommandLineParser>
 #include <QDir>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QtTest/QTest>
 
 #include "FormFixture.h"
+#include "window/WindowOptions.h"
 
 namespace tessaly::test {
 namespace {
@@ -38,6 +41,41 @@ TEST_F(WindowActionsTest, ChosenDirectoryBecomesTheTargetWithASeparator) {
     // The chooser opens where the target is now.
     cmdDir()->click();
     EXPECT_EQ(desktop.folderStarts.last(), desktop.folderChoice + separator);
+}
+
+// The warning comes at once, and the choice stays so that it can be corrected.
+TEST_F(WindowActionsTest, ChoosingAFolderThatCannotTakeTheImageWarnsAndKeepsIt) {
+    QTemporaryDir parent;
+    desktop.folderChoice = QDir::toNativeSeparators(parent.filePath("gone"));
+
+    cmdDir()->click();
+
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text,
+              "The image cannot be saved in the folder you chose: the directory " +
+                  desktop.folderChoice + " does not exist.");
+    EXPECT_EQ(Text2()->text(), desktop.folderChoice + separator);
+
+    desktop.folderChoice = QDir::toNativeSeparators(parent.path());
+    cmdDir()->click();
+    EXPECT_EQ(desktop.messages.size(), 1u);
+}
+
+// tessaly --dir DIR, as a shortcut per job starts it: DIR made absolute, then checked as a chosen
+// folder is.
+TEST_F(WindowActionsTest, FolderFromTheCommandLineBecomesTheCheckedTarget) {
+    QCommandLineParser parser;
+    window::addWindowOptions(parser);
+    ASSERT_TRUE(parser.parse({"tessaly", "--dir", "jobs/box 1"}));
+    const window::WindowOptions options = window::windowOptions(parser);
+    EXPECT_EQ(options.targetFolder,
+              QDir::toNativeSeparators(QDir::current().absoluteFilePath("jobs/box 1")));
+
+    form.setTargetFolder(options.targetFolder);
+
+    EXPECT_EQ(Text2()->text(), options.targetFolder + separator);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_TRUE(desktop.messages[0].text.endsWith(options.targetFolder + " does not exist."));
 }
 
 TEST_F(WindowActionsTest, CancellingFallsBackToTheProgramDirectoryNotTheEarlierChoice) {
