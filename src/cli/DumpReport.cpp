@@ -141,10 +141,11 @@ QString failureSentence(const PortTarget& target, const dump::DumpSession::Resul
                 .arg(device, result.detail, path);
         case Outcome::TimedOut:
             return QStringLiteral(
-                       "The box on %1 did not send %2 within %3 s. Check that it is in \"HOST - "
-                       "MODE\" and cabled to this port.")
+                       "The box on %1 did not send %2 within %3 s (%4). Check that it is in "
+                       "\"HOST - MODE\" and cabled to this port.")
                 .arg(device, result.detail)
-                .arg(timeoutSeconds);
+                .arg(timeoutSeconds)
+                .arg(dump::arrivalsText(result.arrived));
         case Outcome::LinkLost:
             return dump::linkLostSentence(device, result.detail);
         case Outcome::WriteFailed:

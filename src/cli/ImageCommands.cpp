@@ -1,15 +1,13 @@
 #include "cli/ImageCommands.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <cstdint>
-#include <span>
 
 #include "cli/ExitStatus.h"
-#include "dump/DumpProtocol.h"
+#include "dump/ImageCompare.h"
 
 namespace tessaly::cli {
 
@@ -32,62 +30,46 @@ QByteArray contentOf(const QString& path) {
     return file.readAll();
 }
 
-QString sha256Of(const QByteArray& bytes) {
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-std::span<const std::uint8_t> bytesOf(const QByteArray& content) {
-    return {reinterpret_cast<const std::uint8_t*>(content.constData()), size_t(content.size())};
-}
+QString hexOf(const QByteArray& digest) { return QString::fromLatin1(digest.toHex()); }
 
 QString hexByte(std::uint8_t byte) { return QString::asprintf("%02X", unsigned(byte)); }
 
 QString hexOffset(qsizetype offset) { return QString::asprintf("0x%03llX", qulonglong(offset)); }
 
-struct Difference {
-    qsizetype offset;
-    std::uint8_t a;
-    std::uint8_t b;
-};
-
-// The bytes in which the common part of A and B differs.
-QList<Difference> differencesOf(const QByteArray& a, const QByteArray& b) {
-    QList<Difference> differences;
-    for (qsizetype i = 0; i < std::min(a.size(), b.size()); ++i)
-        if (a[i] != b[i]) differences.append({i, std::uint8_t(a[i]), std::uint8_t(b[i])});
-    return differences;
-}
-
-QJsonObject comparisonRecord(const QByteArray& a, const QByteArray& b,
-                             const QList<Difference>& differences) {
+QJsonObject comparisonRecord(const dump::ImageComparison& comparison) {
     QJsonArray list;
-    for (const Difference& difference : differences)
+    for (const dump::ByteDifference& difference : comparison.differences)
         list.append(
             QJsonObject{{"offset", difference.offset}, {"a", difference.a}, {"b", difference.b}});
-    return {{"same", a == b},         {"differing_bytes", differences.size()},
-            {"differences", list},    {"size_a", a.size()},
-            {"size_b", b.size()},     {"sha256_a", sha256Of(a)},
-            {"sha256_b", sha256Of(b)}};
+    return {{"same", comparison.same()},
+            {"differing_bytes", comparison.differences.size()},
+            {"differences", list},
+            {"size_a", comparison.sizeA},
+            {"size_b", comparison.sizeB},
+            {"sha256_a", hexOf(comparison.sha256A)},
+            {"sha256_b", hexOf(comparison.sha256B)}};
 }
 
-QString comparisonText(const QString& pathA, const QString& pathB, const QByteArray& a,
-                       const QByteArray& b, const QList<Difference>& differences) {
-    if (a == b) return QStringLiteral("identical, SHA-256 %1\r\n").arg(sha256Of(a));
+QString comparisonText(const QString& pathA, const QString& pathB,
+                       const dump::ImageComparison& comparison) {
+    if (comparison.same())
+        return QStringLiteral("identical, SHA-256 %1\r\n").arg(hexOf(comparison.sha256A));
     QString text;
-    if (a.size() != b.size())
+    if (comparison.sizeA != comparison.sizeB)
         text += QStringLiteral("%1 holds %2 bytes, %3 holds %4: the first %5 are compared\r\n")
                     .arg(QDir::toNativeSeparators(pathA))
-                    .arg(a.size())
+                    .arg(comparison.sizeA)
                     .arg(QDir::toNativeSeparators(pathB))
-                    .arg(b.size())
-                    .arg(std::min(a.size(), b.size()));
-    for (const Difference& difference : differences)
+                    .arg(comparison.sizeB)
+                    .arg(std::min(comparison.sizeA, comparison.sizeB));
+    for (const dump::ByteDifference& difference : comparison.differences)
         text +=
             QStringLiteral("%1 %2 %3\r\n")
                 .arg(hexOffset(difference.offset), hexByte(difference.a), hexByte(difference.b));
+    const qsizetype count = comparison.differences.size();
     return text + QStringLiteral("%1 %2\r\n")
-                      .arg(differences.size())
-                      .arg(differences.size() == 1 ? "byte differs" : "bytes differ");
+                      .arg(count)
+                      .arg(count == 1 ? "byte differs" : "bytes differ");
 }
 
 }  // namespace
@@ -95,20 +77,20 @@ QString comparisonText(const QString& pathA, const QString& pathB, const QByteAr
 int compareImages(const QString& pathA, const QString& pathB, bool json, Console& console) {
     const QByteArray a = contentOf(pathA);
     const QByteArray b = contentOf(pathB);
-    const QList<Difference> differences = differencesOf(a, b);
+    const dump::ImageComparison comparison = dump::compareImages(a, b);
     if (json)
-        console.record(comparisonRecord(a, b, differences));
+        console.record(comparisonRecord(comparison));
     else
-        console.log(comparisonText(pathA, pathB, a, b, differences));
-    return a == b ? kSavedAndVerified : kImagesDiffer;
+        console.log(comparisonText(pathA, pathB, comparison));
+    return comparison.same() ? kSavedAndVerified : kImagesDiffer;
 }
 
 int showImage(const QString& path, Console& console) {
     const QByteArray content = contentOf(path);
-    console.log(QString::fromStdString(dump::hexListing(bytesOf(content))) +
-                QStringLiteral("\r\n%1 bytes, data sum 0x%2\r\nSHA-256 %3\r\n")
-                    .arg(content.size())
-                    .arg(hexByte(dump::checksumOf(bytesOf(content))), sha256Of(content)));
+    const dump::ImageListing image = dump::listImage(content);
+    console.log(image.listing + QStringLiteral("%1 bytes, data sum 0x%2\r\nSHA-256 %3\r\n")
+                                    .arg(content.size())
+                                    .arg(hexByte(image.dataSum), hexOf(image.sha256)));
     return kSavedAndVerified;
 }
 

@@ -1,6 +1,5 @@
 #include "window/DumpController.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
@@ -9,6 +8,7 @@
 
 #include "dump/DumpLog.h"
 #include "dump/DumpProtocol.h"
+#include "dump/ImageCompare.h"
 #include "serial/CommError.h"
 #include "serial/PortAdvice.h"
 #include "window/Form1.h"
@@ -30,27 +30,6 @@ QString damagedDumpNote(const dump::StoredImage& stored) {
 // Where byte `offset` stands in the listing: each line of 16 starts with CR LF, each byte is two
 // hex digits and a space.
 qsizetype listingPosition(qsizetype offset) { return offset * 3 + (offset / 16 + 1) * 2; }
-
-// The offsets in which the kept earlier image differs from the new one, read back from the
-// kept copy. The store will report them itself; until then the window compares.
-QList<qsizetype> changedOffsets(const dump::StoredImage& stored, const dump::Reply& reply) {
-    QFile kept(stored.keptAs);
-    if (stored.keptAs.isEmpty() || !kept.open(QIODevice::ReadOnly)) return {};
-    const QByteArray earlier = kept.read(qint64(dump::kDataSize));
-    QList<qsizetype> offsets;
-    for (qsizetype offset = 0; offset < reply.data().size(); ++offset)
-        if (offset >= earlier.size() || earlier[offset] != reply.data()[offset]) offsets << offset;
-    return offsets;
-}
-
-// "0x010, 0x011, 0x3F0", the first eight at most.
-QString offsetsText(const QList<qsizetype>& offsets) {
-    QStringList texts;
-    for (const qsizetype offset : offsets.first(std::min<qsizetype>(offsets.size(), 8)))
-        texts << QString::asprintf("0x%03X", unsigned(offset));
-    if (offsets.size() > 8) texts << QStringLiteral("...");
-    return texts.join(QStringLiteral(", "));
-}
 
 }  // namespace
 
@@ -201,20 +180,22 @@ void DumpController::showResult(const dump::DumpRun::Result& result) {
             stretches.push_back({listing.size(), stored.indexOf(kCrLf), LogMark::Damage});
         }
     }
-    markChanges(changedOffsets(result.stored, *result.reply), stored, stretches);
+    markChanges(result.stored, stored, stretches);
     // One append for the whole listing: the log widget is slow to grow byte by byte.
     form_.appendLog(listing + stored, stretches);
 }
 
 // The bytes that differ from the kept earlier image are marked in the listing, and the line
 // about that image names the first of them.
-void DumpController::markChanges(const QList<qsizetype>& offsets, QString& storedLines,
+void DumpController::markChanges(const dump::StoredImage& image, QString& storedLines,
                                  std::vector<LogStretch>& stretches) {
-    if (offsets.isEmpty()) return;
-    for (const qsizetype offset : offsets)
+    if (image.differingOffsets.isEmpty()) return;
+    for (const qsizetype offset : image.differingOffsets)
         stretches.push_back({listingPosition(offset), 2, LogMark::Change});
+    const qsizetype countStart = storedLines.lastIndexOf(QLatin1Char('(')) + 1;
     const qsizetype countEnd = storedLines.lastIndexOf(QLatin1Char(')'));
-    storedLines.insert(countEnd, QStringLiteral(": ") + offsetsText(offsets));
+    storedLines.replace(countStart, countEnd - countStart,
+                        dump::differingBytesSummary(image.differingBytes, image.differingOffsets));
 }
 
 // Only a new wait earns a new reminder: bytes that do not move the exchange on, noise for
@@ -227,9 +208,9 @@ void DumpController::noticeProgress() {
 
 void DumpController::remindOfHostMode() {
     if (!dumpRun_.running()) return;
-    form_.appendLog(QStringLiteral("The box has not answered yet; still waiting for %1. Check "
-                                   "that the box is in \"HOST - MODE\".")
-                        .arg(dumpRun_.awaited()) +
+    form_.appendLog(QStringLiteral("The box has not answered yet; still waiting for %1 (%2). "
+                                   "Check that the box is in \"HOST - MODE\".")
+                        .arg(dumpRun_.awaited(), dump::arrivalsText(dumpRun_.arrivedInWait())) +
                     kCrLf);
 }
 

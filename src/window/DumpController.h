@@ -49,7 +49,7 @@ private:
     void reportOpenFailure(int port, const serial::CommError& error);
     void dumpFinished(const dump::DumpRun::Result& result);
     void showResult(const dump::DumpRun::Result& result);
-    void markChanges(const QList<qsizetype>& offsets, QString& storedLines,
+    void markChanges(const dump::StoredImage& image, QString& storedLines,
                      std::vector<LogStretch>& stretches);
     void noticeProgress();
     void remindOfHostMode();

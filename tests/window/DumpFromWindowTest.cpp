@@ -308,8 +308,8 @@ TEST_F(DumpFromWindowTest, SilentBoxEarnsOneReminderPerWaitNamingWhatIsAwaited) 
     controller.setPatience(patience);
     startSilentDump(6);
     const QString reminder = QStringLiteral(
-        "The box has not answered yet; still waiting for \"0000\". Check that the box is in "
-        "\"HOST - MODE\".\r\n");
+        "The box has not answered yet; still waiting for \"0000\" (nothing arrived). Check that "
+        "the box is in \"HOST - MODE\".\r\n");
     ASSERT_TRUE(waitUntil([&] { return form.logText().contains(reminder); }))
         << form.logText().toStdString();
     EXPECT_FALSE(waitUntil([&] { return form.logText().count(reminder) > 1; }, 10 * patience));
