@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFuture>
+#include <QFutureWatcher>
+#include <QPointer>
 #include <QPromise>
 #include <QRandomGenerator>
 #include <QThreadPool>
@@ -281,8 +283,16 @@ struct StoringThreads : QThreadPool {
 void storeImageInBackground(const QString& path, const QByteArray& data, QObject* context,
                             std::function<void(const StoredImage&)> done) {
     static StoringThreads threads;
+    // The watcher lives on the asking thread but is not the asker's child: `done` may end the
+    // asker, and an asker that is gone (a window closed during a store) is simply not told.
     auto promise = std::make_shared<QPromise<StoredImage>>();
-    promise->future().then(context, std::move(done));
+    auto* watcher = new QFutureWatcher<StoredImage>;
+    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
+                     [watcher, asker = QPointer<QObject>(context), done = std::move(done)] {
+                         watcher->deleteLater();
+                         if (asker) done(watcher->result());
+                     });
+    watcher->setFuture(promise->future());
     promise->start();
     threads.start([promise, path, data] {
         promise->addResult(storeImage(path, data));
