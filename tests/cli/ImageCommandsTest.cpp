@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -54,10 +55,11 @@ TEST_P(CompareTest, SaysEveryDifferingByteAndEndsWithItsStatus) {
     EXPECT_EQ(text.exitCode, c.exitCode) << text.err.toStdString();
     EXPECT_EQ(json.exitCode, c.exitCode);
     QStringList lines = c.lines;
-    lines.replaceInStrings("%A", a).replaceInStrings("%B", b);
+    lines.replaceInStrings("%A", QDir::toNativeSeparators(a))
+        .replaceInStrings("%B", QDir::toNativeSeparators(b));
     EXPECT_EQ(text.out, lines.isEmpty() ? QString() : lines.join('\n') + '\n');
     if (c.b.isEmpty()) {
-        EXPECT_TRUE(text.err.startsWith("tessaly-dump: Cannot read " + b))
+        EXPECT_TRUE(text.err.startsWith("tessaly-dump: Cannot read " + QDir::toNativeSeparators(b)))
             << text.err.toStdString();
         EXPECT_TRUE(json.out.isEmpty());
         return;

@@ -44,7 +44,8 @@ inline RunResult runDumpProcess(const QStringList& arguments) {
     return runProgram(dumpProgram(), arguments);
 }
 
-// Everything written to `stream`, which is closed then.
+// Everything written to `stream`, which is closed then; lines end in LF whatever the platform's
+// line end, so that one expectation serves both.
 inline QString takeText(std::FILE* stream) {
     std::rewind(stream);
     QByteArray bytes;
@@ -52,7 +53,7 @@ inline QString takeText(std::FILE* stream) {
     for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, stream)) > 0;)
         bytes.append(buffer, qsizetype(got));
     std::fclose(stream);
-    return QString::fromLocal8Bit(bytes);
+    return QString::fromLocal8Bit(bytes.replace("\r\n", "\n"));
 }
 
 // `nonUtf8Argument` is what main makes of the raw arguments.
