@@ -34,29 +34,6 @@ struct SimulatedBox::State {
     // A hang-up waits this long at most for the host to read what the box sent before it.
     static constexpr int kDrainBoundMs = 1000;
 
-    State(SimulatedBox& box, SimOptions options, BoxWire& wire);
-
-    void onReadable();
-    void takeArrivedBytes();
-    void consume(char byte);
-    void complete(int message);
-    void startOver();
-    void acknowledge();
-    void deviate(const QString& what);
-    QString describeDeviation() const;
-    QByteArray expectedBytes() const;
-
-    void sendToken(Answer answer, int nextMessage);
-    void sendReply();
-    // Bytes drawn from `alphabet`, or any bytes when it is empty.
-    QByteArray randomBytes(int count, std::string_view alphabet = {});
-
-    void enqueue(Piece piece);
-    void pump();
-    void dropOutput();
-    void hangUp();
-    void finishHangUp();
-
     SimulatedBox& box;
     const SimOptions options;
     BoxWire& wire;
@@ -87,286 +64,281 @@ struct SimulatedBox::State {
     bool deviated = false;
     QByteArray sinceDeviation;  // the last bytes after a deviation, watched for a fresh start
     bool hangingUp = false;
-};
 
-SimulatedBox::State::State(SimulatedBox& box, SimOptions chosen, BoxWire& boxWire)
-    : box(box),
-      options(std::move(chosen)),
-      wire(boxWire),
-      byteNs(options.baud > 0 ? (10'000'000'000LL + options.baud - 1) / options.baud : 0),
-      burstBytes(byteNs > 0 ? std::max<qint64>(1, options.paceStepMicroseconds * 1000LL / byteNs)
-                            : 1),
-      random(options.seed) {
-    clock.start();
-    wire.watchWritable(false);
-    drainTimer.setInterval(1);
-    QObject::connect(&wire, &BoxWire::readable, &box, [this] { onReadable(); });
-    QObject::connect(&wire, &BoxWire::writable, &box, [this] { pump(); });
-    QObject::connect(&drainTimer, &QTimer::timeout, &box, [this] {
-        if (wire.unreadByProgram() == 0 || drainClock.hasExpired(kDrainBoundMs)) finishHangUp();
-    });
-    if (!options.staleBytes.isEmpty()) enqueue({.bytes = options.staleBytes, .paced = false});
-}
-
-void SimulatedBox::State::onReadable() {
-    const QByteArray bytes = wire.readAvailable();
-    if (bytes.isEmpty()) return;
-    box.transcript_ += bytes;
-    emit box.received(bytes);
-    if (options.loopback != Loopback::Off) {
-        enqueue(
-            {.bytes = options.loopback == Loopback::Echo ? bytes : asReadAtOtherSpeed(bytes, 2.0)});
-        return;
+    State(SimulatedBox& owner, SimOptions chosen, BoxWire& boxWire)
+        : box(owner),
+          options(std::move(chosen)),
+          wire(boxWire),
+          byteNs(options.baud > 0 ? (10'000'000'000LL + options.baud - 1) / options.baud : 0),
+          burstBytes(
+              byteNs > 0 ? std::max<qint64>(1, options.paceStepMicroseconds * 1000LL / byteNs) : 1),
+          random(options.seed) {
+        clock.start();
+        wire.watchWritable(false);
+        drainTimer.setInterval(1);
+        QObject::connect(&wire, &BoxWire::readable, &box, [this] { onReadable(); });
+        QObject::connect(&wire, &BoxWire::writable, &box, [this] { pump(); });
+        QObject::connect(&drainTimer, &QTimer::timeout, &box, [this] {
+            if (wire.unreadByProgram() > 0 && !drainClock.hasExpired(kDrainBoundMs)) return;
+            drainTimer.stop();
+            wire.close();
+            emit box.hungUp();
+        });
+        if (!options.staleBytes.isEmpty()) enqueue({.bytes = options.staleBytes, .paced = false});
     }
-    if (byteNs == 0) {
-        for (const char byte : bytes) consume(byte);
-        return;
-    }
-    const qint64 now = clock.nsecsElapsed();
-    for (const char byte : bytes) {
-        inboundWireFreeNs = std::max(inboundWireFreeNs, now) + byteNs;
-        inbound.emplace_back(byte, inboundWireFreeNs);
-    }
-    takeArrivedBytes();
-}
 
-// The box acts on a host byte only once its wire time has passed.
-void SimulatedBox::State::takeArrivedBytes() {
-    const qint64 now = clock.nsecsElapsed();
-    while (!inbound.empty() && inbound.front().second <= now) {
-        const char byte = inbound.front().first;
-        inbound.pop_front();
-        consume(byte);
-    }
-    if (inbound.empty()) return;
-    const auto burst = std::min<qsizetype>(qsizetype(inbound.size()), qsizetype(burstBytes));
-    inboundTimer.startIn(inbound[size_t(burst - 1)].second - now);
-}
-
-void SimulatedBox::State::consume(char byte) {
-    if (hangingUp) return;
-    if (deviated) {
-        sinceDeviation.append(byte);
-        if (sinceDeviation.endsWith(firstMessage())) startOver();
-        sinceDeviation = sinceDeviation.right(firstMessage().size());
-        return;
-    }
-    partial.append(byte);
-    const QByteArray wanted = expectedBytes();
-    if (wanted.startsWith(partial)) {
-        if (partial.size() == wanted.size()) complete(expected);
-        return;
-    }
-    // A host that gave up on this exchange may start over at any message boundary.
-    if (firstMessage().startsWith(partial)) {
-        if (partial == firstMessage()) startOver();
-        return;
-    }
-    deviate(describeDeviation());
-}
-
-QByteArray SimulatedBox::State::expectedBytes() const {
-    if (expected == 0) return {};
-    if (expected == kAcknowledgement) return acknowledgementFor(replyChecksumRight);
-    return hostMessages()[expected - 1].bytes;
-}
-
-void SimulatedBox::State::complete(int message) {
-    partial.clear();
-    lastCompleted = message;
-    if (message == kAcknowledgement) {
-        acknowledge();
-        return;
-    }
-    const Answer answer = hostMessages()[message - 1].answer;
-    if (answer == Answer::Nothing) {
-        expected = message + 1;
-        return;
-    }
-    expected = 0;
-    silent = (options.silentAfterMessage && message >= *options.silentAfterMessage) ||
-             (options.readsThenSilent && completeReplies >= *options.readsThenSilent);
-    if (silent) return;
-    if (answer == Answer::Reply)
-        sendReply();
-    else
-        sendToken(answer, message + 1);
-}
-
-void SimulatedBox::State::startOver() {
-    dropOutput();
-    deviated = false;
-    sinceDeviation.clear();
-    silent = false;
-    complete(1);
-}
-
-void SimulatedBox::State::acknowledge() {
-    expected = 1;
-    ++(replyChecksumRight ? box.successAcks_ : box.errorAcks_);
-    emit box.acknowledged(replyChecksumRight);
-}
-
-void SimulatedBox::State::deviate(const QString& what) {
-    deviated = true;
-    sinceDeviation = partial.right(firstMessage().size());
-    partial.clear();
-    dropOutput();
-    box.deviations_.append(what);
-    emit box.hostDeviated(what);
-}
-
-QString SimulatedBox::State::describeDeviation() const {
-    if (expected == 0) {
-        return QStringLiteral("unexpected %1 after message %2 (%3), while the box %4")
-            .arg(describeByte(partial.front()))
-            .arg(lastCompleted)
-            .arg(labelOf(lastCompleted, replyChecksumRight),
-                 silent ? QStringLiteral("stays silent") : QStringLiteral("is answering"));
-    }
-    if (expected == kAcknowledgement &&
-        acknowledgementFor(!replyChecksumRight).startsWith(partial)) {
-        return replyChecksumRight
-                   ? QStringLiteral(
-                         "wrong acknowledgement: error for a reply with the right checksum")
-                   : QStringLiteral(
-                         "wrong acknowledgement: success for a reply with a wrong checksum");
-    }
-    // Bytes that looked like a fresh start may have left the expected message earlier.
-    const QByteArray wanted = expectedBytes();
-    qsizetype offset = 0;
-    while (partial.at(offset) == wanted.at(offset)) ++offset;
-    const QString after = expected == 1 && lastCompleted == kAcknowledgement
-                              ? QStringLiteral(" after the acknowledgement")
-                              : QString();
-    return QStringLiteral("message %1 (%2)%3, offset %4: expected %5, got %6")
-        .arg(expected)
-        .arg(labelOf(expected, replyChecksumRight), after)
-        .arg(offset)
-        .arg(describeByte(wanted.at(offset)), describeByte(partial.at(offset)));
-}
-
-void SimulatedBox::State::sendToken(Answer answer, int nextMessage) {
-    QByteArray token = tokenFor(answer);
-    if (options.lowerCaseTokens) token = token.toLower();
-    if (options.noiseBeforeTokens > 0)
-        enqueue({.bytes = randomBytes(options.noiseBeforeTokens, kNoiseAlphabet)});
-    const auto expectNext = [this, nextMessage] { expected = nextMessage; };
-    if (!options.splitTokens) {
-        enqueue({.bytes = token, .afterSent = expectNext});
-        return;
-    }
-    for (qsizetype i = 0; i < token.size(); ++i) {
-        const bool last = i + 1 == token.size();
-        enqueue({.bytes = token.mid(i, 1),
-                 .pauseBefore = true,
-                 .afterSent = last ? std::function<void()>(expectNext) : nullptr});
-    }
-}
-
-void SimulatedBox::State::sendReply() {
-    QByteArray reply(reinterpret_cast<const char*>(options.image.data()),
-                     qsizetype(options.image.size()));
-    const std::uint8_t checksum = checksumOf(options.image);
-    replyChecksumRight = !options.wrongChecksum;
-    reply.append(char(replyChecksumRight ? checksum : std::uint8_t(checksum + 1)));
-    const QByteArray extra = randomBytes(options.extraReplyBytes);
-    if (options.disconnectAfterReplyBytes) {
-        enqueue({.bytes = (reply + extra).left(*options.disconnectAfterReplyBytes),
-                 .afterSent = [this] { hangUp(); }});
-        return;
-    }
-    // The host may acknowledge as soon as it has 1025 bytes, while the extra ones still flow.
-    enqueue({.bytes = reply, .afterSent = [this] {
-                 expected = kAcknowledgement;
-                 ++completeReplies;
-                 emit box.replySent();
-             }});
-    if (!extra.isEmpty()) enqueue({.bytes = extra});
-}
-
-QByteArray SimulatedBox::State::randomBytes(int count, std::string_view alphabet) {
-    std::uniform_int_distribution<int> pick(0, alphabet.empty() ? 255 : int(alphabet.size()) - 1);
-    QByteArray bytes;
-    for (int i = 0; i < count; ++i)
-        bytes.append(alphabet.empty() ? char(pick(random)) : alphabet[size_t(pick(random))]);
-    return bytes;
-}
-
-void SimulatedBox::State::enqueue(Piece piece) {
-    const bool idle = outgoing.empty();
-    outgoing.push_back(std::move(piece));
-    if (!idle) return;
-    outboundWireFreeNs = std::max(outboundWireFreeNs, clock.nsecsElapsed());
-    pump();
-}
-
-// Writes what is due; when more is to come, leaves a timer or the write notifier to come back.
-void SimulatedBox::State::pump() {
-    outboundTimer.stop();
-    wire.watchWritable(false);
-    while (!outgoing.empty()) {
-        Piece& piece = outgoing.front();
-        const qint64 now = clock.nsecsElapsed();
-        if (piece.pauseBefore && !pausedBeforeFront) {
-            pausedBeforeFront = true;
-            outboundWireFreeNs = std::max(outboundWireFreeNs, now + kPauseMs * 1'000'000LL);
-            outboundTimer.startIn(kPauseMs * 1'000'000LL);
+    void onReadable() {
+        const QByteArray bytes = wire.readAvailable();
+        if (bytes.isEmpty()) return;
+        box.transcript_ += bytes;
+        emit box.received(bytes);
+        if (options.loopback != Loopback::Off) {
+            enqueue({.bytes = options.loopback == Loopback::Echo ? bytes
+                                                                 : asReadAtOtherSpeed(bytes, 2.0)});
             return;
         }
-        qsizetype count = piece.bytes.size() - sentOfFront;
-        if (piece.paced && byteNs > 0) {
-            // Bytes whose last bit has left by now; catching up keeps the schedule.
-            const qint64 due = std::max<qint64>(0, (now - outboundWireFreeNs) / byteNs);
-            const qint64 burst = std::min<qint64>(count, burstBytes);
-            if (count > 0 && due < burst) {
-                outboundTimer.startIn(outboundWireFreeNs + burst * byteNs - now);
+        if (byteNs == 0) {
+            for (const char byte : bytes) consume(byte);
+            return;
+        }
+        const qint64 now = clock.nsecsElapsed();
+        for (const char byte : bytes) {
+            inboundWireFreeNs = std::max(inboundWireFreeNs, now) + byteNs;
+            inbound.emplace_back(byte, inboundWireFreeNs);
+        }
+        takeArrivedBytes();
+    }
+
+    // The box acts on a host byte only once its wire time has passed.
+    void takeArrivedBytes() {
+        const qint64 now = clock.nsecsElapsed();
+        while (!inbound.empty() && inbound.front().second <= now) {
+            const char byte = inbound.front().first;
+            inbound.pop_front();
+            consume(byte);
+        }
+        if (inbound.empty()) return;
+        const auto burst = std::min<qsizetype>(qsizetype(inbound.size()), qsizetype(burstBytes));
+        inboundTimer.startIn(inbound[size_t(burst - 1)].second - now);
+    }
+
+    void consume(char byte) {
+        if (hangingUp) return;
+        if (deviated) {
+            sinceDeviation.append(byte);
+            if (sinceDeviation.endsWith(firstMessage())) startOver();
+            sinceDeviation = sinceDeviation.right(firstMessage().size());
+            return;
+        }
+        partial.append(byte);
+        const QByteArray wanted = expectedBytes();
+        if (wanted.startsWith(partial)) {
+            if (partial.size() == wanted.size()) complete(expected);
+            return;
+        }
+        // A host that gave up on this exchange may start over at any message boundary.
+        if (firstMessage().startsWith(partial)) {
+            if (partial == firstMessage()) startOver();
+            return;
+        }
+        deviate(describeDeviation());
+    }
+
+    QByteArray expectedBytes() const {
+        if (expected == 0) return {};
+        if (expected == kAcknowledgement) return acknowledgementFor(replyChecksumRight);
+        return hostMessages()[expected - 1].bytes;
+    }
+
+    void complete(int message) {
+        partial.clear();
+        lastCompleted = message;
+        if (message == kAcknowledgement) {
+            expected = 1;
+            ++(replyChecksumRight ? box.successAcks_ : box.errorAcks_);
+            emit box.acknowledged(replyChecksumRight);
+            return;
+        }
+        const Answer answer = hostMessages()[message - 1].answer;
+        if (answer == Answer::Nothing) {
+            expected = message + 1;
+            return;
+        }
+        expected = 0;
+        silent = (options.silentAfterMessage && message >= *options.silentAfterMessage) ||
+                 (options.readsThenSilent && completeReplies >= *options.readsThenSilent);
+        if (silent) return;
+        if (answer == Answer::Reply)
+            sendReply();
+        else
+            sendToken(answer, message + 1);
+    }
+
+    void startOver() {
+        dropOutput();
+        deviated = false;
+        sinceDeviation.clear();
+        silent = false;
+        complete(1);
+    }
+
+    void deviate(const QString& what) {
+        deviated = true;
+        sinceDeviation = partial.right(firstMessage().size());
+        partial.clear();
+        dropOutput();
+        box.deviations_.append(what);
+        emit box.hostDeviated(what);
+    }
+
+    QString describeDeviation() const {
+        if (expected == 0) {
+            return QStringLiteral("unexpected %1 after message %2 (%3), while the box %4")
+                .arg(describeByte(partial.front()))
+                .arg(lastCompleted)
+                .arg(labelOf(lastCompleted, replyChecksumRight),
+                     silent ? QStringLiteral("stays silent") : QStringLiteral("is answering"));
+        }
+        if (expected == kAcknowledgement &&
+            acknowledgementFor(!replyChecksumRight).startsWith(partial)) {
+            return replyChecksumRight
+                       ? QStringLiteral(
+                             "wrong acknowledgement: error for a reply with the right checksum")
+                       : QStringLiteral(
+                             "wrong acknowledgement: success for a reply with a wrong checksum");
+        }
+        // Bytes that looked like a fresh start may have left the expected message earlier.
+        const QByteArray wanted = expectedBytes();
+        qsizetype offset = 0;
+        while (partial.at(offset) == wanted.at(offset)) ++offset;
+        const QString after = expected == 1 && lastCompleted == kAcknowledgement
+                                  ? QStringLiteral(" after the acknowledgement")
+                                  : QString();
+        return QStringLiteral("message %1 (%2)%3, offset %4: expected %5, got %6")
+            .arg(expected)
+            .arg(labelOf(expected, replyChecksumRight), after)
+            .arg(offset)
+            .arg(describeByte(wanted.at(offset)), describeByte(partial.at(offset)));
+    }
+
+    void sendToken(Answer answer, int nextMessage) {
+        QByteArray token = tokenFor(answer);
+        if (options.lowerCaseTokens) token = token.toLower();
+        if (options.noiseBeforeTokens > 0)
+            enqueue({.bytes = randomBytes(options.noiseBeforeTokens, kNoiseAlphabet)});
+        const auto expectNext = [this, nextMessage] { expected = nextMessage; };
+        if (!options.splitTokens) {
+            enqueue({.bytes = token, .afterSent = expectNext});
+            return;
+        }
+        for (qsizetype i = 0; i < token.size(); ++i) {
+            const bool last = i + 1 == token.size();
+            enqueue({.bytes = token.mid(i, 1),
+                     .pauseBefore = true,
+                     .afterSent = last ? std::function<void()>(expectNext) : nullptr});
+        }
+    }
+
+    void sendReply() {
+        QByteArray reply(reinterpret_cast<const char*>(options.image.data()),
+                         qsizetype(options.image.size()));
+        const std::uint8_t checksum = checksumOf(options.image);
+        replyChecksumRight = !options.wrongChecksum;
+        reply.append(char(replyChecksumRight ? checksum : std::uint8_t(checksum + 1)));
+        const QByteArray extra = randomBytes(options.extraReplyBytes);
+        if (options.disconnectAfterReplyBytes) {
+            enqueue({.bytes = (reply + extra).left(*options.disconnectAfterReplyBytes),
+                     .afterSent = [this] { hangUp(); }});
+            return;
+        }
+        // The host may acknowledge as soon as it has 1025 bytes, while the extra ones still flow.
+        enqueue({.bytes = reply, .afterSent = [this] {
+                     expected = kAcknowledgement;
+                     ++completeReplies;
+                     emit box.replySent();
+                 }});
+        if (!extra.isEmpty()) enqueue({.bytes = extra});
+    }
+
+    // Bytes drawn from `alphabet`, or any bytes when it is empty.
+    QByteArray randomBytes(int count, std::string_view alphabet = {}) {
+        std::uniform_int_distribution<int> pick(0,
+                                                alphabet.empty() ? 255 : int(alphabet.size()) - 1);
+        QByteArray bytes;
+        for (int i = 0; i < count; ++i)
+            bytes.append(alphabet.empty() ? char(pick(random)) : alphabet[size_t(pick(random))]);
+        return bytes;
+    }
+
+    void enqueue(Piece piece) {
+        const bool idle = outgoing.empty();
+        outgoing.push_back(std::move(piece));
+        if (!idle) return;
+        outboundWireFreeNs = std::max(outboundWireFreeNs, clock.nsecsElapsed());
+        pump();
+    }
+
+    // Writes what is due; when more is to come, leaves a timer or the write notifier to come back.
+    void pump() {
+        outboundTimer.stop();
+        wire.watchWritable(false);
+        while (!outgoing.empty()) {
+            Piece& piece = outgoing.front();
+            const qint64 now = clock.nsecsElapsed();
+            if (piece.pauseBefore && !pausedBeforeFront) {
+                pausedBeforeFront = true;
+                outboundWireFreeNs = std::max(outboundWireFreeNs, now + kPauseMs * 1'000'000LL);
+                outboundTimer.startIn(kPauseMs * 1'000'000LL);
                 return;
             }
-            count = std::min<qsizetype>(count, due);
-        }
-        const qsizetype written = wire.writeSome(piece.bytes.mid(sentOfFront, count));
-        sentOfFront += written;
-        outboundWireFreeNs += written * byteNs;
-        if (sentOfFront < piece.bytes.size()) {
-            if (written < count) {
-                wire.watchWritable(true);
-                return;
+            qsizetype count = piece.bytes.size() - sentOfFront;
+            if (piece.paced && byteNs > 0) {
+                // Bytes whose last bit has left by now; catching up keeps the schedule.
+                const qint64 due = std::max<qint64>(0, (now - outboundWireFreeNs) / byteNs);
+                const qint64 burst = std::min<qint64>(count, burstBytes);
+                if (count > 0 && due < burst) {
+                    outboundTimer.startIn(outboundWireFreeNs + burst * byteNs - now);
+                    return;
+                }
+                count = std::min<qsizetype>(count, due);
             }
-            continue;
+            const qsizetype written = wire.writeSome(piece.bytes.mid(sentOfFront, count));
+            sentOfFront += written;
+            outboundWireFreeNs += written * byteNs;
+            if (sentOfFront < piece.bytes.size()) {
+                if (written < count) {
+                    wire.watchWritable(true);
+                    return;
+                }
+                continue;
+            }
+            const std::function<void()> afterSent = std::move(piece.afterSent);
+            outgoing.pop_front();
+            sentOfFront = 0;
+            pausedBeforeFront = false;
+            if (afterSent) afterSent();
         }
-        const std::function<void()> afterSent = std::move(piece.afterSent);
-        outgoing.pop_front();
+    }
+
+    void dropOutput() {
+        outgoing.clear();
         sentOfFront = 0;
         pausedBeforeFront = false;
-        if (afterSent) afterSent();
+        outboundTimer.stop();
+        wire.watchWritable(false);
     }
-}
 
-void SimulatedBox::State::dropOutput() {
-    outgoing.clear();
-    sentOfFront = 0;
-    pausedBeforeFront = false;
-    outboundTimer.stop();
-    wire.watchWritable(false);
-}
-
-// Closing a terminal discards what the host has not read yet, so the box waits for that first.
-void SimulatedBox::State::hangUp() {
-    hangingUp = true;
-    dropOutput();
-    wire.watchReadable(false);
-    inbound.clear();
-    inboundTimer.stop();
-    drainClock.start();
-    drainTimer.start();
-}
-
-void SimulatedBox::State::finishHangUp() {
-    drainTimer.stop();
-    wire.close();
-    emit box.hungUp();
-}
+    // Closing a terminal discards what the host has not read yet, so the box waits for that first.
+    void hangUp() {
+        hangingUp = true;
+        dropOutput();
+        wire.watchReadable(false);
+        inbound.clear();
+        inboundTimer.stop();
+        drainClock.start();
+        drainTimer.start();
+    }
+};
 
 SimulatedBox::SimulatedBox(SimOptions options, std::unique_ptr<BoxWire> wire, QObject* parent)
     : QObject(parent),
