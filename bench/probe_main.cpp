@@ -25,7 +25,7 @@
 #include "dump/DumpLog.h"
 #include "dump/DumpRun.h"
 #include "serial/MSComm.h"
-#include "sim/StbSimulator.h"
+#include "sim/SimulatedBox.h"
 #include "window/DumpController.h"
 #include "window/Form1.h"
 #include "window/Seams.h"

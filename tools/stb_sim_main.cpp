@@ -12,7 +12,7 @@
 #include "Version.h"
 #include "program/BoundedNumber.h"
 #include "program/StopSignals.h"
-#include "sim/StbSimulator.h"
+#include "sim/SimulatedBox.h"
 
 using tessaly::sim::SimOptions;
 using tessaly::sim::StbSimulator;

@@ -14,7 +14,7 @@
 #include "cli/PortNames.h"
 #include "program/StopSignals.h"
 #include "sim/BoxBehaviour.h"
-#include "sim/InProcessBox.h"
+#include "sim/SimulatedBox.h"
 
 namespace tessaly::cli {
 

@@ -1,6 +1,5 @@
-#include "sim/InProcessBox.h"
-
 #include "serial/InProcessLink.h"
+#include "sim/SimulatedBox.h"
 
 namespace tessaly::sim {
 
@@ -34,7 +33,6 @@ private:
 
 }  // namespace
 
-InProcessBox::InProcessBox(SimOptions options, QObject* parent)
-    : SimulatedBox(std::move(options), std::make_unique<LinkWire>(), parent) {}
+std::unique_ptr<BoxWire> newInProcessWire() { return std::make_unique<LinkWire>(); }
 
 }  // namespace tessaly::sim

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <utility>
 
 #include "sim/BoxBehaviour.h"
 #include "sim/BoxWire.h"
@@ -40,7 +41,6 @@ protected:
     SimulatedBox(SimOptions options, std::unique_ptr<BoxWire> wire, QObject* parent);
 
 private:
-    // Implementation state is private to the .cpp.
     struct State;
     std::unique_ptr<BoxWire> wire_;
     std::unique_ptr<State> state_;
@@ -49,5 +49,23 @@ private:
     int errorAcks_ = 0;
     QStringList deviations_;
 };
+
+// A simulated box on a wire of the kind `newWire` makes.
+template <std::unique_ptr<BoxWire> (*newWire)()>
+class SimulatedBoxOn : public SimulatedBox {
+public:
+    explicit SimulatedBoxOn(SimOptions options = {}, QObject* parent = nullptr)
+        : SimulatedBox(std::move(options), newWire(), parent) {}
+};
+
+// A simulated box inside the program, on every platform: MSComm opens it by devicePath() through
+// an in-process link. Only this process can reach it.
+std::unique_ptr<BoxWire> newInProcessWire();
+using InProcessBox = SimulatedBoxOn<newInProcessWire>;
+
+// A simulated box on a pseudo-terminal of its own, which any program can open by devicePath();
+// only where there are pseudo-terminals. Throws std::runtime_error when none can be had.
+std::unique_ptr<BoxWire> newTerminalWire();
+using StbSimulator = SimulatedBoxOn<newTerminalWire>;
 
 }  // namespace tessaly::sim

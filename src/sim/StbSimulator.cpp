@@ -1,8 +1,7 @@
-#include "sim/StbSimulator.h"
-
 #include <QSocketNotifier>
 
 #include "sim/PseudoTerminal.h"
+#include "sim/SimulatedBox.h"
 
 namespace tessaly::sim {
 
@@ -35,7 +34,6 @@ private:
 
 }  // namespace
 
-StbSimulator::StbSimulator(SimOptions options, QObject* parent)
-    : SimulatedBox(std::move(options), std::make_unique<TerminalWire>(), parent) {}
+std::unique_ptr<BoxWire> newTerminalWire() { return std::make_unique<TerminalWire>(); }
 
 }  // namespace tessaly::sim

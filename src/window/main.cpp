@@ -7,7 +7,7 @@
 
 #include "Version.h"
 #include "program/StopSignals.h"
-#include "sim/InProcessBox.h"
+#include "sim/SimulatedBox.h"
 #include "window/DisplaySession.h"
 #include "window/DumpController.h"
 #include "window/Form1.h"

@@ -17,7 +17,7 @@
 #include "RunDump.h"
 #include "cli/DumpOptions.h"
 #include "serial/MSComm.h"
-#include "sim/StbSimulator.h"
+#include "sim/SimulatedBox.h"
 
 namespace tessaly::test {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "RunDump.h"
 #include "serial/MSComm.h"
-#include "sim/StbSimulator.h"
+#include "sim/SimulatedBox.h"
 
 namespace tessaly {
 namespace {

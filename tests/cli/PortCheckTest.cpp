@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "RunDump.h"
-#include "sim/InProcessBox.h"
+#include "sim/SimulatedBox.h"
 
 namespace tessaly::test {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "RunDump.h"
 #include "cli/PortNames.h"
-#include "sim/StbSimulator.h"
+#include "sim/SimulatedBox.h"
 
 namespace tessaly::test {
 namespace {

@@ -6,7 +6,7 @@
 #include "TestHost.h"
 #include "Wait.h"
 #include "dump/LoopbackCheck.h"
-#include "sim/StbSimulator.h"
+#include "sim/SimulatedBox.h"
 
 using tessaly::sim::SimOptions;
 using tessaly::sim::StbSimulator;

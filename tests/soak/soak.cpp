@@ -31,7 +31,7 @@
 #include "serial/CommError.h"
 #include "serial/MSComm.h"
 #include "serial/PortOwnership.h"
-#include "sim/StbSimulator.h"
+#include "sim/SimulatedBox.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 // some, so that the real serial path is exercised, and over the in-process link otherwise (on
 // Windows, and in the in-process variants of the suites).
 #ifdef TESSALY_TEST_BOX_IN_PROCESS
-#include "sim/InProcessBox.h"
+#include "sim/SimulatedBox.h"
 namespace tessaly::test {
 using TestBox = sim::InProcessBox;
 }
 #else
-#include "sim/StbSimulator.h"
+#include "sim/SimulatedBox.h"
 namespace tessaly::test {
 using TestBox = sim::StbSimulator;
 }

@@ -16,8 +16,7 @@
 #include "dump/DumpLog.h"
 #include "dump/DumpProtocol.h"
 #include "serial/MSComm.h"
-#include "sim/InProcessBox.h"
-#include "sim/StbSimulator.h"
+#include "sim/SimulatedBox.h"
 
 namespace tessaly::test {
 namespace {
