@@ -1,5 +1,7 @@
 #include "sim/BoxExchange.h"
 
+#include <numeric>
+
 namespace tessaly::sim {
 namespace {
 
@@ -20,9 +22,9 @@ const std::array<HostMessage, 10>& hostMessages() {
         {"\"BL_FLASH_INFO\" CR LF", line("BL_FLASH_INFO"), Answer::Nothing},
         {"flash-information record CR LF", flashInformationRecord(), Answer::Nothing},
         {"NUL byte", QByteArray(1, '\0'), Answer::Nothing},
-        {"\"BL_FLASH_END\" CR LF", line("BL_FLASH_END"), Answer::PcReady},
-        {"\"REQUEST_START_BLOCK\" CR LF", line("REQUEST_START_BLOCK"), Answer::StartBlock},
-        {"\"REQUEST_BLOCK\" CR LF", line("REQUEST_BLOCK"), Answer::Block},
+        {"\"BL_FLASH_END\" CR LF", line("BL_FLASH_END"), Answer::Token, "PC___"},
+        {"\"REQUEST_START_BLOCK\" CR LF", line("REQUEST_START_BLOCK"), Answer::Token, "0000"},
+        {"\"REQUEST_BLOCK\" CR LF", line("REQUEST_BLOCK"), Answer::Token, "1984"},
         {"\"REQUEST_DOWNLOAD\" CR LF", line("REQUEST_DOWNLOAD"), Answer::Nothing},
         {"empty line CR LF", line(""), Answer::Nothing},
         {"\"REQUEST_E2PROM\" CR LF", line("REQUEST_E2PROM"), Answer::Reply},
@@ -36,23 +38,8 @@ QByteArray acknowledgementFor(bool checksumRight) {
     return checksumRight ? line("E2PROMDOWN_SUCCESS") : QByteArrayLiteral("E2PROMDOWN_ERROR\r");
 }
 
-QByteArray tokenFor(Answer answer) {
-    switch (answer) {
-        case Answer::PcReady:
-            return QByteArrayLiteral("PC___");
-        case Answer::StartBlock:
-            return QByteArrayLiteral("0000");
-        case Answer::Block:
-            return QByteArrayLiteral("1984");
-        default:
-            return {};
-    }
-}
-
 std::uint8_t checksumOf(const std::array<std::uint8_t, 1024>& data) {
-    unsigned sum = 0;
-    for (const std::uint8_t byte : data) sum += byte;
-    return std::uint8_t(sum % 256);
+    return std::uint8_t(std::accumulate(data.begin(), data.end(), 0u));
 }
 
 QString describeByte(char byte) {

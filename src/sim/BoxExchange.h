@@ -11,12 +11,13 @@ namespace tessaly::sim {
 // sending a wrong byte is caught.
 
 // What the box does once a host message is complete.
-enum class Answer { Nothing, PcReady, StartBlock, Block, Reply };
+enum class Answer { Nothing, Token, Reply };
 
 struct HostMessage {
     const char* label;
     QByteArray bytes;
     Answer answer;
+    const char* token = "";
 };
 
 // The host's side of one dump, in order: message n is hostMessages()[n - 1].
@@ -27,7 +28,6 @@ const QByteArray& firstMessage();
 inline constexpr int kAcknowledgement = 11;
 QByteArray acknowledgementFor(bool checksumRight);
 
-QByteArray tokenFor(Answer answer);
 std::uint8_t checksumOf(const std::array<std::uint8_t, 1024>& data);
 
 // For reports of what the host sent: "0x41 'A'", and message n's label.

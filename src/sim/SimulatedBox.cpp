@@ -159,8 +159,8 @@ struct SimulatedBox::State {
             emit box.acknowledged(replyChecksumRight);
             return;
         }
-        const Answer answer = hostMessages()[message - 1].answer;
-        if (answer == Answer::Nothing) {
+        const HostMessage& host = hostMessages()[message - 1];
+        if (host.answer == Answer::Nothing) {
             expected = message + 1;
             return;
         }
@@ -168,10 +168,10 @@ struct SimulatedBox::State {
         silent = (options.silentAfterMessage && message >= *options.silentAfterMessage) ||
                  (options.readsThenSilent && completeReplies >= *options.readsThenSilent);
         if (silent) return;
-        if (answer == Answer::Reply)
+        if (host.answer == Answer::Reply)
             sendReply();
         else
-            sendToken(answer, message + 1);
+            sendToken(host.token, message + 1);
     }
 
     void startOver() {
@@ -221,8 +221,7 @@ struct SimulatedBox::State {
             .arg(describeByte(wanted.at(offset)), describeByte(partial.at(offset)));
     }
 
-    void sendToken(Answer answer, int nextMessage) {
-        QByteArray token = tokenFor(answer);
+    void sendToken(QByteArray token, int nextMessage) {
         if (options.lowerCaseTokens) token = token.toLower();
         if (options.noiseBeforeTokens > 0)
             enqueue({.bytes = randomBytes(options.noiseBeforeTokens, kNoiseAlphabet)});
