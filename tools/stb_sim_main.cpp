@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "Version.h"
-#include "program/BoundedNumber.h"
 #include "program/StopSignals.h"
 #include "sim/SimulatedBox.h"
 
@@ -28,13 +27,6 @@ void printLine(std::FILE* stream, const QString& text) {
 }
 
 using UsageError = std::invalid_argument;
-
-int integerOption(const QCommandLineParser& parser, const QString& name, int lowest, int highest) {
-    if (const auto value = tessaly::program::boundedNumber(parser.value(name), lowest, highest))
-        return int(*value);
-    throw UsageError(
-        tessaly::program::wholeNumberRange("--" + name, lowest, highest).toStdString());
-}
 
 std::array<std::uint8_t, 1024> readImage(const QString& path) {
     QFile file(path);
@@ -56,8 +48,8 @@ SimOptions optionsFrom(const QCommandLineParser& parser) {
         const QString name = QString::fromLatin1(misbehaviour.name);
         if (parser.isSet(name)) misbehaviour.applyTo(options, parser.value(name), "--" + name);
     }
-    if (parser.isSet("pace-step"))
-        options.paceStepMicroseconds = integerOption(parser, "pace-step", 0, 100'000);
+    options.paceStepMicroseconds =
+        tessaly::sim::wholeNumber(parser.value("pace-step"), 0, 100'000, "--pace-step");
     return options;
 }
 
@@ -75,8 +67,7 @@ void recordTranscript(StbSimulator& box, const QString& path) {
 
 void logEvents(StbSimulator& box) {
     QObject::connect(&box, &StbSimulator::acknowledged, [](bool success) {
-        printLine(stderr, success ? QStringLiteral("acknowledged: success")
-                                  : QStringLiteral("acknowledged: error"));
+        printLine(stderr, QStringLiteral("acknowledged: ") + (success ? "success" : "error"));
     });
     QObject::connect(&box, &StbSimulator::hostDeviated, [](const QString& what) {
         printLine(stderr, QStringLiteral("deviation: ") + what);
@@ -95,12 +86,11 @@ void addOptions(QCommandLineParser& parser) {
         {"pace-step",
          "With --baud: send in bursts of <us> microseconds of wire time, each when its last "
          "byte is due (default 0: byte by byte).",
-         "us"},
+         "us", "0"},
         {"record", "Keep everything the host sent in <file>.", "file"},
         {"boxes",
-         "Serve <n> boxes alike (1 to 64), each on its own terminal; prints one "
-         "device a line.",
-         "n"},
+         "Serve <n> boxes alike (1 to 64), each on its own terminal; prints one device a line.",
+         "n", "1"},
     });
 }
 
@@ -129,7 +119,7 @@ int main(int argc, char** argv) {
 
     try {
         const SimOptions options = optionsFrom(parser);
-        const int count = parser.isSet("boxes") ? integerOption(parser, "boxes", 1, 64) : 1;
+        const int count = tessaly::sim::wholeNumber(parser.value("boxes"), 1, 64, "--boxes");
         if (count > 1 && parser.isSet("record"))
             throw UsageError("--record keeps one box's transcript; leave out --boxes");
         std::vector<std::unique_ptr<StbSimulator>> boxes;

@@ -46,16 +46,16 @@ std::array<std::uint8_t, 1024> SimOptions::recognisableImage() {
 
 void BoxMisbehaviour::applyTo(SimOptions& options, const QString& value,
                               const QString& subject) const {
-    if (!valueName) {
-        apply(options, 0);
-        return;
-    }
-    const std::optional<qint64> number = program::boundedNumber(value, lowest, highest);
-    if (!number) reject(program::wholeNumberRange(subject, lowest, highest));
-    apply(options, int(*number));
+    apply(options, valueName ? wholeNumber(value, lowest, highest, subject) : 0);
 }
 
 std::span<const BoxMisbehaviour> boxMisbehaviours() { return kMisbehaviours; }
+
+int wholeNumber(const QString& value, int lowest, int highest, const QString& subject) {
+    const std::optional<qint64> number = program::boundedNumber(value, lowest, highest);
+    if (!number) reject(program::wholeNumberRange(subject, lowest, highest));
+    return int(*number);
+}
 
 QString boxBehaviourItems() {
     QStringList items;

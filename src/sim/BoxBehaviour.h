@@ -67,6 +67,10 @@ struct BoxMisbehaviour {
 
 std::span<const BoxMisbehaviour> boxMisbehaviours();
 
+// The whole number `value` holds from `lowest` to `highest`; throws std::invalid_argument naming
+// `subject` for anything else.
+int wholeNumber(const QString& value, int lowest, int highest, const QString& subject);
+
 // The list's items as the built-in box takes them: "wrong-checksum, silent-after=N, ...".
 QString boxBehaviourItems();
 

@@ -74,7 +74,6 @@ struct SimulatedBox::State {
               byteNs > 0 ? std::max<qint64>(1, options.paceStepMicroseconds * 1000LL / byteNs) : 1),
           random(options.seed) {
         clock.start();
-        wire.watchWritable(false);
         drainTimer.setInterval(1);
         QObject::connect(&wire, &BoxWire::readable, &box, [this] { onReadable(); });
         QObject::connect(&wire, &BoxWire::writable, &box, [this] { pump(); });
@@ -201,11 +200,9 @@ struct SimulatedBox::State {
         }
         if (expected == kAcknowledgement &&
             acknowledgementFor(!replyChecksumRight).startsWith(partial)) {
-            return replyChecksumRight
-                       ? QStringLiteral(
-                             "wrong acknowledgement: error for a reply with the right checksum")
-                       : QStringLiteral(
-                             "wrong acknowledgement: success for a reply with a wrong checksum");
+            return QStringLiteral("wrong acknowledgement: ") +
+                   (replyChecksumRight ? "error for a reply with the right checksum"
+                                       : "success for a reply with a wrong checksum");
         }
         // Bytes that looked like a fresh start may have left the expected message earlier.
         const QByteArray wanted = expectedBytes();
@@ -225,25 +222,20 @@ struct SimulatedBox::State {
         if (options.lowerCaseTokens) token = token.toLower();
         if (options.noiseBeforeTokens > 0)
             enqueue({.bytes = randomBytes(options.noiseBeforeTokens, kNoiseAlphabet)});
-        const auto expectNext = [this, nextMessage] { expected = nextMessage; };
-        if (!options.splitTokens) {
-            enqueue({.bytes = token, .afterSent = expectNext});
-            return;
-        }
-        for (qsizetype i = 0; i < token.size(); ++i) {
-            const bool last = i + 1 == token.size();
-            enqueue({.bytes = token.mid(i, 1),
-                     .pauseBefore = true,
-                     .afterSent = last ? std::function<void()>(expectNext) : nullptr});
+        const qsizetype step = options.splitTokens ? 1 : token.size();
+        for (qsizetype i = 0; i < token.size(); i += step) {
+            Piece piece{.bytes = token.mid(i, step), .pauseBefore = options.splitTokens};
+            if (i + step == token.size())
+                piece.afterSent = [this, nextMessage] { expected = nextMessage; };
+            enqueue(std::move(piece));
         }
     }
 
     void sendReply() {
         QByteArray reply(reinterpret_cast<const char*>(options.image.data()),
                          qsizetype(options.image.size()));
-        const std::uint8_t checksum = checksumOf(options.image);
         replyChecksumRight = !options.wrongChecksum;
-        reply.append(char(replyChecksumRight ? checksum : std::uint8_t(checksum + 1)));
+        reply.append(char(checksumOf(options.image) + (replyChecksumRight ? 0 : 1)));
         const QByteArray extra = randomBytes(options.extraReplyBytes);
         if (options.disconnectAfterReplyBytes) {
             enqueue({.bytes = (reply + extra).left(*options.disconnectAfterReplyBytes),

@@ -21,14 +21,13 @@ namespace tessaly::sim {
 #ifdef Q_OS_LINUX
 
 WireTimer::WireTimer(std::function<void()> onTimeout)
-    : fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
-      onTimeout_(std::move(onTimeout)) {
+    : fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
     if (fd_ < 0)
         throw std::runtime_error(std::string("cannot create a timer: ") + std::strerror(errno));
     notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, onTimeout] {
         std::uint64_t expirations = 0;
-        if (::read(fd_, &expirations, sizeof expirations) == sizeof expirations) onTimeout_();
+        if (::read(fd_, &expirations, sizeof expirations) == sizeof expirations) onTimeout();
     });
 }
 
@@ -53,11 +52,10 @@ void WireTimer::stop() {
 
 #else
 
-WireTimer::WireTimer(std::function<void()> onTimeout)
-    : timer_(std::make_unique<QTimer>()), onTimeout_(std::move(onTimeout)) {
+WireTimer::WireTimer(std::function<void()> onTimeout) : timer_(std::make_unique<QTimer>()) {
     timer_->setSingleShot(true);
     timer_->setTimerType(Qt::PreciseTimer);
-    QObject::connect(timer_.get(), &QTimer::timeout, [this] { onTimeout_(); });
+    QObject::connect(timer_.get(), &QTimer::timeout, std::move(onTimeout));
 }
 
 WireTimer::~WireTimer() = default;

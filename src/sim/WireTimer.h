@@ -31,7 +31,6 @@ private:
 #else
     std::unique_ptr<QTimer> timer_;
 #endif
-    std::function<void()> onTimeout_;
 };
 
 }  // namespace tessaly::sim
