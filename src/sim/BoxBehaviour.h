@@ -32,9 +32,8 @@ struct SimOptions {
     Loopback loopback = Loopback::Off;
     // Pace both directions at this rate (8N1, 10 bits a byte); 0 goes as fast as possible.
     int baud = 0;
-    // With a baud rate: send and take bytes in bursts of this many microseconds of wire time,
-    // each when its last byte is due, rather than byte by byte (the same 10 bits a byte on
-    // average, far fewer wake-ups when one process hosts many boxes). 0 goes byte by byte.
+    // With a baud rate: bursts of this many microseconds of wire time both ways, each when its last
+    // byte is due (far fewer wake-ups when one process hosts many boxes); 0 goes byte by byte.
     int paceStepMicroseconds = 0;
 
     // Hostile behaviour, for hosts that must cope with a misbehaving box.
@@ -60,8 +59,7 @@ struct BoxMisbehaviour {
     const char* help;
     void (*apply)(SimOptions& options, int value);
 
-    // Sets `options` as asked; throws std::invalid_argument naming `subject` when `value` is out
-    // of range.
+    // Sets `options` as asked, reading `value` with wholeNumber().
     void applyTo(SimOptions& options, const QString& value, const QString& subject) const;
 };
 

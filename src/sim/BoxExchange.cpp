@@ -44,8 +44,7 @@ std::uint8_t checksumOf(const std::array<std::uint8_t, 1024>& data) {
 
 QString describeByte(char byte) {
     const auto value = std::uint8_t(byte);
-    QString text =
-        QStringLiteral("0x") + QString::number(value, 16).toUpper().rightJustified(2, '0');
+    QString text = QString::asprintf("0x%02X", unsigned(value));
     if (value >= 0x20 && value < 0x7F) text += QStringLiteral(" '%1'").arg(QLatin1Char(byte));
     return text;
 }

@@ -9,10 +9,9 @@ class QTimer;
 
 namespace tessaly::sim {
 
-// A single-shot timer with nanosecond resolution where the system has one (Linux), driven by the
-// event loop. QTimer counts whole milliseconds, and a paced box would lose up to one at every turn
-// of the exchange, which is a large part of the wire time of a token. Elsewhere it falls back to
-// a precise QTimer, rounding up to the next millisecond.
+// A single-shot timer on the event loop, to the nanosecond where the system allows (Linux): QTimer
+// counts whole milliseconds, and a paced box would lose up to one at every turn of the exchange, a
+// large part of a token's wire time. Elsewhere a precise QTimer, rounded up to the millisecond.
 class WireTimer {
 public:
     explicit WireTimer(std::function<void()> onTimeout);
