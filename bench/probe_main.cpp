@@ -33,13 +33,10 @@
 namespace {
 
 using namespace std::chrono_literals;
+using namespace tessaly::window;
 using tessaly::bench::BoundedWait;
 using tessaly::dump::DumpRun;
-using tessaly::serial::MSComm;
-using tessaly::sim::SimOptions;
 using tessaly::sim::StbSimulator;
-using tessaly::window::DumpController;
-using tessaly::window::Form1;
 
 struct ProbeFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -74,8 +71,8 @@ private:
 
 // Nobody sits at the screen: a message box would block, so it is printed and ends the probe
 // (at once: an exception must not travel through the toolkit's signal dispatch).
-tessaly::window::Seams headlessDesktop() {
-    tessaly::window::Seams seams;
+Seams headlessDesktop() {
+    Seams seams;
     seams.showMessage = [](QWidget*, const QString& text, const QString& caption) {
         std::fprintf(stderr, "tessaly-bench-probe: the window showed \"%s\": %s\n",
                      qPrintable(caption), qPrintable(text));
@@ -83,7 +80,7 @@ tessaly::window::Seams headlessDesktop() {
     };
     seams.openUrl = [](const QUrl&) {};
     seams.chooseFolder = [](QWidget*, const QString&, const QString&) { return QString(); };
-    seams.systemPorts = [] { return std::vector<tessaly::window::SystemPort>(); };
+    seams.systemPorts = [] { return std::vector<SystemPort>(); };
     return seams;
 }
 
@@ -121,9 +118,10 @@ private:
     QString imagePath_;
 };
 
-QByteArray imageBytes(const SimOptions& options) {
-    return QByteArray(reinterpret_cast<const char*>(options.image.data()),
-                      qsizetype(options.image.size()));
+// What a box serves unless told otherwise.
+QByteArray servedImage() {
+    const auto image = tessaly::sim::SimOptions::recognisableImage();
+    return QByteArray(reinterpret_cast<const char*>(image.data()), qsizetype(image.size()));
 }
 
 qint64 processCpuNs() {
@@ -160,7 +158,7 @@ void measureWindowStart(bool bareWidget) {
 // The window waits for "PC___" from a box that never sends it.
 void measureWindowWait(int seconds) {
     constexpr int kOpeningBytes = 76;  // messages 1 to 5
-    SimOptions options;
+    tessaly::sim::SimOptions options;
     options.silentAfterMessage = 5;
     StbSimulator box(options);
     QTemporaryDir directory;
@@ -230,7 +228,7 @@ void measureWindowReaction(int runs) {
         window.clickOpen();
         if (!shown->run()) throw ProbeFailure("the window did not show a saved dump");
         QFile image(window.imagePath());
-        if (!image.open(QIODevice::ReadOnly) || image.readAll() != imageBytes(SimOptions()))
+        if (!image.open(QIODevice::ReadOnly) || image.readAll() != servedImage())
             throw ProbeFailure("the window saved something else than the box's image");
         if (run == 0) continue;
         report("saved_ms", milliseconds(savedNs - lastByteNs));
@@ -243,7 +241,7 @@ void measureWindowReaction(int runs) {
 void measureExchange(const QString& device, int runs) {
     QTemporaryDir directory;
     const QString imagePath = QDir(directory.path()).filePath(tessaly::dump::kImageFileName);
-    MSComm link;
+    tessaly::serial::MSComm link;
     tessaly::dump::setUpLinkForBox(link);
     link.setCommPort(link.AddDevice(device));
     DumpRun run(link);
