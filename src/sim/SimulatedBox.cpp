@@ -164,10 +164,6 @@ struct SimulatedBox::State {
                                                                  : asReadAtOtherSpeed(bytes, 2.0)});
             return;
         }
-        if (byteNs == 0) {
-            for (const char byte : bytes) consume(byte);
-            return;
-        }
         const qint64 now = clock.nsecsElapsed();
         for (const char byte : bytes) {
             inboundWireFreeNs = std::max(inboundWireFreeNs, now) + byteNs;
@@ -405,7 +401,5 @@ SimulatedBox::SimulatedBox(SimOptions options, std::unique_ptr<BoxWire> wire, QO
       state_(std::make_unique<State>(*this, std::move(options), *wire_)) {}
 
 SimulatedBox::~SimulatedBox() = default;
-
-QString SimulatedBox::devicePath() const { return wire_->devicePath(); }
 
 }  // namespace tessaly::sim

@@ -19,7 +19,7 @@ class SimulatedBox : public QObject {
 public:
     ~SimulatedBox() override;
 
-    QString devicePath() const;
+    QString devicePath() const { return wire_->devicePath(); }
     // Everything the host sent, byte for byte, since the start.
     const QByteArray& transcript() const { return transcript_; }
     // Dumps the host acknowledged, with success and with error.
