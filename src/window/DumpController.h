@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -8,12 +7,7 @@
 
 #include "dump/DumpRun.h"
 #include "serial/MSComm.h"
-#include "window/Form1.h"
 #include "window/PortList.h"
-
-namespace tessaly::serial {
-class CommError;
-}
 
 namespace tessaly::window {
 
@@ -46,11 +40,7 @@ private:
     void Command1_Click();
     void Command2_Click();
     void Form_Unload();
-    void reportOpenFailure(int port, const serial::CommError& error);
     void dumpFinished(const dump::DumpRun::Result& result);
-    void showResult(const dump::DumpRun::Result& result);
-    void markChanges(const dump::StoredImage& image, QString& storedLines,
-                     std::vector<LogStretch>& stretches);
     void noticeProgress();
     void remindOfHostMode();
 
