@@ -160,7 +160,12 @@ Form1::Form1(Seams seams, QWidget* parent) : QWidget(parent), seams_(std::move(s
     setFont(arial());
     setFixedSize(px(7410), px(5220));
     createControls();
-    setTabChain();
+    QWidget::setTabOrder(targetDirectory, directoryButton);
+    QWidget::setTabOrder(directoryButton, portList);
+    QWidget::setTabOrder(portList, openButton);
+    QWidget::setTabOrder(openButton, closeButton);
+    QWidget::setTabOrder(closeButton, log);
+    targetDirectory->setFocus();
     webLink->installEventFilter(this);
     connect(directoryButton, &QPushButton::clicked, this, &Form1::cmdDir_Click);
     Form_Load();
@@ -223,15 +228,6 @@ void Form1::createControls() {
         control->setObjectName(QLatin1String(name));
         control->setGeometry(geometry);
     }
-}
-
-void Form1::setTabChain() {
-    QWidget::setTabOrder(targetDirectory, directoryButton);
-    QWidget::setTabOrder(directoryButton, portList);
-    QWidget::setTabOrder(portList, openButton);
-    QWidget::setTabOrder(openButton, closeButton);
-    QWidget::setTabOrder(closeButton, log);
-    targetDirectory->setFocus();
 }
 
 void Form1::Form_Load() {

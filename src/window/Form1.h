@@ -80,7 +80,6 @@ protected:
 
 private:
     void createControls();
-    void setTabChain();
     void Form_Load();
     void cmdDir_Click();
     void Label6_Click();
