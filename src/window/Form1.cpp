@@ -23,7 +23,6 @@
 
 #include "Version.h"
 #include "window/PortList.h"
-#include "window/Shapes.h"
 #include "window/TargetDirectory.h"
 
 // The images live in this static library; nothing would link their registration otherwise.
@@ -149,6 +148,27 @@ QTextCharFormat formatOf(LogMark mark) {
 QString toWidgetText(QString text) { return text.replace(kCrLf, QStringLiteral("\n")); }
 
 }  // namespace
+
+Indicator::Indicator(QColor fill, QWidget* parent) : QWidget(parent), fill_(fill) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void Indicator::setFillColor(QColor fill) {
+    if (fill == fill_) return;
+    fill_ = fill;
+    update();
+}
+
+void Indicator::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(fill_);
+    // The largest circle the area holds, centred, with the rim inside the area.
+    const int diameter = qMin(width(), height()) - 1;
+    painter.drawEllipse(
+        QRectF((width() - diameter) / 2.0, (height() - diameter) / 2.0, diameter, diameter));
+}
 
 Form1::Form1(Seams seams, QWidget* parent) : QWidget(parent), seams_(std::move(seams)) {
     registerResources();

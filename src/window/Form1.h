@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QString>
 #include <QWidget>
 #include <vector>
@@ -13,7 +14,6 @@ class QPushButton;
 
 namespace tessaly::window {
 
-class Indicator;
 class PortCombo;
 
 inline const QString kCrLf = QStringLiteral("\r\n");
@@ -27,6 +27,22 @@ struct LogStretch {
     qsizetype from;  // in the appended text, CR LF counted as it stands
     qsizetype length;
     LogMark mark;
+};
+
+// A round lamp with a thin black rim, filled with one colour; it shows state and takes no input.
+class Indicator : public QWidget {
+    Q_OBJECT
+public:
+    Indicator(QColor fill, QWidget* parent);
+
+    QColor fillColor() const { return fill_; }
+    void setFillColor(QColor fill);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor fill_;
 };
 
 // The program's only window as the user sees it: the controls in their designed places with
