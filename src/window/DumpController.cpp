@@ -78,11 +78,8 @@ void showResult(Form1& form, const dump::DumpRun::Result& result) {
 
 }  // namespace
 
-DumpController::DumpController(Form1& form, QObject* parent)
-    : QObject(parent),
-      form_(form),
-      dumpRun_(MSComm1),
-      ports_(*form.portList, MSComm1, form.seams().systemPorts) {
+DumpController::DumpController(Form1& form)
+    : form_(form), dumpRun_(MSComm1), ports_(*form.portList, MSComm1, form.seams().systemPorts) {
     dump::setUpLinkForBox(MSComm1);
     connect(&dumpRun_, &dump::DumpRun::finished, this, &DumpController::dumpFinished);
     connect(&dumpRun_, &dump::DumpRun::progressed, this, &DumpController::noticeProgress);
@@ -112,7 +109,7 @@ bool DumpController::OpenPort(int port) {
     return true;
 }
 
-void DumpController::ClosePort(int) {
+void DumpController::ClosePort() {
     if (MSComm1.PortOpen()) {
         form_.showLinkOpen(false);
         MSComm1.setPortOpen(false);
@@ -132,7 +129,7 @@ void DumpController::Command1_Click() {
         return;
     }
     if (!OpenPort(ports_.selectedPort())) {
-        ClosePort(ports_.selectedPort());
+        ClosePort();
         return;
     }
     form_.replaceLog(QLatin1String(dump::kRequestLog));
@@ -142,16 +139,16 @@ void DumpController::Command1_Click() {
     silenceTimer_.start(patience_);
 }
 
-void DumpController::Command2_Click() { ClosePort(ports_.selectedPort()); }
+void DumpController::Command2_Click() { ClosePort(); }
 
 void DumpController::Form_Unload() {
-    if (MSComm1.PortOpen()) ClosePort(ports_.selectedPort());
+    if (MSComm1.PortOpen()) ClosePort();
 }
 
 void DumpController::interruptRun() {
     if (!MSComm1.PortOpen()) return;
     form_.appendLog(QStringLiteral("Interrupted") + kCrLf);
-    ClosePort(ports_.selectedPort());
+    ClosePort();
 }
 
 void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
@@ -175,7 +172,7 @@ void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
     if (!MSComm1.PortOpen()) form_.showLinkOpen(false);
     // The port is released before a failure is explained, so that no box or lock waits on the
     // user reading it.
-    ClosePort(ports_.selectedPort());
+    ClosePort();
     if (result.outcome == Outcome::WriteFailed)
         form_.showMessage(QStringLiteral("The image could not be saved as %1: %2.")
                               .arg(imagePath_, result.detail),

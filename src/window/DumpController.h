@@ -18,7 +18,7 @@ class Form1;
 class DumpController : public QObject {
     Q_OBJECT
 public:
-    explicit DumpController(Form1& form, QObject* parent = nullptr);
+    explicit DumpController(Form1& form);
 
     PortList& ports() { return ports_; }
     const serial::MSComm& serialControl() const { return MSComm1; }
@@ -27,8 +27,7 @@ public:
     // a failure in a message box. True when the link is open afterwards.
     bool OpenPort(int port);
     // Closes the link if it is open and always returns the controls to the closed-link state.
-    // The port number is not needed: there is only one link.
-    void ClosePort(int port);
+    void ClosePort();
 
     // How long the box may stay silent in one wait before the log reminds the user of its mode.
     void setPatience(std::chrono::milliseconds patience) { patience_ = patience; }

@@ -170,7 +170,7 @@ void Indicator::paintEvent(QPaintEvent*) {
         QRectF((width() - diameter) / 2.0, (height() - diameter) / 2.0, diameter, diameter));
 }
 
-Form1::Form1(Seams seams, QWidget* parent) : QWidget(parent), seams_(std::move(seams)) {
+Form1::Form1(Seams seams) : seams_(std::move(seams)) {
     registerResources();
     setWindowTitle(QLatin1String(kProductName));
     QIcon icon;

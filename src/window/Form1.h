@@ -51,7 +51,7 @@ private:
 class Form1 : public QWidget {
     Q_OBJECT
 public:
-    explicit Form1(Seams seams = Seams::desktop(), QWidget* parent = nullptr);
+    explicit Form1(Seams seams = Seams::desktop());
 
     const Seams& seams() const { return seams_; }
 
@@ -82,7 +82,6 @@ public:
     void appendLog(const QString& text, const std::vector<LogStretch>& stretches = {});
     void replaceLog(const QString& text);
 
-    // A modal box with a text, a caption and an OK button only.
     void showMessage(const QString& text, const QString& caption);
 
 signals:
