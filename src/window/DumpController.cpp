@@ -66,8 +66,7 @@ void showResult(Form1& form, const dump::DumpRun::Result& result) {
         stretches.push_back(
             {listing.size() - crcError.size(), crcError.size() - 2, LogMark::Damage});
         if (result.stored.stored()) {
-            const qsizetype lineEnd = stored.indexOf(kCrLf);
-            stored.insert(lineEnd, damagedDumpNote(result.stored));
+            stored.insert(stored.indexOf(kCrLf), damagedDumpNote(result.stored));
             stretches.push_back({listing.size(), stored.indexOf(kCrLf), LogMark::Damage});
         }
     }
