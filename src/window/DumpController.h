@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -8,12 +7,7 @@
 
 #include "dump/DumpRun.h"
 #include "serial/MSComm.h"
-#include "window/Form1.h"
 #include "window/PortList.h"
-
-namespace tessaly::serial {
-class CommError;
-}
 
 namespace tessaly::window {
 
@@ -24,7 +18,7 @@ class Form1;
 class DumpController : public QObject {
     Q_OBJECT
 public:
-    explicit DumpController(Form1& form, QObject* parent = nullptr);
+    explicit DumpController(Form1& form);
 
     PortList& ports() { return ports_; }
     const serial::MSComm& serialControl() const { return MSComm1; }
@@ -33,8 +27,7 @@ public:
     // a failure in a message box. True when the link is open afterwards.
     bool OpenPort(int port);
     // Closes the link if it is open and always returns the controls to the closed-link state.
-    // The port number is not needed: there is only one link.
-    void ClosePort(int port);
+    void ClosePort();
 
     // How long the box may stay silent in one wait before the log reminds the user of its mode.
     void setPatience(std::chrono::milliseconds patience) { patience_ = patience; }
@@ -46,11 +39,7 @@ private:
     void Command1_Click();
     void Command2_Click();
     void Form_Unload();
-    void reportOpenFailure(int port, const serial::CommError& error);
     void dumpFinished(const dump::DumpRun::Result& result);
-    void showResult(const dump::DumpRun::Result& result);
-    void markChanges(const dump::StoredImage& image, QString& storedLines,
-                     std::vector<LogStretch>& stretches);
     void noticeProgress();
     void remindOfHostMode();
 

@@ -23,7 +23,6 @@
 
 #include "Version.h"
 #include "window/PortList.h"
-#include "window/Shapes.h"
 #include "window/TargetDirectory.h"
 
 // The images live in this static library; nothing would link their registration otherwise.
@@ -150,7 +149,28 @@ QString toWidgetText(QString text) { return text.replace(kCrLf, QStringLiteral("
 
 }  // namespace
 
-Form1::Form1(Seams seams, QWidget* parent) : QWidget(parent), seams_(std::move(seams)) {
+Indicator::Indicator(QColor fill, QWidget* parent) : QWidget(parent), fill_(fill) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void Indicator::setFillColor(QColor fill) {
+    if (fill == fill_) return;
+    fill_ = fill;
+    update();
+}
+
+void Indicator::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(fill_);
+    // The largest circle the area holds, centred, with the rim inside the area.
+    const int diameter = qMin(width(), height()) - 1;
+    painter.drawEllipse(
+        QRectF((width() - diameter) / 2.0, (height() - diameter) / 2.0, diameter, diameter));
+}
+
+Form1::Form1(Seams seams) : seams_(std::move(seams)) {
     registerResources();
     setWindowTitle(QLatin1String(kProductName));
     QIcon icon;
@@ -160,7 +180,12 @@ Form1::Form1(Seams seams, QWidget* parent) : QWidget(parent), seams_(std::move(s
     setFont(arial());
     setFixedSize(px(7410), px(5220));
     createControls();
-    setTabChain();
+    QWidget::setTabOrder(targetDirectory, directoryButton);
+    QWidget::setTabOrder(directoryButton, portList);
+    QWidget::setTabOrder(portList, openButton);
+    QWidget::setTabOrder(openButton, closeButton);
+    QWidget::setTabOrder(closeButton, log);
+    targetDirectory->setFocus();
     webLink->installEventFilter(this);
     connect(directoryButton, &QPushButton::clicked, this, &Form1::cmdDir_Click);
     Form_Load();
@@ -223,15 +248,6 @@ void Form1::createControls() {
         control->setObjectName(QLatin1String(name));
         control->setGeometry(geometry);
     }
-}
-
-void Form1::setTabChain() {
-    QWidget::setTabOrder(targetDirectory, directoryButton);
-    QWidget::setTabOrder(directoryButton, portList);
-    QWidget::setTabOrder(portList, openButton);
-    QWidget::setTabOrder(openButton, closeButton);
-    QWidget::setTabOrder(closeButton, log);
-    targetDirectory->setFocus();
 }
 
 void Form1::Form_Load() {

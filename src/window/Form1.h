@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QString>
 #include <QWidget>
 #include <vector>
@@ -13,7 +14,6 @@ class QPushButton;
 
 namespace tessaly::window {
 
-class Indicator;
 class PortCombo;
 
 inline const QString kCrLf = QStringLiteral("\r\n");
@@ -29,13 +29,29 @@ struct LogStretch {
     LogMark mark;
 };
 
+// A round lamp with a thin black rim, filled with one colour; it shows state and takes no input.
+class Indicator : public QWidget {
+    Q_OBJECT
+public:
+    Indicator(QColor fill, QWidget* parent);
+
+    QColor fillColor() const { return fill_; }
+    void setFillColor(QColor fill);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor fill_;
+};
+
 // The program's only window as the user sees it: the controls in their designed places with
 // their texts, the log, the target directory with its chooser and the About frame's web link.
 // What the controls do with the serial link and the box is the dump controller's business.
 class Form1 : public QWidget {
     Q_OBJECT
 public:
-    explicit Form1(Seams seams = Seams::desktop(), QWidget* parent = nullptr);
+    explicit Form1(Seams seams = Seams::desktop());
 
     const Seams& seams() const { return seams_; }
 
@@ -66,7 +82,6 @@ public:
     void appendLog(const QString& text, const std::vector<LogStretch>& stretches = {});
     void replaceLog(const QString& text);
 
-    // A modal box with a text, a caption and an OK button only.
     void showMessage(const QString& text, const QString& caption);
 
 signals:
@@ -80,7 +95,6 @@ protected:
 
 private:
     void createControls();
-    void setTabChain();
     void Form_Load();
     void cmdDir_Click();
     void Label6_Click();

@@ -14,6 +14,7 @@ namespace tessaly::window {
 namespace {
 
 const QString kPortToolTip = QStringLiteral("Select the COM-Port for the receiver");
+const QString kSimulatedBoxLabel = QStringLiteral("Simulated box");
 // Marks entries that came from the system's list, which may drop them again.
 constexpr int kSystemListedRole = Qt::UserRole + 1;
 
@@ -32,6 +33,32 @@ bool listsDevice(const std::vector<SystemPort>& ports, const QString& device) {
 bool isDeviceNode(const QString& path) {
     const QFileInfo info(path);
     return info.exists() && !info.isFile() && !info.isDir();
+}
+
+// Entries are longer than the field is wide; the open list shows them whole.
+void fitListToEntries(QComboBox& box) {
+    QAbstractItemView* list = box.view();
+    list->setMinimumWidth(list->sizeHintForColumn(0) +
+                          list->verticalScrollBar()->sizeHint().width());
+}
+
+// The field shows the beginning of a long name, which tells entries apart; the tool tip names
+// the whole entry.
+void showWholePortName(QComboBox& box) {
+    box.lineEdit()->home(false);
+    const bool addedDevice = box.currentData().toInt() >= serial::MSComm::FirstAddedPort;
+    box.setToolTip(addedDevice ? kPortToolTip + QLatin1Char('\n') + box.currentText()
+                               : kPortToolTip);
+}
+
+// A combo box keeps its entry selected whatever is typed over it; the port list must not, so
+// that Open never takes a port other than the one the field shows.
+void forgetSelectionWhenEdited(QComboBox& box, const QString& typed) {
+    if (box.currentIndex() == -1) return;
+    const int cursor = box.lineEdit()->cursorPosition();
+    box.setCurrentIndex(-1);
+    box.setEditText(typed);
+    box.lineEdit()->setCursorPosition(cursor);
 }
 
 }  // namespace
@@ -53,8 +80,9 @@ PortList::PortList(PortCombo& box, serial::MSComm& link,
                    std::function<std::vector<SystemPort>()> systemPorts)
     : box_(box), link_(link), systemPorts_(std::move(systemPorts)) {
     connect(&box_, &PortCombo::aboutToDropDown, this, &PortList::refreshSystemPorts);
-    connect(box_.lineEdit(), &QLineEdit::textEdited, this, &PortList::forgetSelectionWhenEdited);
-    connect(&box_, &QComboBox::currentIndexChanged, this, &PortList::showWholePortName);
+    connect(box_.lineEdit(), &QLineEdit::textEdited, this,
+            [this](const QString& typed) { forgetSelectionWhenEdited(box_, typed); });
+    connect(&box_, &QComboBox::currentIndexChanged, this, [this] { showWholePortName(box_); });
     for (int port = 1; port < serial::MSComm::FirstAddedPort; ++port)
         box_.addItem(QStringLiteral("COM %1").arg(port), port);
     refreshSystemPorts();
@@ -72,7 +100,7 @@ void PortList::refreshSystemPorts() {
             box_.removeItem(index);
     }
     for (const SystemPort& port : present) listSystemPort(port);
-    fitListToEntries();
+    fitListToEntries(box_);
 }
 
 void PortList::listSystemPort(const SystemPort& port) {
@@ -91,7 +119,7 @@ int PortList::addPort(const QString& devicePath, const QString& label) {
     if (index < 0) {
         box_.addItem(label, port);
         index = box_.count() - 1;
-        fitListToEntries();
+        fitListToEntries(box_);
     }
     box_.setItemData(index, false, kSystemListedRole);
     return index;
@@ -99,38 +127,7 @@ int PortList::addPort(const QString& devicePath, const QString& label) {
 
 void PortList::offerStartDevices(const QString& device, const QString& simulatedBox) {
     if (!device.isEmpty()) selectPort(addPort(device, device));
-    if (!simulatedBox.isEmpty())
-        selectPort(addPort(simulatedBox, QLatin1String(kSimulatedBoxLabel)));
-}
-
-// Entries are longer than the field is wide; the open list shows them whole.
-void PortList::fitListToEntries() {
-    QAbstractItemView* list = box_.view();
-    list->setMinimumWidth(list->sizeHintForColumn(0) +
-                          list->verticalScrollBar()->sizeHint().width());
-}
-
-// The field shows the beginning of a long name, which tells entries apart; the tool tip names
-// the whole entry.
-void PortList::showWholePortName() {
-    box_.lineEdit()->home(false);
-    const bool addedDevice = box_.currentData().toInt() >= serial::MSComm::FirstAddedPort;
-    box_.setToolTip(addedDevice ? kPortToolTip + QLatin1Char('\n') + box_.currentText()
-                                : kPortToolTip);
-}
-
-void PortList::selectPort(int index) { box_.setCurrentIndex(index); }
-
-int PortList::selectedPort() const { return box_.currentData().toInt(); }
-
-// A combo box keeps its entry selected whatever is typed over it; the port list must not, so
-// that Open never takes a port other than the one the field shows.
-void PortList::forgetSelectionWhenEdited(const QString& typed) {
-    if (box_.currentIndex() == -1) return;
-    const int cursor = box_.lineEdit()->cursorPosition();
-    box_.setCurrentIndex(-1);
-    box_.setEditText(typed);
-    box_.lineEdit()->setCursorPosition(cursor);
+    if (!simulatedBox.isEmpty()) selectPort(addPort(simulatedBox, kSimulatedBoxLabel));
 }
 
 QString PortList::portName(int port, const QString& comPrefix) const {
@@ -155,11 +152,8 @@ int PortList::portEntryFor(const QString& typed) {
     }
     if (const int number = serial::MSComm::ComPortNumber(typed); number > 0)
         return box_.findData(number);
-    return isSerialDevice(typed) ? addPort(typed, typed) : -1;
-}
-
-bool PortList::isSerialDevice(const QString& path) const {
-    return isDeviceNode(path) || listsDevice(systemPorts_(), path);
+    const bool serialDevice = isDeviceNode(typed) || listsDevice(systemPorts_(), typed);
+    return serialDevice ? addPort(typed, typed) : -1;
 }
 
 }  // namespace tessaly::window

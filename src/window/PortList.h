@@ -14,8 +14,6 @@ class MSComm;
 
 namespace tessaly::window {
 
-inline constexpr char kSimulatedBoxLabel[] = "Simulated box";
-
 // The port list's box: an editable list that tells before it drops down, so that an adapter
 // plugged in after the start can be listed in time to be chosen.
 class PortCombo : public QComboBox {
@@ -40,9 +38,9 @@ public:
     // Adds a device beyond COM 1 to COM 4; returns its entry's index. The entry stays when the
     // system no longer lists the device.
     int addPort(const QString& devicePath, const QString& label);
-    void selectPort(int index);
+    void selectPort(int index) { box_.setCurrentIndex(index); }
     // The port number of the selected entry; 0 when none is selected.
-    int selectedPort() const;
+    int selectedPort() const { return box_.currentData().toInt(); }
     // The devices named on the command line, selected last to first: `device` (may be empty)
     // labelled by its path, then the simulated box's device (may be empty).
     void offerStartDevices(const QString& device, const QString& simulatedBox);
@@ -57,12 +55,8 @@ private:
     // Brings the list up to date with the devices the system has now.
     void refreshSystemPorts();
     void listSystemPort(const SystemPort& port);
-    void fitListToEntries();
-    void showWholePortName();
-    void forgetSelectionWhenEdited(const QString& typed);
     // The entry for a port typed into the field, added when it names a device; -1 when none.
     int portEntryFor(const QString& typed);
-    bool isSerialDevice(const QString& path) const;
 
     PortCombo& box_;
     serial::MSComm& link_;

@@ -55,7 +55,7 @@ TEST_P(TypedPortTest, IsUsedOnlyWhenItNamesAPort) {
     } else {
         EXPECT_EQ(link.CommPort(), typed.back().digitValue());
     }
-    controller.ClosePort(1);
+    controller.ClosePort();
 }
 
 INSTANTIATE_TEST_SUITE_P(, TypedPortTest,

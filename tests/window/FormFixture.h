@@ -14,7 +14,6 @@
 #include "window/DumpController.h"
 #include "window/Form1.h"
 #include "window/Seams.h"
-#include "window/Shapes.h"
 
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';

@@ -48,7 +48,7 @@ TEST_F(PortControlTest, ClosingAClosedLinkOnlyRestoresTheControls) {
     Command2()->setEnabled(true);
     control<window::Indicator>("Shape1")->setFillColor(kGreen);
 
-    controller.ClosePort(1);
+    controller.ClosePort();
 
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(lamp(), kGreen);
