@@ -51,7 +51,7 @@ int runWith(const DumpOptions& options, Console& console) {
     console.setMode(options.json, options.quiet, options.simulate || options.ports.size() == 1);
     switch (options.task) {
         case Task::ListPorts:
-            console.print(portListing(options.json));
+            listPorts(options.json, console);
             return kSavedAndVerified;
         case Task::Compare:
             return compareImages(options.files[0], options.files[1], options.json, console);
