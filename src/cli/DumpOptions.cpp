@@ -17,13 +17,16 @@ constexpr qint64 kLongestTimeoutSeconds = 10 * 24 * 3600;
 constexpr int kMostReads = 10;
 constexpr int kVerifiedReadsByDefault = 3;
 
-// What the program is asked to do, one task a run (--simulate-box is a --simulate).
-const std::array<QStringList, 6> kTasks{{{"list-ports"},
-                                         {"compare"},
-                                         {"show"},
-                                         {"check-port"},
-                                         {"simulate", "simulate-box"},
-                                         {"port"}}};
+// The options that name what the program is to do, one task a run (--simulate-box is a
+// --simulate; it and --port ask for a dump).
+const std::array<std::pair<QStringList, Task>, 6> kTasks{{
+    {{"list-ports"}, Task::ListPorts},
+    {{"compare"}, Task::Compare},
+    {{"show"}, Task::Show},
+    {{"check-port"}, Task::CheckPort},
+    {{"simulate", "simulate-box"}, Task::Dump},
+    {{"port"}, Task::Dump},
+}};
 
 int boundedNumber(const QString& text, const QString& option, qint64 lowest, qint64 highest) {
     if (const auto value = program::boundedNumber(text, lowest, highest)) return int(*value);
@@ -76,19 +79,23 @@ void refuseBlankValues(const QCommandLineParser& parser) {
                                      .arg(name.size() == 1 ? "-" : "--", name));
 }
 
-void refuseTwoTasks(const QCommandLineParser& parser) {
+// The one task asked for, with the files or the port it works on.
+void takeTask(DumpOptions& options, const QCommandLineParser& parser) {
     QStringList given;
-    for (const QStringList& names : kTasks)
+    for (const auto& [names, task] : kTasks)
         for (const QString& name : names)
             if (parser.isSet(name)) {
                 given << name;
+                options.task = task;
                 break;
             }
     if (given.size() > 1)
         throw usageError(
             QStringLiteral("--%1 and --%2 exclude each other").arg(given[0], given[1]));
-    if (parser.isSet(QStringLiteral("output")) && parser.isSet(QStringLiteral("dir")))
-        throw usageError(QStringLiteral("--output and --dir exclude each other"));
+    if (options.task == Task::Compare) options.files = parser.positionalArguments();
+    if (options.task == Task::Show) options.files = parser.values(QStringLiteral("show"));
+    if (options.task == Task::CheckPort)
+        options.ports = parser.values(QStringLiteral("check-port"));
 }
 
 // --compare takes its two files as the arguments that follow; nothing else takes any.
@@ -101,7 +108,8 @@ void checkArguments(const DumpOptions& options, const QCommandLineParser& parser
 }
 
 void checkCombinations(const DumpOptions& options, const QCommandLineParser& parser) {
-    refuseTwoTasks(parser);
+    if (parser.isSet(QStringLiteral("output")) && parser.isSet(QStringLiteral("dir")))
+        throw usageError(QStringLiteral("--output and --dir exclude each other"));
     checkArguments(options, parser);
     if (options.task != Task::Dump) return;
     if (!options.simulate && options.ports.isEmpty())
@@ -113,23 +121,6 @@ void checkCombinations(const DumpOptions& options, const QCommandLineParser& par
     if (options.verify && options.reads < 2)
         throw usageError(
             QStringLiteral("--verify compares two reads at least; give --reads 2 or more"));
-}
-
-// The one task asked for, with the files or the port it works on.
-void takeTask(DumpOptions& options, const QCommandLineParser& parser) {
-    if (parser.isSet(QStringLiteral("list-ports"))) options.task = Task::ListPorts;
-    if (parser.isSet(QStringLiteral("compare"))) {
-        options.task = Task::Compare;
-        options.files = parser.positionalArguments();
-    }
-    if (parser.isSet(QStringLiteral("check-port"))) {
-        options.task = Task::CheckPort;
-        options.ports = parser.values(QStringLiteral("check-port"));
-    }
-    if (parser.isSet(QStringLiteral("show"))) {
-        options.task = Task::Show;
-        options.files = parser.values(QStringLiteral("show"));
-    }
 }
 
 DumpOptions optionsFrom(const QCommandLineParser& parser) {
