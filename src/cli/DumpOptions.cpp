@@ -189,7 +189,7 @@ void addOptions(QCommandLineParser& parser) {
 
 }  // namespace
 
-CommandLine parseCommandLine(const QStringList& arguments) {
+std::variant<DumpOptions, QString> parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(helpDescription());
     const QCommandLineOption help = parser.addHelpOption();
@@ -200,11 +200,11 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         if (sentence.endsWith('.')) sentence.chop(1);
         throw usageError(sentence);
     }
-    if (parser.isSet(help)) return {std::nullopt, parser.helpText()};
+    if (parser.isSet(help)) return parser.helpText();
     if (parser.isSet(version))
-        return {std::nullopt, QStringLiteral("%1 %2\n").arg(QLatin1StringView(kProductName),
-                                                            QLatin1StringView(kVersionText))};
-    return {optionsFrom(parser), {}};
+        return QStringLiteral("%1 %2\n").arg(QLatin1StringView(kProductName),
+                                             QLatin1StringView(kVersionText));
+    return optionsFrom(parser);
 }
 
 QString describeNonUtf8Argument(int argc, const char* const* argv) {

@@ -76,13 +76,13 @@ int runWith(const DumpOptions& options, Console& console) {
 
 int runDumpProgram(const QStringList& arguments, const QString& nonUtf8Argument, Console& console) {
     try {
-        const CommandLine line = parseCommandLine(arguments);
-        if (!line.options) {
-            console.print(line.text);
+        const auto line = parseCommandLine(arguments);
+        if (const QString* text = std::get_if<QString>(&line)) {
+            console.print(*text);
             return kSavedAndVerified;
         }
         if (!nonUtf8Argument.isEmpty()) throw usageError(nonUtf8Argument);
-        return runWith(*line.options, console);
+        return runWith(std::get<DumpOptions>(line), console);
     } catch (const Refusal& refusal) {
         console.error(refusal.sentence);
         return refusal.exitStatus;
