@@ -48,7 +48,7 @@ int runUntilEnded(Task& task) {
 }
 
 int runWith(const DumpOptions& options, Console& console) {
-    console.setMode(options.json, options.quiet, options.simulate || options.ports.size() == 1);
+    console.setMode(options.json, options.quiet);
     switch (options.task) {
         case Task::ListPorts:
             listPorts(options.json, console);
