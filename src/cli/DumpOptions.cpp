@@ -98,19 +98,15 @@ void takeTask(DumpOptions& options, const QCommandLineParser& parser) {
         options.ports = parser.values(QStringLiteral("check-port"));
 }
 
-// --compare takes its two files as the arguments that follow; nothing else takes any.
-void checkArguments(const DumpOptions& options, const QCommandLineParser& parser) {
+void checkCombinations(const DumpOptions& options, const QCommandLineParser& parser) {
+    if (parser.isSet(QStringLiteral("output")) && parser.isSet(QStringLiteral("dir")))
+        throw usageError(QStringLiteral("--output and --dir exclude each other"));
+    // --compare takes its two files as the arguments that follow; nothing else takes any.
     const QStringList arguments = parser.positionalArguments();
     if (options.task == Task::Compare && arguments.size() != 2)
         throw usageError(QStringLiteral("--compare takes two files: --compare A B"));
     if (options.task != Task::Compare && !arguments.isEmpty())
         throw usageError(QStringLiteral("Unexpected argument \"%1\"").arg(arguments.first()));
-}
-
-void checkCombinations(const DumpOptions& options, const QCommandLineParser& parser) {
-    if (parser.isSet(QStringLiteral("output")) && parser.isSet(QStringLiteral("dir")))
-        throw usageError(QStringLiteral("--output and --dir exclude each other"));
-    checkArguments(options, parser);
     if (options.task != Task::Dump) return;
     if (!options.simulate && options.ports.isEmpty())
         throw usageError(QStringLiteral("Give --port DEVICE (once or more) or --simulate"));
@@ -207,13 +203,10 @@ std::variant<DumpOptions, QString> parseCommandLine(const QStringList& arguments
     return optionsFrom(parser);
 }
 
-QString describeNonUtf8Argument(int argc, const char* const* argv) {
-#ifdef Q_OS_WIN
-    // Qt takes the arguments from the system as UTF-16 there; argv is in the ANSI code page.
-    Q_UNUSED(argc);
-    Q_UNUSED(argv);
-    return {};
-#else
+QString describeNonUtf8Argument([[maybe_unused]] int argc,
+                                [[maybe_unused]] const char* const* argv) {
+    // Windows gives Qt the arguments as UTF-16; argv there is in the ANSI code page.
+#ifndef Q_OS_WIN
     for (int i = 1; i < argc; ++i) {
         const QByteArray given(argv[i]);
         const QString text = QString::fromUtf8(given);
@@ -228,8 +221,8 @@ QString describeNonUtf8Argument(int argc, const char* const* argv) {
                    "intact: rename it, or use a link with a plain name")
             .arg(where, text);
     }
-    return {};
 #endif
+    return {};
 }
 
 }  // namespace tessaly::cli
