@@ -79,10 +79,10 @@ int DumpCommand::report(const PortTarget& target, const dump::DumpSession::Resul
     const BoxVerdict verdict = verdictOn(target, result, options_.timeoutSeconds, interruptStatus_);
     const QString lines = resultLines(result, options_.verify);
     if (single()) {
-        if (result.outcome != dump::DumpSession::Outcome::PortNotOpened) announceRequest();
+        const bool opened = result.outcome != dump::DumpSession::Outcome::PortNotOpened;
+        if (opened) announceRequest();
         console_.log(listingLog(result) + lines);
-        if (result.outcome != dump::DumpSession::Outcome::PortNotOpened)
-            console_.log(QLatin1StringView(dump::kPortClosedLog));
+        if (opened) console_.log(QLatin1StringView(dump::kPortClosedLog));
     } else {
         console_.log(prefixed(target.name, lines));
     }

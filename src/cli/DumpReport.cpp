@@ -195,17 +195,14 @@ QString summaryTable(const QList<PortTarget>& targets,
                          : QStringLiteral("-"),
                      QString::number(double(result.milliseconds) / 1000, 'f', 2)});
     }
-    QList<qsizetype> widths(rows.front().size(), 0);
-    for (const QStringList& row : rows)
-        for (qsizetype column = 0; column < row.size(); ++column)
-            widths[column] = std::max(widths[column], row[column].size());
-    QString table;
-    for (const QStringList& row : rows) {
-        QString line;
-        for (qsizetype column = 0; column < row.size(); ++column)
-            line += row[column].leftJustified(widths[column] + 2);
-        table += line.trimmed() + QStringLiteral("\r\n");
+    // Each column but the last as wide as its widest cell, two spaces apart.
+    for (qsizetype column = 0; column + 1 < rows.front().size(); ++column) {
+        qsizetype width = 0;
+        for (const QStringList& row : rows) width = std::max(width, row[column].size());
+        for (QStringList& row : rows) row[column] = row[column].leftJustified(width + 2);
     }
+    QString table;
+    for (const QStringList& row : rows) table += row.join(QString()).trimmed() + "\r\n";
     return table;
 }
 

@@ -23,13 +23,11 @@ struct PortTarget {
 QString openFailureSentence(const QString& device, int openError, const QString& detail);
 
 // How one box's run ends for scripts, and the failure in one sentence that says what to check
-// (empty for a verified save).
+// (empty for a verified save); `interruptStatus` is the status a stop signal asked for.
 struct BoxVerdict {
     int exitStatus;
     QString failure;
 };
-
-// `interruptStatus` is the status a stop signal asked for.
 BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& result,
                      int timeoutSeconds, int interruptStatus);
 
