@@ -16,15 +16,10 @@ using Outcome = dump::DumpSession::Outcome;
 
 // Whether the run ended with a read that was written or meant to be: one to list and report.
 bool endedWithARead(const dump::DumpSession::Result& result) {
-    switch (result.outcome) {
-        case Outcome::Saved:
-        case Outcome::ChecksumMismatch:
-        case Outcome::Unverified:
-        case Outcome::WriteFailed:
-            return result.read.reply.has_value();
-        default:
-            return false;
-    }
+    const Outcome outcome = result.outcome;
+    return result.read.reply.has_value() &&
+           (outcome == Outcome::Saved || outcome == Outcome::ChecksumMismatch ||
+            outcome == Outcome::Unverified || outcome == Outcome::WriteFailed);
 }
 
 // saved, checksum_mismatch, reads_disagree, ...
