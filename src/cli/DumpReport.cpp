@@ -94,6 +94,12 @@ BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& 
                          result.detail.isEmpty()
                              ? QString()
                              : QStringLiteral(" No re-read succeeded (%1).").arg(result.detail))};
+        case Outcome::Unverified:
+            return {kSavedNotVerified,
+                    QStringLiteral("The box on %1 gave one good read only (%2); it is saved in %3 "
+                                   "but not verified. Put the box back into \"HOST - MODE\" and "
+                                   "run the dump again to verify it.")
+                        .arg(device, result.detail, path)};
         case Outcome::ReadsDisagree:
             return {kReadsDisagree,
                     QStringLiteral("The reads of the box on %1 disagree (%2): the link or the box "
@@ -107,12 +113,6 @@ BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& 
                                    "at the source, re-reading will not help. Nothing was written; "
                                    "run without --verify to save the data as received.")
                         .arg(device, result.detail)};
-        case Outcome::Unverified:
-            return {kSavedNotVerified,
-                    QStringLiteral("The box on %1 gave one good read only (%2); it is saved in %3 "
-                                   "but not verified. Put the box back into \"HOST - MODE\" and "
-                                   "run the dump again to verify it.")
-                        .arg(device, result.detail, path)};
         case Outcome::TimedOut:
             return {kBoxSilent, QStringLiteral("The box on %1 did not send %2 within %3 s (%4). "
                                                "Check that it is in \"HOST - MODE\" and cabled "
