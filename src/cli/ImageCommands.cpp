@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <cstdint>
 
 #include "cli/ExitStatus.h"
 #include "dump/ImageCompare.h"
