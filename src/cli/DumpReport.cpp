@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QMetaEnum>
+#include <QRegularExpression>
 
 #include "cli/ExitStatus.h"
 #include "dump/DumpLog.h"
@@ -24,14 +25,10 @@ bool endedWithARead(const dump::DumpSession::Result& result) {
 
 // saved, checksum_mismatch, reads_disagree, ...
 QString outcomeName(Outcome outcome) {
-    const QString key =
-        QString::fromLatin1(QMetaEnum::fromType<Outcome>().valueToKey(int(outcome)));
-    QString name;
-    for (const QChar letter : key) {
-        if (letter.isUpper() && !name.isEmpty()) name += '_';
-        name += letter.toLower();
-    }
-    return name;
+    static const QRegularExpression wordStart(QStringLiteral("(?!^)(?=[A-Z])"));
+    return QString::fromLatin1(QMetaEnum::fromType<Outcome>().valueToKey(int(outcome)))
+        .replace(wordStart, QStringLiteral("_"))
+        .toLower();
 }
 
 // ISO 8601 with the UTC offset spelled out, also for UTC itself.
