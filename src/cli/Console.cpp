@@ -21,22 +21,16 @@ QString forTerminal(QString text) {
     return text;
 }
 
-bool isTerminal(std::FILE* stream) {
-#ifdef Q_OS_WIN
-    return _isatty(_fileno(stream));
-#else
-    return ::isatty(::fileno(stream)) == 1;
-#endif
-}
+bool isTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
 
 }  // namespace
 
 Console::Console(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
 
-void Console::setMode(bool json, bool quiet, bool progress) {
+void Console::setMode(bool json, bool quiet) {
     json_ = json;
     quiet_ = quiet;
-    progress_ = progress && !quiet && isTerminal(err_);
+    progress_ = !quiet && isTerminal(err_);
 }
 
 void Console::print(const QString& text) { write(out_, text); }

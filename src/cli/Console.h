@@ -15,7 +15,7 @@ public:
     Console(std::FILE* out, std::FILE* err);
 
     // Set once the options are known; the progress line is shown only when `err` is a terminal.
-    void setMode(bool json, bool quiet, bool progress);
+    void setMode(bool json, bool quiet);
 
     // Text as it stands on `out` whatever the mode: help, version, the list of ports.
     void print(const QString& text);

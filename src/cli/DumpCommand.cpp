@@ -69,33 +69,31 @@ void DumpCommand::sessionFinished(qsizetype index, const dump::DumpSession::Resu
     // A directory made for a box that gave nothing would only be clutter.
     if (!result.stored.stored() && !targets_[index].createdDirectory.isEmpty())
         QDir().rmdir(targets_[index].createdDirectory);
-    const int status = exitStatusFor(result, interruptStatus_);
-    report(targets_[index], result, status);
-    status_ = std::max(status_, status);
+    status_ = std::max(status_, report(targets_[index], result));
     if (--running_ > 0) return;
     if (!single()) console_.log(summaryTable(targets_, results_));
     emit ended(status_);
 }
 
-void DumpCommand::report(const PortTarget& target, const dump::DumpSession::Result& result,
-                         int status) {
-    const QString failure = failureSentence(target, result, options_.timeoutSeconds);
+int DumpCommand::report(const PortTarget& target, const dump::DumpSession::Result& result) {
+    const BoxVerdict verdict = verdictOn(target, result, options_.timeoutSeconds, interruptStatus_);
     const QString lines = resultLines(result, options_.verify);
     if (single()) {
-        if (result.outcome != dump::DumpSession::Outcome::PortNotOpened) announceRequest();
+        const bool opened = result.outcome != dump::DumpSession::Outcome::PortNotOpened;
+        if (opened) announceRequest();
         console_.log(listingLog(result) + lines);
-        if (result.outcome != dump::DumpSession::Outcome::PortNotOpened)
-            console_.log(QLatin1StringView(dump::kPortClosedLog));
+        if (opened) console_.log(QLatin1StringView(dump::kPortClosedLog));
     } else {
         console_.log(prefixed(target.name, lines));
     }
     const QString who = single() ? QString() : QStringLiteral("[%1] ").arg(target.name);
-    if (!failure.isEmpty()) console_.error(who + failure);
+    if (!verdict.failure.isEmpty()) console_.error(who + verdict.failure);
     if (!result.acknowledgementFailure.isEmpty())
         console_.warning(who + QStringLiteral("the acknowledgement may not have reached the box "
                                               "on %1: %2.")
                                    .arg(target.device, result.acknowledgementFailure));
-    if (options_.json) console_.record(jsonRecord(target, result, status, failure));
+    if (options_.json) console_.record(jsonRecord(target, result, verdict));
+    return verdict.exitStatus;
 }
 
 }  // namespace tessaly::cli

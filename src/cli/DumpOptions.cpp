@@ -17,13 +17,16 @@ constexpr qint64 kLongestTimeoutSeconds = 10 * 24 * 3600;
 constexpr int kMostReads = 10;
 constexpr int kVerifiedReadsByDefault = 3;
 
-// What the program is asked to do, one task a run (--simulate-box is a --simulate).
-const std::array<QStringList, 6> kTasks{{{"list-ports"},
-                                         {"compare"},
-                                         {"show"},
-                                         {"check-port"},
-                                         {"simulate", "simulate-box"},
-                                         {"port"}}};
+// The options that name what the program is to do, one task a run (--simulate-box is a
+// --simulate; it and --port ask for a dump).
+const std::array<std::pair<QStringList, Task>, 6> kTasks{{
+    {{"list-ports"}, Task::ListPorts},
+    {{"compare"}, Task::Compare},
+    {{"show"}, Task::Show},
+    {{"check-port"}, Task::CheckPort},
+    {{"simulate", "simulate-box"}, Task::Dump},
+    {{"port"}, Task::Dump},
+}};
 
 int boundedNumber(const QString& text, const QString& option, qint64 lowest, qint64 highest) {
     if (const auto value = program::boundedNumber(text, lowest, highest)) return int(*value);
@@ -76,33 +79,34 @@ void refuseBlankValues(const QCommandLineParser& parser) {
                                      .arg(name.size() == 1 ? "-" : "--", name));
 }
 
-void refuseTwoTasks(const QCommandLineParser& parser) {
+// The one task asked for, with the files or the port it works on.
+void takeTask(DumpOptions& options, const QCommandLineParser& parser) {
     QStringList given;
-    for (const QStringList& names : kTasks)
+    for (const auto& [names, task] : kTasks)
         for (const QString& name : names)
             if (parser.isSet(name)) {
                 given << name;
+                options.task = task;
                 break;
             }
     if (given.size() > 1)
         throw usageError(
             QStringLiteral("--%1 and --%2 exclude each other").arg(given[0], given[1]));
-    if (parser.isSet(QStringLiteral("output")) && parser.isSet(QStringLiteral("dir")))
-        throw usageError(QStringLiteral("--output and --dir exclude each other"));
+    if (options.task == Task::Compare) options.files = parser.positionalArguments();
+    if (options.task == Task::Show) options.files = parser.values(QStringLiteral("show"));
+    if (options.task == Task::CheckPort)
+        options.ports = parser.values(QStringLiteral("check-port"));
 }
 
-// --compare takes its two files as the arguments that follow; nothing else takes any.
-void checkArguments(const DumpOptions& options, const QCommandLineParser& parser) {
+void checkCombinations(const DumpOptions& options, const QCommandLineParser& parser) {
+    if (parser.isSet(QStringLiteral("output")) && parser.isSet(QStringLiteral("dir")))
+        throw usageError(QStringLiteral("--output and --dir exclude each other"));
+    // --compare takes its two files as the arguments that follow; nothing else takes any.
     const QStringList arguments = parser.positionalArguments();
     if (options.task == Task::Compare && arguments.size() != 2)
         throw usageError(QStringLiteral("--compare takes two files: --compare A B"));
     if (options.task != Task::Compare && !arguments.isEmpty())
         throw usageError(QStringLiteral("Unexpected argument \"%1\"").arg(arguments.first()));
-}
-
-void checkCombinations(const DumpOptions& options, const QCommandLineParser& parser) {
-    refuseTwoTasks(parser);
-    checkArguments(options, parser);
     if (options.task != Task::Dump) return;
     if (!options.simulate && options.ports.isEmpty())
         throw usageError(QStringLiteral("Give --port DEVICE (once or more) or --simulate"));
@@ -113,23 +117,6 @@ void checkCombinations(const DumpOptions& options, const QCommandLineParser& par
     if (options.verify && options.reads < 2)
         throw usageError(
             QStringLiteral("--verify compares two reads at least; give --reads 2 or more"));
-}
-
-// The one task asked for, with the files or the port it works on.
-void takeTask(DumpOptions& options, const QCommandLineParser& parser) {
-    if (parser.isSet(QStringLiteral("list-ports"))) options.task = Task::ListPorts;
-    if (parser.isSet(QStringLiteral("compare"))) {
-        options.task = Task::Compare;
-        options.files = parser.positionalArguments();
-    }
-    if (parser.isSet(QStringLiteral("check-port"))) {
-        options.task = Task::CheckPort;
-        options.ports = parser.values(QStringLiteral("check-port"));
-    }
-    if (parser.isSet(QStringLiteral("show"))) {
-        options.task = Task::Show;
-        options.files = parser.values(QStringLiteral("show"));
-    }
 }
 
 DumpOptions optionsFrom(const QCommandLineParser& parser) {
@@ -198,7 +185,7 @@ void addOptions(QCommandLineParser& parser) {
 
 }  // namespace
 
-CommandLine parseCommandLine(const QStringList& arguments) {
+std::variant<DumpOptions, QString> parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(helpDescription());
     const QCommandLineOption help = parser.addHelpOption();
@@ -209,20 +196,17 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         if (sentence.endsWith('.')) sentence.chop(1);
         throw usageError(sentence);
     }
-    if (parser.isSet(help)) return {std::nullopt, parser.helpText()};
+    if (parser.isSet(help)) return parser.helpText();
     if (parser.isSet(version))
-        return {std::nullopt, QStringLiteral("%1 %2\n").arg(QLatin1StringView(kProductName),
-                                                            QLatin1StringView(kVersionText))};
-    return {optionsFrom(parser), {}};
+        return QStringLiteral("%1 %2\n").arg(QLatin1StringView(kProductName),
+                                             QLatin1StringView(kVersionText));
+    return optionsFrom(parser);
 }
 
-QString describeNonUtf8Argument(int argc, const char* const* argv) {
-#ifdef Q_OS_WIN
-    // Qt takes the arguments from the system as UTF-16 there; argv is in the ANSI code page.
-    Q_UNUSED(argc);
-    Q_UNUSED(argv);
-    return {};
-#else
+QString describeNonUtf8Argument([[maybe_unused]] int argc,
+                                [[maybe_unused]] const char* const* argv) {
+    // Windows gives Qt the arguments as UTF-16; argv there is in the ANSI code page.
+#ifndef Q_OS_WIN
     for (int i = 1; i < argc; ++i) {
         const QByteArray given(argv[i]);
         const QString text = QString::fromUtf8(given);
@@ -237,8 +221,8 @@ QString describeNonUtf8Argument(int argc, const char* const* argv) {
                    "intact: rename it, or use a link with a plain name")
             .arg(where, text);
     }
-    return {};
 #endif
+    return {};
 }
 
 }  // namespace tessaly::cli

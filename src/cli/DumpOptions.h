@@ -2,7 +2,7 @@
 
 #include <QString>
 #include <QStringList>
-#include <optional>
+#include <variant>
 
 // What tessaly-dump is asked to do, from its command line.
 namespace tessaly::cli {
@@ -26,12 +26,7 @@ struct DumpOptions {
 
 // Options to run with, or else the help or the version to print; throws a Refusal for a usage
 // error.
-struct CommandLine {
-    std::optional<DumpOptions> options;
-    QString text;
-};
-
-CommandLine parseCommandLine(const QStringList& arguments);
+std::variant<DumpOptions, QString> parseCommandLine(const QStringList& arguments);
 
 // The first argument that is not valid UTF-8, described for the user in a sentence without its
 // period (with the option it belongs to); empty when all are. Such names cannot be carried to the

@@ -48,10 +48,10 @@ int runUntilEnded(Task& task) {
 }
 
 int runWith(const DumpOptions& options, Console& console) {
-    console.setMode(options.json, options.quiet, options.simulate || options.ports.size() == 1);
+    console.setMode(options.json, options.quiet);
     switch (options.task) {
         case Task::ListPorts:
-            console.print(portListing(options.json));
+            listPorts(options.json, console);
             return kSavedAndVerified;
         case Task::Compare:
             return compareImages(options.files[0], options.files[1], options.json, console);
@@ -76,13 +76,13 @@ int runWith(const DumpOptions& options, Console& console) {
 
 int runDumpProgram(const QStringList& arguments, const QString& nonUtf8Argument, Console& console) {
     try {
-        const CommandLine line = parseCommandLine(arguments);
-        if (!line.options) {
-            console.print(line.text);
+        const auto line = parseCommandLine(arguments);
+        if (const QString* text = std::get_if<QString>(&line)) {
+            console.print(*text);
             return kSavedAndVerified;
         }
         if (!nonUtf8Argument.isEmpty()) throw usageError(nonUtf8Argument);
-        return runWith(*line.options, console);
+        return runWith(std::get<DumpOptions>(line), console);
     } catch (const Refusal& refusal) {
         console.error(refusal.sentence);
         return refusal.exitStatus;

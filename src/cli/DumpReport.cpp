@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QMetaEnum>
+#include <QRegularExpression>
 
 #include "cli/ExitStatus.h"
 #include "dump/DumpLog.h"
@@ -16,27 +17,18 @@ using Outcome = dump::DumpSession::Outcome;
 
 // Whether the run ended with a read that was written or meant to be: one to list and report.
 bool endedWithARead(const dump::DumpSession::Result& result) {
-    switch (result.outcome) {
-        case Outcome::Saved:
-        case Outcome::ChecksumMismatch:
-        case Outcome::Unverified:
-        case Outcome::WriteFailed:
-            return result.read.reply.has_value();
-        default:
-            return false;
-    }
+    const Outcome outcome = result.outcome;
+    return result.read.reply.has_value() &&
+           (outcome == Outcome::Saved || outcome == Outcome::ChecksumMismatch ||
+            outcome == Outcome::Unverified || outcome == Outcome::WriteFailed);
 }
 
 // saved, checksum_mismatch, reads_disagree, ...
 QString outcomeName(Outcome outcome) {
-    const QString key =
-        QString::fromLatin1(QMetaEnum::fromType<Outcome>().valueToKey(int(outcome)));
-    QString name;
-    for (const QChar letter : key) {
-        if (letter.isUpper() && !name.isEmpty()) name += '_';
-        name += letter.toLower();
-    }
-    return name;
+    static const QRegularExpression wordStart(QStringLiteral("(?!^)(?=[A-Z])"));
+    return QString::fromLatin1(QMetaEnum::fromType<Outcome>().valueToKey(int(outcome)))
+        .replace(wordStart, QStringLiteral("_"))
+        .toLower();
 }
 
 // ISO 8601 with the UTC offset spelled out, also for UTC itself.
@@ -51,6 +43,13 @@ QString timestamp(const QDateTime& time) {
 
 QJsonValue textOrNull(const QString& text) {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+// What became of the file that was at the image's place; null when nothing was stored.
+QJsonValue earlierFile(const dump::StoredImage& stored) {
+    if (!stored.stored()) return {};
+    if (!stored.hadEarlier) return QStringLiteral("none");
+    return stored.sameAsEarlier ? QStringLiteral("same") : QStringLiteral("kept");
 }
 
 }  // namespace
@@ -75,93 +74,65 @@ QString openFailureSentence(const QString& device, int openError, const QString&
     }
 }
 
-// What became of the file that was at the image's place; null when nothing was stored.
-QJsonValue earlierFile(const dump::StoredImage& stored) {
-    if (!stored.stored()) return {};
-    if (!stored.hadEarlier) return QStringLiteral("none");
-    return stored.sameAsEarlier ? QStringLiteral("same") : QStringLiteral("kept");
-}
-
-int exitStatusFor(const dump::DumpSession::Result& result, int interruptStatus) {
-    switch (result.outcome) {
-        case Outcome::Saved:
-            return kSavedAndVerified;
-        case Outcome::ChecksumMismatch:
-            return kChecksumMismatch;
-        case Outcome::PortNotOpened:
-            return kPortNotOpened;
-        case Outcome::TimedOut:
-            return kBoxSilent;
-        case Outcome::ReadsDisagree:
-        case Outcome::AgreedWithWrongChecksum:
-            return kReadsDisagree;
-        case Outcome::Unverified:
-            return kSavedNotVerified;
-        case Outcome::Interrupted:
-            return interruptStatus;
-        case Outcome::LinkLost:
-        case Outcome::WriteFailed:
-            break;
-    }
-    return kLinkOrFileFailed;
-}
-
-QString failureSentence(const PortTarget& target, const dump::DumpSession::Result& result,
-                        int timeoutSeconds) {
+BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& result,
+                     int timeoutSeconds, int interruptStatus) {
     const QString& device = target.device;
     const QString path = result.stored.path.isEmpty() ? QDir::toNativeSeparators(target.imagePath)
                                                       : result.stored.path;
     switch (result.outcome) {
         case Outcome::Saved:
-            return {};
+            return {kSavedAndVerified, {}};
         case Outcome::ChecksumMismatch:
-            return QStringLiteral(
-                       "The checksum of the dump does not match: %1 holds the data as received, "
-                       "which is damaged.%2 Run the dump again.")
-                .arg(path, result.detail.isEmpty()
-                               ? QString()
-                               : QStringLiteral(" No re-read succeeded (%1).").arg(result.detail));
-        case Outcome::ReadsDisagree:
-            return QStringLiteral(
-                       "The reads of the box on %1 disagree (%2): the link or the box is "
-                       "unreliable. Nothing was written; check the cable and run the dump again.")
-                .arg(device, result.detail);
-        case Outcome::AgreedWithWrongChecksum:
-            return QStringLiteral(
-                       "The reads of the box on %1 agree, but every one carries a wrong checksum "
-                       "(%2): the box's data or its checksum is wrong at the source, re-reading "
-                       "will not help. Nothing was written; run without --verify to save the data "
-                       "as received.")
-                .arg(device, result.detail);
+            return {
+                kChecksumMismatch,
+                QStringLiteral("The checksum of the dump does not match: %1 holds the data as "
+                               "received, which is damaged.%2 Run the dump again.")
+                    .arg(path,
+                         result.detail.isEmpty()
+                             ? QString()
+                             : QStringLiteral(" No re-read succeeded (%1).").arg(result.detail))};
         case Outcome::Unverified:
-            return QStringLiteral(
-                       "The box on %1 gave one good read only (%2); it is saved in %3 but not "
-                       "verified. Put the box back into \"HOST - MODE\" and run the dump again "
-                       "to verify it.")
-                .arg(device, result.detail, path);
+            return {kSavedNotVerified,
+                    QStringLiteral("The box on %1 gave one good read only (%2); it is saved in %3 "
+                                   "but not verified. Put the box back into \"HOST - MODE\" and "
+                                   "run the dump again to verify it.")
+                        .arg(device, result.detail, path)};
+        case Outcome::ReadsDisagree:
+            return {kReadsDisagree,
+                    QStringLiteral("The reads of the box on %1 disagree (%2): the link or the box "
+                                   "is unreliable. Nothing was written; check the cable and run "
+                                   "the dump again.")
+                        .arg(device, result.detail)};
+        case Outcome::AgreedWithWrongChecksum:
+            return {kReadsDisagree,
+                    QStringLiteral("The reads of the box on %1 agree, but every one carries a "
+                                   "wrong checksum (%2): the box's data or its checksum is wrong "
+                                   "at the source, re-reading will not help. Nothing was written; "
+                                   "run without --verify to save the data as received.")
+                        .arg(device, result.detail)};
         case Outcome::TimedOut:
-            return QStringLiteral(
-                       "The box on %1 did not send %2 within %3 s (%4). Check that it is in "
-                       "\"HOST - MODE\" and cabled to this port.")
-                .arg(device, result.detail)
-                .arg(timeoutSeconds)
-                .arg(dump::arrivalsText(result.arrived));
+            return {kBoxSilent, QStringLiteral("The box on %1 did not send %2 within %3 s (%4). "
+                                               "Check that it is in \"HOST - MODE\" and cabled "
+                                               "to this port.")
+                                    .arg(device, result.detail)
+                                    .arg(timeoutSeconds)
+                                    .arg(dump::arrivalsText(result.arrived))};
         case Outcome::LinkLost:
-            return dump::linkLostSentence(device, result.detail);
+            return {kLinkOrFileFailed, dump::linkLostSentence(device, result.detail)};
         case Outcome::WriteFailed:
-            return QStringLiteral("Cannot write %1: %2. An earlier file there is unchanged.")
-                .arg(path, result.detail);
+            return {kLinkOrFileFailed,
+                    QStringLiteral("Cannot write %1: %2. An earlier file there is unchanged.")
+                        .arg(path, result.detail)};
         case Outcome::PortNotOpened:
-            return openFailureSentence(device, result.openError, result.detail);
+            return {kPortNotOpened, openFailureSentence(device, result.openError, result.detail)};
         case Outcome::Interrupted:
-            return QStringLiteral("Interrupted; nothing was written.");
+            return {interruptStatus, QStringLiteral("Interrupted; nothing was written.")};
     }
-    return {};
+    return {kLinkOrFileFailed, {}};
 }
 
 QString listingLog(const dump::DumpSession::Result& result) {
-    if (!endedWithARead(result)) return {};
-    return dump::dumpResultLog(result.read);
+    return endedWithARead(result) ? dump::dumpResultLog(result.read) : QString();
 }
 
 QString resultLines(const dump::DumpSession::Result& result, bool verify) {
@@ -179,15 +150,15 @@ QString resultLines(const dump::DumpSession::Result& result, bool verify) {
 }
 
 QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result,
-                       int exitStatus, const QString& failure) {
+                       const BoxVerdict& verdict) {
     const bool stored = result.stored.stored();
     const std::optional<dump::Reply>& reply = result.read.reply;
     return {
         {"port", target.given},
         {"device", target.resolved},
         {"outcome", outcomeName(result.outcome)},
-        {"exit_status", exitStatus},
-        {"detail", textOrNull(failure)},
+        {"exit_status", verdict.exitStatus},
+        {"detail", textOrNull(verdict.failure)},
         {"path", stored ? QJsonValue(result.stored.path) : QJsonValue()},
         {"sha256",
          stored ? QJsonValue(QString::fromLatin1(result.stored.sha256.toHex())) : QJsonValue()},
@@ -216,17 +187,14 @@ QString summaryTable(const QList<PortTarget>& targets,
                          : QStringLiteral("-"),
                      QString::number(double(result.milliseconds) / 1000, 'f', 2)});
     }
-    QList<qsizetype> widths(rows.front().size(), 0);
-    for (const QStringList& row : rows)
-        for (qsizetype column = 0; column < row.size(); ++column)
-            widths[column] = std::max(widths[column], row[column].size());
-    QString table;
-    for (const QStringList& row : rows) {
-        QString line;
-        for (qsizetype column = 0; column < row.size(); ++column)
-            line += row[column].leftJustified(widths[column] + 2);
-        table += line.trimmed() + QStringLiteral("\r\n");
+    // Each column but the last as wide as its widest cell, two spaces apart.
+    for (qsizetype column = 0; column + 1 < rows.front().size(); ++column) {
+        qsizetype width = 0;
+        for (const QStringList& row : rows) width = std::max(width, row[column].size());
+        for (QStringList& row : rows) row[column] = row[column].leftJustified(width + 2);
     }
+    QString table;
+    for (const QStringList& row : rows) table += row.join(QString()).trimmed() + "\r\n";
     return table;
 }
 

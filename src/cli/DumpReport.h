@@ -22,12 +22,14 @@ struct PortTarget {
 // Why the port could not be opened (`openError` a serial::CommError number) and what to do.
 QString openFailureSentence(const QString& device, int openError, const QString& detail);
 
-// `interruptStatus` is the status a stop signal asked for.
-int exitStatusFor(const dump::DumpSession::Result& result, int interruptStatus);
-
-// The failure in one sentence that says what to check; empty for a verified save.
-QString failureSentence(const PortTarget& target, const dump::DumpSession::Result& result,
-                        int timeoutSeconds);
+// How one box's run ends for scripts, and the failure in one sentence that says what to check
+// (empty for a verified save); `interruptStatus` is the status a stop signal asked for.
+struct BoxVerdict {
+    int exitStatus;
+    QString failure;
+};
+BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& result,
+                     int timeoutSeconds, int interruptStatus);
 
 // The window's listing of the read that counts, with "CRC Error!!!" after a mismatch; empty
 // when there is none to show.
@@ -38,7 +40,7 @@ QString listingLog(const dump::DumpSession::Result& result);
 QString resultLines(const dump::DumpSession::Result& result, bool verify);
 
 QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result,
-                       int exitStatus, const QString& failure);
+                       const BoxVerdict& verdict);
 
 // The closing table of a run with several boxes: port, outcome, SHA-256 prefix, seconds.
 QString summaryTable(const QList<PortTarget>& targets,

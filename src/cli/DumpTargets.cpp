@@ -35,16 +35,6 @@ void placeInBoxDirectory(const QString& directory, PortTarget& target) {
     target.imagePath = dump::imagePathIn(path, QLatin1StringView(dump::kImageFileName));
 }
 
-PortTarget targetFor(const QString& given) {
-    PortTarget target;
-    target.given = given;
-    target.device = devicePathFor(given);
-    // Resolved as the serial layer resolves it when opening, so the same names count as one.
-    target.resolved = serial::port_ownership::resolvedDevice(target.device);
-    target.name = directoryNameFor(target.device);
-    return target;
-}
-
 // Two names for one device would lock each other out; two boxes in one folder would write over
 // each other's image.
 void refuseClashes(const QList<PortTarget>& targets) {
@@ -90,8 +80,14 @@ void placeImages(const DumpOptions& options, QList<PortTarget>& targets) {
 
 QList<PortTarget> planTargets(const DumpOptions& options, const QString& simulatedDevice) {
     QList<PortTarget> targets;
-    for (const QString& port : options.simulate ? QStringList{simulatedDevice} : options.ports)
-        targets.append(targetFor(port));
+    for (const QString& port : options.simulate ? QStringList{simulatedDevice} : options.ports) {
+        PortTarget& target = targets.emplace_back();
+        target.given = port;
+        target.device = devicePathFor(port);
+        // Resolved as the serial layer resolves it when opening, so the same names count as one.
+        target.resolved = serial::port_ownership::resolvedDevice(target.device);
+        target.name = directoryNameFor(target.device);
+    }
     refuseClashes(targets);
     placeImages(options, targets);
     return targets;

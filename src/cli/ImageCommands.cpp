@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <cstdint>
 
 #include "cli/ExitStatus.h"
 #include "dump/ImageCompare.h"
@@ -31,10 +30,6 @@ QByteArray contentOf(const QString& path) {
 }
 
 QString hexOf(const QByteArray& digest) { return QString::fromLatin1(digest.toHex()); }
-
-QString hexByte(std::uint8_t byte) { return QString::asprintf("%02X", unsigned(byte)); }
-
-QString hexOffset(qsizetype offset) { return QString::asprintf("0x%03llX", qulonglong(offset)); }
 
 QJsonObject comparisonRecord(const dump::ImageComparison& comparison) {
     QJsonArray list;
@@ -63,13 +58,11 @@ QString comparisonText(const QString& pathA, const QString& pathB,
                     .arg(comparison.sizeB)
                     .arg(std::min(comparison.sizeA, comparison.sizeB));
     for (const dump::ByteDifference& difference : comparison.differences)
-        text +=
-            QStringLiteral("%1 %2 %3\r\n")
-                .arg(hexOffset(difference.offset), hexByte(difference.a), hexByte(difference.b));
+        text += QString::asprintf("0x%03llX %02X %02X\r\n", qulonglong(difference.offset),
+                                  unsigned(difference.a), unsigned(difference.b));
     const qsizetype count = comparison.differences.size();
-    return text + QStringLiteral("%1 %2\r\n")
-                      .arg(count)
-                      .arg(count == 1 ? "byte differs" : "bytes differ");
+    return text +
+           QStringLiteral("%1 %2\r\n").arg(count).arg(count == 1 ? "byte differs" : "bytes differ");
 }
 
 }  // namespace
@@ -88,9 +81,10 @@ int compareImages(const QString& pathA, const QString& pathB, bool json, Console
 int showImage(const QString& path, Console& console) {
     const QByteArray content = contentOf(path);
     const dump::ImageListing image = dump::listImage(content);
-    console.log(image.listing + QStringLiteral("%1 bytes, data sum 0x%2\r\nSHA-256 %3\r\n")
-                                    .arg(content.size())
-                                    .arg(hexByte(image.dataSum), hexOf(image.sha256)));
+    console.log(image.listing +
+                QStringLiteral("%1 bytes, data sum 0x%2\r\nSHA-256 %3\r\n")
+                    .arg(content.size())
+                    .arg(QString::asprintf("%02X", unsigned(image.dataSum)), hexOf(image.sha256)));
     return kSavedAndVerified;
 }
 

@@ -52,17 +52,13 @@ void PortCheck::take() {
 void PortCheck::judge() {
     const dump::LoopbackCheck::Verdict verdict = check_.verdict();
     const QString sentence = QString::fromStdString(verdict.sentence);
-    switch (verdict.outcome) {
-        case dump::LoopbackCheck::Outcome::Ok:
-            console_.log(QStringLiteral("%1: %2\r\n").arg(device_, sentence));
-            return end(kSavedAndVerified);
-        case dump::LoopbackCheck::Outcome::NothingBack:
-            console_.error(QStringLiteral("Loopback check of %1: %2.").arg(device_, sentence));
-            return end(kBoxSilent);
-        case dump::LoopbackCheck::Outcome::Changed:
-            console_.error(QStringLiteral("Loopback check of %1: %2.").arg(device_, sentence));
-            return end(kLoopbackChanged);
+    if (verdict.outcome == dump::LoopbackCheck::Outcome::Ok) {
+        console_.log(QStringLiteral("%1: %2\r\n").arg(device_, sentence));
+        return end(kSavedAndVerified);
     }
+    console_.error(QStringLiteral("Loopback check of %1: %2.").arg(device_, sentence));
+    end(verdict.outcome == dump::LoopbackCheck::Outcome::NothingBack ? kBoxSilent
+                                                                     : kLoopbackChanged);
 }
 
 void PortCheck::end(int exitStatus) {

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
@@ -44,28 +43,24 @@ QString directoryNameFor(const QString& devicePath) {
     return name.isEmpty() ? QStringLiteral("port") : name;
 }
 
-QString portListing(bool json) {
-    QString listing;
+void listPorts(bool json, Console& console) {
     for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts()) {
         const QString byId = byIdNameOf(port.systemLocation());
         if (json) {
-            const QJsonObject object{
+            console.record({
                 {"device", port.systemLocation()},
                 {"description", port.description()},
                 {"manufacturer", port.manufacturer()},
                 {"serial_number", port.serialNumber()},
                 {"by_id", byId.isEmpty() ? QJsonValue() : QJsonValue(byId)},
-            };
-            listing += QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-        } else {
-            listing += QStringList{port.systemLocation(), orNothing(port.description()),
-                                   orNothing(port.manufacturer()), orNothing(port.serialNumber()),
-                                   orNothing(byId)}
-                           .join('\t');
+            });
+            continue;
         }
-        listing += '\n';
+        const QStringList row{port.systemLocation(), orNothing(port.description()),
+                              orNothing(port.manufacturer()), orNothing(port.serialNumber()),
+                              orNothing(byId)};
+        console.print(row.join('\t') + '\n');
     }
-    return listing;
 }
 
 }  // namespace tessaly::cli

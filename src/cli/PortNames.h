@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "cli/Console.h"
+
 // How tessaly-dump names, resolves and lists serial ports.
 namespace tessaly::cli {
 
@@ -17,6 +19,6 @@ QString directoryNameFor(const QString& devicePath);
 // Every serial port the system reports, one a line: device, description, manufacturer, serial
 // number and its /dev/serial/by-id name where there is one (tab-separated, or one JSON object a
 // line).
-QString portListing(bool json);
+void listPorts(bool json, Console& console);
 
 }  // namespace tessaly::cli
