@@ -71,16 +71,12 @@ public:
 
     // Valid from ReplyReceived on.
     std::span<const std::uint8_t, kReplySize> reply() const { return reply_; }
-    std::span<const std::uint8_t, kDataSize> data() const {
-        return std::span<const std::uint8_t, kReplySize>(reply_).first<kDataSize>();
-    }
     bool checksumMatches() const;
     // Bytes of the reply received so far.
     std::size_t replyBytesReceived() const { return replyLength_; }
 
 private:
     Commands enter(Stage next);
-    void takeReplyBytes(std::span<const std::uint8_t> read);
 
     Stage stage_ = Stage::NotStarted;
     // Only the tail that could still begin the token is kept, so a babbling box costs no memory.
