@@ -22,22 +22,13 @@ public:
     enum class Outcome { Ok, NothingBack, Changed };
     // For bytes that came back changed: what the way they changed points to.
     enum class Fault { None, Speed, Wiring, Noise };
-    struct Difference {
-        std::size_t offset;
-        std::uint8_t sent;
-        std::uint8_t received;
-    };
     struct Verdict {
         Outcome outcome;
         Fault fault;
-        std::size_t sentCount;
         std::size_t receivedCount;
-        // The first differing offsets within the bytes that came back (at most kShownDifferences).
-        std::vector<Difference> differences;
         // One sentence for the technician: what happened and what it points to.
         std::string sentence;
     };
-    static constexpr std::size_t kShownDifferences = 8;
 
     // Every byte value once, 0x00 to 0xFF, so that each data bit is seen both ways.
     static std::span<const std::uint8_t> pattern();
