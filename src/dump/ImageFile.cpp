@@ -24,8 +24,6 @@ namespace tessaly::dump {
 
 namespace {
 
-using platform::syncToDisk;
-
 QString native(const QString& path) { return QDir::toNativeSeparators(path); }
 
 // The file that `path` stands for, links followed; empty with `failure` set when a link must not
@@ -124,7 +122,7 @@ Keeping copyEarlier(const QString& earlier, const QString& kept, QString& failur
         copied = !chunk.isEmpty() && copy.write(chunk) == chunk.size();
     }
     copied =
-        copied && syncToDisk(copy) &&
+        copied && platform::syncToDisk(copy) &&
         copy.setFileTime(modificationTime(QFileInfo(earlier)), QFileDevice::FileModificationTime);
     if (copied) return Keeping::Kept;
     failure = source.error() != QFileDevice::NoError ? source.errorString() : copy.errorString();
@@ -134,15 +132,9 @@ Keeping copyEarlier(const QString& earlier, const QString& kept, QString& failur
 
 Keeping keepUnder(const QString& earlier, const QString& kept, QString& failure) {
     // A second name for the same bytes where the file system has them: nothing is copied.
-    switch (platform::linkFile(earlier, kept)) {
-        case platform::Linking::Linked:
-            return Keeping::Kept;
-        case platform::Linking::NameTaken:
-            return Keeping::NameTaken;
-        case platform::Linking::Unsupported:
-            break;
-    }
-    return copyEarlier(earlier, kept, failure);
+    const platform::Linking linking = platform::linkFile(earlier, kept);
+    if (linking == platform::Linking::Unsupported) return copyEarlier(earlier, kept, failure);
+    return linking == platform::Linking::Linked ? Keeping::Kept : Keeping::NameTaken;
 }
 
 // Keeps the earlier file beside `path` under a name of its own; returns that name, or empty
@@ -178,15 +170,15 @@ public:
     ~PendingImage() {
         if (created_ && !placed_) temporary_.remove();
     }
-    PendingImage(const PendingImage&) = delete;
-    PendingImage& operator=(const PendingImage&) = delete;
+    Q_DISABLE_COPY(PendingImage)
 
     // Returns why the image could not be written; empty when it is complete. The file gets the
     // permissions of the one it replaces, or the usual ones of a new file.
     QString write(const QByteArray& data, const std::optional<QFileDevice::Permissions>& like) {
         if (!createTemporary()) return failureText(temporary_.errorString());
         // Unbuffered, so that a short write (disk full, size limit) shows in the count.
-        const bool complete = temporary_.write(data) == data.size() && syncToDisk(temporary_) &&
+        const bool complete = temporary_.write(data) == data.size() &&
+                              platform::syncToDisk(temporary_) &&
                               (!like || temporary_.setPermissions(*like));
         const QString reason = complete ? QString() : failureText(temporary_.errorString());
         temporary_.close();
@@ -224,6 +216,11 @@ private:
     QFile temporary_;
     bool created_ = false;
     bool placed_ = false;
+};
+
+// Threads that mostly wait on the disk: enough for every box a bench reads at once.
+struct StoringThreads : QThreadPool {
+    StoringThreads() { setMaxThreadCount(16); }
 };
 
 }  // namespace
@@ -270,15 +267,6 @@ StoredImage storeImage(const QString& path, const QByteArray& data) {
     stored.sha256 = QCryptographicHash::hash(data, QCryptographicHash::Sha256);
     return stored;
 }
-
-namespace {
-
-// Threads that mostly wait on the disk: enough for every box a bench reads at once.
-struct StoringThreads : QThreadPool {
-    StoringThreads() { setMaxThreadCount(16); }
-};
-
-}  // namespace
 
 void storeImageInBackground(const QString& path, const QByteArray& data, QObject* context,
                             std::function<void(const StoredImage&)> done) {
