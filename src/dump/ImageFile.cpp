@@ -106,9 +106,12 @@ QString keptName(const QString& path, const QDateTime& modified, int attempt) {
 
 enum class Keeping { Kept, NameTaken, Failed };
 
-// Copies `earlier` to the new name `kept` with its modification time; for file systems without
-// hard links.
-Keeping copyEarlier(const QString& earlier, const QString& kept, QString& failure) {
+// Gives `earlier` the new name `kept`: a second name for the same bytes where the file system
+// has them, so that nothing is copied; otherwise a copy with its modification time.
+Keeping keepUnder(const QString& earlier, const QString& kept, QString& failure) {
+    const platform::Linking linking = platform::linkFile(earlier, kept);
+    if (linking != platform::Linking::Unsupported)
+        return linking == platform::Linking::Linked ? Keeping::Kept : Keeping::NameTaken;
     QFile source(earlier);
     QFile copy(kept);
     if (!copy.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
@@ -128,13 +131,6 @@ Keeping copyEarlier(const QString& earlier, const QString& kept, QString& failur
     failure = source.error() != QFileDevice::NoError ? source.errorString() : copy.errorString();
     copy.remove();
     return Keeping::Failed;
-}
-
-Keeping keepUnder(const QString& earlier, const QString& kept, QString& failure) {
-    // A second name for the same bytes where the file system has them: nothing is copied.
-    const platform::Linking linking = platform::linkFile(earlier, kept);
-    if (linking == platform::Linking::Unsupported) return copyEarlier(earlier, kept, failure);
-    return linking == platform::Linking::Linked ? Keeping::Kept : Keeping::NameTaken;
 }
 
 // Keeps the earlier file beside `path` under a name of its own; returns that name, or empty
