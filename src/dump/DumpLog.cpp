@@ -1,6 +1,7 @@
 #include "dump/DumpLog.h"
 
 #include <QFileInfo>
+#include <cstdint>
 
 #include "serial/MSComm.h"
 

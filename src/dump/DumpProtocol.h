@@ -49,8 +49,7 @@ std::string hexListing(std::span<const std::uint8_t> data);
 
 class DumpProtocol {
 public:
-    // Begins a new exchange from scratch, whatever happened before: flush, messages 1
-    // to 5. Then waits for "PC___".
+    // Begins a new exchange, whatever happened before: flush, messages 1 to 5, wait for "PC___".
     Commands start();
 
     // One read's worth of received bytes. In a token wait, the token may lie anywhere in the

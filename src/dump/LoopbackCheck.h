@@ -10,9 +10,8 @@ namespace tessaly::dump {
 
 // The check of an adapter and cable whose TX is tied to RX (a jumper where the box would be),
 // without I/O. The host opens the port at the link's usual settings, sends pattern(), feeds every
-// read to receive() until complete() or until nothing more has come for kQuietMs, and then reads
-// the verdict. Nothing of the dump exchange is ever sent, so a box wired up after all is left
-// alone.
+// read to receive() until complete() or quiet for kQuietMs, then reads the verdict. Nothing of
+// the dump exchange is sent, so a box wired up after all is left alone.
 class LoopbackCheck {
 public:
     // Wait this long after the last byte back before judging: the pattern takes 22 ms at
