@@ -122,7 +122,8 @@ void DumpRun::finish(Outcome outcome, const QString& detail) {
     if (outcome == Outcome::Cancelled || outcome == Outcome::LinkLost) protocol_.linkClosed();
     result_.outcome = outcome;
     result_.detail = detail;
-    emit finished(result_);
+    // A copy, as a listener that closes the link or starts the next run changes result_.
+    emit finished(Result(result_));
 }
 
 }  // namespace tessaly::dump
