@@ -5,15 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFuture>
-#include <QFutureWatcher>
 #include <QPointer>
-#include <QPromise>
 #include <QRandomGenerator>
 #include <QThreadPool>
 #include <algorithm>
 #include <limits>
-#include <memory>
 #include <optional>
 
 #include "dump/ImageCompare.h"
@@ -267,20 +263,14 @@ StoredImage storeImage(const QString& path, const QByteArray& data) {
 void storeImageInBackground(const QString& path, const QByteArray& data, QObject* context,
                             std::function<void(const StoredImage&)> done) {
     static StoringThreads threads;
-    // The watcher lives on the asking thread but is not the asker's child: `done` may end the
-    // asker, and an asker that is gone (a window closed during a store) is simply not told.
-    auto promise = std::make_shared<QPromise<StoredImage>>();
-    auto* watcher = new QFutureWatcher<StoredImage>;
-    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
-                     [watcher, asker = QPointer<QObject>(context), done = std::move(done)] {
-                         watcher->deleteLater();
-                         if (asker) done(watcher->result());
-                     });
-    watcher->setFuture(promise->future());
-    promise->start();
-    threads.start([promise, path, data] {
-        promise->addResult(storeImage(path, data));
-        promise->finish();
+    // The answer goes through a relay on the asking thread that is not the asker's child: `done`
+    // may end the asker, and an asker that is gone (a window closed during a store) is not told.
+    auto* relay = new QObject;
+    threads.start([relay, asker = QPointer<QObject>(context), path, data, done = std::move(done)] {
+        QMetaObject::invokeMethod(relay, [relay, asker, done, stored = storeImage(path, data)] {
+            relay->deleteLater();
+            if (asker) done(stored);
+        });
     });
 }
 
