@@ -71,7 +71,6 @@ public:
     // Valid from ReplyReceived on.
     std::span<const std::uint8_t, kReplySize> reply() const { return reply_; }
     bool checksumMatches() const;
-    // Bytes of the reply received so far.
     std::size_t replyBytesReceived() const { return replyLength_; }
 
 private:
