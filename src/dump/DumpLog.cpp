@@ -1,6 +1,7 @@
 #include "dump/DumpLog.h"
 
 #include <QFileInfo>
+#include <cstdint>
 
 #include "serial/MSComm.h"
 
@@ -8,7 +9,7 @@ namespace tessaly::dump {
 
 QString dumpResultLog(const DumpRun::Result& result) {
     if (!result.reply) return {};
-    QString log = QString::fromStdString(dump::hexListing(result.reply->bytes()));
+    QString log = QString::fromStdString(hexListing(bytesOf(result.reply->data())));
     // The checksum error line continues the listing's last line; the result lines that follow
     // start on a line of their own either way.
     log += result.outcome == DumpRun::Outcome::ChecksumMismatch

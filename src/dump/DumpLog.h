@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <cstdint>
 
 #include "dump/DumpRun.h"
 #include "dump/ImageFile.h"
@@ -19,10 +18,9 @@ inline constexpr char kPortClosedLog[] = "\r\nSerial port closed.\r\n";
 // or by a plain line end; empty when no complete reply arrived.
 QString dumpResultLog(const DumpRun::Result& result);
 
-// The result lines that follow the listing and the checksum error line: the path written, the
-// size, the checksum (the box's byte and the data's sum), the SHA-256 and what became of an
-// earlier file; or "not saved" and why; nothing when storing was not tried. Every line ends with
-// CR LF.
+// The result lines after the listing: the path written, the size, the checksum (the box's byte
+// and the data's sum), the SHA-256 and what became of an earlier file; or "not saved" and why;
+// nothing when storing was not tried. Each line ends in CR LF.
 QString storedImageLog(const StoredImage& stored, const Reply& reply);
 
 // "nothing arrived", or "12 bytes arrived: 48 45 4C 4C 4F 0D 0A ... ("HELLO..")" with the

@@ -78,7 +78,11 @@ Commands DumpProtocol::start() {
 
 Commands DumpProtocol::receive(std::span<const std::uint8_t> read) {
     if (stage_ == Stage::AwaitingReply) {
-        takeReplyBytes(read);
+        // The receive buffer holds one reply; whatever comes beyond it is lost.
+        const auto taken = read.first(std::min(read.size(), kReplySize - replyLength_));
+        std::ranges::copy(taken, reply_.begin() + static_cast<std::ptrdiff_t>(replyLength_));
+        replyLength_ += taken.size();
+        if (replyLength_ == kReplySize) stage_ = Stage::ReplyReceived;
         return {};
     }
     const std::string_view token = awaitedToken();
@@ -111,7 +115,9 @@ std::string_view DumpProtocol::awaitedToken() const {
     return wait ? wait->token : std::string_view{};
 }
 
-bool DumpProtocol::checksumMatches() const { return checksumOf(data()) == reply_[kDataSize]; }
+bool DumpProtocol::checksumMatches() const {
+    return checksumOf(reply().first<kDataSize>()) == reply_[kDataSize];
+}
 
 Commands DumpProtocol::enter(Stage next) {
     stage_ = next;
@@ -120,14 +126,6 @@ Commands DumpProtocol::enter(Stage next) {
     Commands commands;
     std::ranges::transform(wait.lead, std::back_inserter(commands), sendOf);
     return commands;
-}
-
-void DumpProtocol::takeReplyBytes(std::span<const std::uint8_t> read) {
-    // The receive buffer holds one reply; whatever comes beyond it is lost.
-    const auto taken = read.first(std::min(read.size(), kReplySize - replyLength_));
-    std::ranges::copy(taken, reply_.begin() + static_cast<std::ptrdiff_t>(replyLength_));
-    replyLength_ += taken.size();
-    if (replyLength_ == kReplySize) stage_ = Stage::ReplyReceived;
 }
 
 }  // namespace tessaly::dump

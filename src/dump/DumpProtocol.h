@@ -49,8 +49,7 @@ std::string hexListing(std::span<const std::uint8_t> data);
 
 class DumpProtocol {
 public:
-    // Begins a new exchange from scratch, whatever happened before: flush, messages 1
-    // to 5. Then waits for "PC___".
+    // Begins a new exchange, whatever happened before: flush, messages 1 to 5, wait for "PC___".
     Commands start();
 
     // One read's worth of received bytes. In a token wait, the token may lie anywhere in the
@@ -71,16 +70,11 @@ public:
 
     // Valid from ReplyReceived on.
     std::span<const std::uint8_t, kReplySize> reply() const { return reply_; }
-    std::span<const std::uint8_t, kDataSize> data() const {
-        return std::span<const std::uint8_t, kReplySize>(reply_).first<kDataSize>();
-    }
     bool checksumMatches() const;
-    // Bytes of the reply received so far.
     std::size_t replyBytesReceived() const { return replyLength_; }
 
 private:
     Commands enter(Stage next);
-    void takeReplyBytes(std::span<const std::uint8_t> read);
 
     Stage stage_ = Stage::NotStarted;
     // Only the tail that could still begin the token is kept, so a babbling box costs no memory.

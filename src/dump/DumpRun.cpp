@@ -1,14 +1,18 @@
 #include "dump/DumpRun.h"
 
-#include "dump/ImageFile.h"
 #include "serial/MSComm.h"
 
 namespace tessaly::dump {
 
 namespace {
 
-std::span<const std::uint8_t> asBytes(const QByteArray& bytes) {
-    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()), size_t(bytes.size())};
+void execute(serial::MSComm& link, const Commands& commands) {
+    for (const Command& command : commands) {
+        if (const auto* send = std::get_if<Send>(&command))
+            link.Output(byteArrayOf(send->bytes));
+        else
+            link.setInBufferCount(0);
+    }
 }
 
 }  // namespace
@@ -23,23 +27,25 @@ DumpRun::DumpRun(serial::MSComm& link, QObject* parent) : QObject(parent), link_
     // meanwhile only keeps the acknowledgement from the box. A closed link still lets an
     // acknowledgement under way out.
     connect(&link_, &serial::MSComm::closed, this, [this] {
-        if (acknowledging_) return endAcknowledgement();
-        if (!reply_) return finish(Outcome::Cancelled);
-        if (acknowledgementFailure_.isEmpty())
-            acknowledgementFailure_ = QStringLiteral("the port was closed before it was sent");
+        if (acknowledging_) return finish(*acknowledging_);
+        if (!result_.reply) return finish(Outcome::Cancelled);
+        if (result_.acknowledgementFailure.isEmpty())
+            result_.acknowledgementFailure =
+                QStringLiteral("the port was closed before it was sent");
     });
     connect(&link_, &serial::MSComm::linkLost, this, [this](const QString& reason) {
-        if (!reply_) return finish(Outcome::LinkLost, reason);
-        acknowledgementFailure_ = reason;
-        if (acknowledging_) endAcknowledgement();
+        if (!result_.reply) return finish(Outcome::LinkLost, reason);
+        result_.acknowledgementFailure = reason;
+        if (acknowledging_) finish(*acknowledging_);
     });
     connect(&link_, &serial::MSComm::outputSent, this, [this] {
-        if (acknowledging_) endAcknowledgement();
+        if (acknowledging_) finish(*acknowledging_);
     });
     connect(&link_, &serial::MSComm::outputStalled, this, [this] {
         if (!acknowledging_) return;
-        acknowledgementFailure_ = QStringLiteral("it did not leave the port within a second");
-        endAcknowledgement();
+        result_.acknowledgementFailure =
+            QStringLiteral("it did not leave the port within a second");
+        finish(*acknowledging_);
     });
 }
 
@@ -52,63 +58,48 @@ QString DumpRun::awaited() const {
 void DumpRun::start(const QString& imagePath, Storing storing) {
     imagePath_ = imagePath;
     storing_ = storing;
-    stored_ = {};
-    reply_.reset();
-    arrived_ = {};
+    result_ = {};
     ++runNumber_;
-    acknowledgementFailure_.clear();
     running_ = true;
-    execute(protocol_.start());
+    execute(link_, protocol_.start());
     restartWaitTimer();
 }
 
-void DumpRun::execute(const dump::Commands& commands) {
-    for (const dump::Command& command : commands) {
-        if (const auto* send = std::get_if<dump::Send>(&command))
-            link_.Output(QByteArray(reinterpret_cast<const char*>(send->bytes.data()),
-                                    qsizetype(send->bytes.size())));
-        else
-            link_.setInBufferCount(0);
-    }
-}
-
 void DumpRun::readWaiting() {
-    if (!running_ || reply_) return;
+    if (!running_ || result_.reply) return;
     const dump::Stage before = protocol_.stage();
     const QByteArray read = link_.Input();
-    arrived_.count += read.size();
-    arrived_.first += read.left(WaitArrivals::kKept - arrived_.first.size());
-    execute(protocol_.receive(asBytes(read)));
-    if (protocol_.stage() == dump::Stage::ReplyReceived) {
-        complete();
-        return;
-    }
+    WaitArrivals& arrived = result_.arrived;
+    arrived.count += read.size();
+    arrived.first += read.left(WaitArrivals::kKept - arrived.first.size());
+    execute(link_, protocol_.receive(bytesOf(read)));
+    if (protocol_.stage() == dump::Stage::ReplyReceived) return complete();
     if (protocol_.stage() != before) {
-        arrived_ = {};
+        arrived = {};
         restartWaitTimer();
     }
     emit progressed();
 }
 
 void DumpRun::restartWaitTimer() {
-    if (waitLimit_.count() > 0) waitTimer_.start(waitLimit_);
+    if (waitTimer_.interval() > 0) waitTimer_.start();
 }
 
 // The box hears of a stored image only once it is on disk, so a power cut cannot take back what
 // was acknowledged and reported.
 void DumpRun::complete() {
     waitTimer_.stop();
-    reply_.emplace(protocol_.reply());
-    const Outcome outcome = reply_->checksumMatches() ? Outcome::Saved : Outcome::ChecksumMismatch;
+    const Reply& reply = result_.reply.emplace(protocol_.reply());
+    const Outcome outcome = reply.checksumMatches() ? Outcome::Saved : Outcome::ChecksumMismatch;
     if (storing_ == Storing::Never ||
         (storing_ == Storing::WhenChecksumMatches && outcome != Outcome::Saved))
         return acknowledge(outcome);
-    storeImageInBackground(imagePath_, reply_->data(), this,
+    storeImageInBackground(imagePath_, reply.data(), this,
                            [this, outcome, run = runNumber_](const StoredImage& stored) {
                                if (run != runNumber_) return;  // a late answer for an ended run
-                               stored_ = stored;
-                               if (!stored_.stored())
-                                   return finish(Outcome::WriteFailed, stored_.failure);
+                               result_.stored = stored;
+                               if (!stored.stored())
+                                   return finish(Outcome::WriteFailed, stored.failure);
                                acknowledge(outcome);
                            });
 }
@@ -117,25 +108,22 @@ void DumpRun::complete() {
 // and told with the result.
 void DumpRun::acknowledge(Outcome outcome) {
     waitTimer_.stop();
-    acknowledging_ = true;
-    acknowledgedOutcome_ = outcome;
+    acknowledging_ = outcome;
     // A link that went away while the image was stored cannot carry it any more.
-    if (!link_.PortOpen()) return endAcknowledgement();
-    execute(protocol_.acknowledge());
-}
-
-void DumpRun::endAcknowledgement() {
-    acknowledging_ = false;
-    finish(acknowledgedOutcome_);
+    if (!link_.PortOpen()) return finish(outcome);
+    execute(link_, protocol_.acknowledge());
 }
 
 void DumpRun::finish(Outcome outcome, const QString& detail) {
+    acknowledging_.reset();
     if (!running_) return;
     running_ = false;
-    acknowledging_ = false;
     waitTimer_.stop();
     if (outcome == Outcome::Cancelled || outcome == Outcome::LinkLost) protocol_.linkClosed();
-    emit finished(Result{outcome, reply_, detail, stored_, acknowledgementFailure_, arrived_});
+    result_.outcome = outcome;
+    result_.detail = detail;
+    // A copy, as a listener that closes the link or starts the next run changes result_.
+    emit finished(Result(result_));
 }
 
 }  // namespace tessaly::dump

@@ -58,7 +58,7 @@ public:
     explicit DumpRun(serial::MSComm& link, QObject* parent = nullptr);
 
     // Longest wait for each token and for the reply; zero waits until the link closes.
-    void setWaitLimit(std::chrono::milliseconds limit) { waitLimit_ = limit; }
+    void setWaitLimit(std::chrono::milliseconds limit) { waitTimer_.setInterval(limit); }
 
     // Starts the exchange; the image goes to `imagePath` as `storing` says. finished() follows
     // exactly once.
@@ -68,7 +68,7 @@ public:
     QString awaited() const;
     const dump::DumpProtocol& protocol() const { return protocol_; }
     // What arrived since the current wait began.
-    const WaitArrivals& arrivedInWait() const { return arrived_; }
+    const WaitArrivals& arrivedInWait() const { return result_.arrived; }
 
 signals:
     void finished(const tessaly::dump::DumpRun::Result& result);
@@ -76,28 +76,22 @@ signals:
     void progressed();
 
 private:
-    void execute(const dump::Commands& commands);
     void readWaiting();
     void restartWaitTimer();
     void complete();
     void acknowledge(Outcome outcome);
-    void endAcknowledgement();
     void finish(Outcome outcome, const QString& detail = {});
 
     serial::MSComm& link_;
     dump::DumpProtocol protocol_;
     QTimer waitTimer_;
-    std::chrono::milliseconds waitLimit_{0};
     QString imagePath_;
     Storing storing_ = Storing::Always;
-    std::optional<Reply> reply_;
-    WaitArrivals arrived_;
-    StoredImage stored_;
-    QString acknowledgementFailure_;
+    Result result_;
     bool running_ = false;
     quint64 runNumber_ = 0;
-    bool acknowledging_ = false;
-    Outcome acknowledgedOutcome_ = Outcome::Saved;
+    // The outcome to report once the acknowledgement under way has left or failed.
+    std::optional<Outcome> acknowledging_;
 };
 
 }  // namespace tessaly::dump

@@ -39,8 +39,7 @@ void DumpSession::interrupt() {
 }
 
 void DumpSession::startRead() {
-    ++reads_;
-    result_.reads = reads_;
+    ++result_.reads;
     DumpRun::Storing storing = DumpRun::Storing::Never;
     if (!options_.verify)
         storing = readsLeft() ? DumpRun::Storing::WhenChecksumMatches : DumpRun::Storing::Always;
@@ -69,8 +68,10 @@ void DumpSession::readFinished(const DumpRun::Result& read) {
             break;
     }
     if (options_.verify) return compareRead(read);
-    if (read.outcome == DumpRun::Outcome::ChecksumMismatch && !read.stored.stored())
-        return rereadAfterMismatch(read);
+    if (read.outcome == DumpRun::Outcome::ChecksumMismatch && !read.stored.stored()) {
+        candidates_ = {read};
+        return startRead();
+    }
     result_.stored = read.stored;
     finish(read.outcome == DumpRun::Outcome::Saved ? Outcome::Saved : Outcome::ChecksumMismatch);
 }
@@ -97,20 +98,16 @@ void DumpSession::finishWithoutAgreement() {
     };
     if (candidates_.empty() && mismatchedReads_.size() > 1 &&
         std::ranges::all_of(mismatchedReads_, sameAsFirst))
-        return finish(Outcome::AgreedWithWrongChecksum,
-                      QString::asprintf("all %d reads agreed byte for byte, each with the "
-                                        "checksum byte 0x%02X where the data sum to 0x%02X",
-                                        reads_, unsigned(mismatchedReads_.front().boxChecksum()),
-                                        unsigned(mismatchedReads_.front().dataSum())));
+        return finish(
+            Outcome::AgreedWithWrongChecksum,
+            QString::asprintf("all %d reads agreed byte for byte, each with the "
+                              "checksum byte 0x%02X where the data sum to 0x%02X",
+                              result_.reads, unsigned(mismatchedReads_.front().boxChecksum()),
+                              unsigned(mismatchedReads_.front().dataSum())));
     finish(Outcome::ReadsDisagree,
            QStringLiteral("no two of %1 reads agreed (%2 with a matching checksum)")
-               .arg(reads_)
+               .arg(result_.reads)
                .arg(candidates_.size()));
-}
-
-void DumpSession::rereadAfterMismatch(const DumpRun::Result& read) {
-    candidates_ = {read};
-    startRead();
 }
 
 // A box may leave its "HOST - MODE" after an acknowledgement: the last good read it gave is
@@ -123,12 +120,14 @@ void DumpSession::keepUnverified(const DumpRun::Result& read) {
             read.detail);
     const QString stopped =
         read.outcome == DumpRun::Outcome::TimedOut
-            ? QStringLiteral("read %1 got no %2 in time").arg(reads_).arg(read.detail)
-            : QStringLiteral("the link was lost in read %1: %2").arg(reads_).arg(read.detail);
+            ? QStringLiteral("read %1 got no %2 in time").arg(result_.reads).arg(read.detail)
+            : QStringLiteral("the link was lost in read %1: %2")
+                  .arg(result_.reads)
+                  .arg(read.detail);
     if (candidates_.size() > 1)
-        return finish(
-            Outcome::ReadsDisagree,
-            QStringLiteral("no two of %1 reads agreed, then %2").arg(reads_ - 1).arg(stopped));
+        return finish(Outcome::ReadsDisagree, QStringLiteral("no two of %1 reads agreed, then %2")
+                                                  .arg(result_.reads - 1)
+                                                  .arg(stopped));
     result_.detail = stopped;
     storeAndFinish(options_.verify ? Outcome::Unverified : Outcome::ChecksumMismatch,
                    candidates_.front());

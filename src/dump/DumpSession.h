@@ -64,9 +64,8 @@ public:
     // Ends the session the way closing the port does: no acknowledgement, nothing written.
     void interrupt();
 
-    const Options& options() const { return options_; }
     // The read under way (1 for the first) and its run.
-    int readNumber() const { return reads_; }
+    int readNumber() const { return result_.reads; }
     const DumpRun& run() const { return run_; }
 
 signals:
@@ -79,18 +78,16 @@ private:
     void readFinished(const DumpRun::Result& read);
     void compareRead(const DumpRun::Result& read);
     void finishWithoutAgreement();
-    void rereadAfterMismatch(const DumpRun::Result& read);
     void keepUnverified(const DumpRun::Result& read);
     void storeAndFinish(Outcome outcome, const DumpRun::Result& read);
     void finish(Outcome outcome, const QString& detail = {});
-    bool readsLeft() const { return reads_ < options_.reads; }
+    bool readsLeft() const { return result_.reads < options_.reads; }
 
     const Options options_;
     serial::MSComm link_;
     DumpRun run_{link_};
     Result result_;
     QElapsedTimer clock_;
-    int reads_ = 0;
     // Complete reads with a matching checksum (verified reads), or the last mismatched read that
     // was not written because another read followed.
     QList<DumpRun::Result> candidates_;

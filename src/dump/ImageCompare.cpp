@@ -3,9 +3,8 @@
 #include <QCryptographicHash>
 #include <QStringList>
 #include <algorithm>
-#include <span>
 
-#include "dump/DumpProtocol.h"
+#include "dump/Reply.h"
 
 namespace tessaly::dump {
 
@@ -13,10 +12,6 @@ namespace {
 
 QByteArray sha256Of(const QByteArray& bytes) {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
-}
-
-std::span<const std::uint8_t> bytesOf(const QByteArray& bytes) {
-    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())};
 }
 
 }  // namespace

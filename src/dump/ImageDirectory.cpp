@@ -8,31 +8,15 @@
 namespace tessaly::dump {
 
 DirectoryCheck checkImageDirectory(const QString& directory) {
-    DirectoryCheck check{DirectoryCheck::Problem::None, QDir::toNativeSeparators(directory), {}};
+    const QString shown = QDir::toNativeSeparators(directory);
     const QFileInfo info(directory);
     if (!info.exists())
-        check.problem = DirectoryCheck::Problem::Missing;
-    else if (!info.isDir())
-        check.problem = DirectoryCheck::Problem::NotADirectory;
-    else if (check.systemReason = platform::whyNotWritable(directory);
-             !check.systemReason.isEmpty())
-        check.problem = DirectoryCheck::Problem::NotWritable;
-    return check;
-}
-
-QString DirectoryCheck::reason() const {
-    switch (problem) {
-        case Problem::None:
-            break;
-        case Problem::Missing:
-            return QStringLiteral("the directory %1 does not exist").arg(directory);
-        case Problem::NotADirectory:
-            return QStringLiteral("%1 is not a directory").arg(directory);
-        case Problem::NotWritable:
-            return QStringLiteral("the directory %1 is read-only (%2)")
-                .arg(directory, systemReason);
-    }
-    return {};
+        return DirectoryCheck(QStringLiteral("the directory %1 does not exist").arg(shown));
+    if (!info.isDir()) return DirectoryCheck(QStringLiteral("%1 is not a directory").arg(shown));
+    const QString notWritable = platform::whyNotWritable(directory);
+    if (notWritable.isEmpty()) return DirectoryCheck({});
+    return DirectoryCheck(
+        QStringLiteral("the directory %1 is read-only (%2)").arg(shown, notWritable));
 }
 
 }  // namespace tessaly::dump

@@ -6,16 +6,17 @@
 // line's targets and the window's folder.
 namespace tessaly::dump {
 
-struct DirectoryCheck {
-    enum class Problem { None, Missing, NotADirectory, NotWritable };
-    Problem problem = Problem::None;
-    QString directory;     // as checked, with the platform's separators
-    QString systemReason;  // the system's words for NotWritable
+class DirectoryCheck {
+public:
+    explicit DirectoryCheck(QString reason) : reason_(std::move(reason)) {}
 
-    bool usable() const { return problem == Problem::None; }
+    bool usable() const { return reason_.isEmpty(); }
     // "the directory /x does not exist", "/x is not a directory", "the directory /x is
     // read-only (Permission denied)"; empty when usable.
-    QString reason() const;
+    QString reason() const { return reason_; }
+
+private:
+    QString reason_;
 };
 
 DirectoryCheck checkImageDirectory(const QString& directory);

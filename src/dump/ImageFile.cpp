@@ -5,15 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFuture>
-#include <QFutureWatcher>
 #include <QPointer>
-#include <QPromise>
 #include <QRandomGenerator>
 #include <QThreadPool>
 #include <algorithm>
 #include <limits>
-#include <memory>
 #include <optional>
 
 #include "dump/ImageCompare.h"
@@ -23,8 +19,6 @@
 namespace tessaly::dump {
 
 namespace {
-
-using platform::syncToDisk;
 
 QString native(const QString& path) { return QDir::toNativeSeparators(path); }
 
@@ -108,9 +102,12 @@ QString keptName(const QString& path, const QDateTime& modified, int attempt) {
 
 enum class Keeping { Kept, NameTaken, Failed };
 
-// Copies `earlier` to the new name `kept` with its modification time; for file systems without
-// hard links.
-Keeping copyEarlier(const QString& earlier, const QString& kept, QString& failure) {
+// Gives `earlier` the new name `kept`: a second name for the same bytes where the file system
+// has them, so that nothing is copied; otherwise a copy with its modification time.
+Keeping keepUnder(const QString& earlier, const QString& kept, QString& failure) {
+    const platform::Linking linking = platform::linkFile(earlier, kept);
+    if (linking != platform::Linking::Unsupported)
+        return linking == platform::Linking::Linked ? Keeping::Kept : Keeping::NameTaken;
     QFile source(earlier);
     QFile copy(kept);
     if (!copy.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
@@ -124,25 +121,12 @@ Keeping copyEarlier(const QString& earlier, const QString& kept, QString& failur
         copied = !chunk.isEmpty() && copy.write(chunk) == chunk.size();
     }
     copied =
-        copied && syncToDisk(copy) &&
+        copied && platform::syncToDisk(copy) &&
         copy.setFileTime(modificationTime(QFileInfo(earlier)), QFileDevice::FileModificationTime);
     if (copied) return Keeping::Kept;
     failure = source.error() != QFileDevice::NoError ? source.errorString() : copy.errorString();
     copy.remove();
     return Keeping::Failed;
-}
-
-Keeping keepUnder(const QString& earlier, const QString& kept, QString& failure) {
-    // A second name for the same bytes where the file system has them: nothing is copied.
-    switch (platform::linkFile(earlier, kept)) {
-        case platform::Linking::Linked:
-            return Keeping::Kept;
-        case platform::Linking::NameTaken:
-            return Keeping::NameTaken;
-        case platform::Linking::Unsupported:
-            break;
-    }
-    return copyEarlier(earlier, kept, failure);
 }
 
 // Keeps the earlier file beside `path` under a name of its own; returns that name, or empty
@@ -178,15 +162,15 @@ public:
     ~PendingImage() {
         if (created_ && !placed_) temporary_.remove();
     }
-    PendingImage(const PendingImage&) = delete;
-    PendingImage& operator=(const PendingImage&) = delete;
+    Q_DISABLE_COPY(PendingImage)
 
     // Returns why the image could not be written; empty when it is complete. The file gets the
     // permissions of the one it replaces, or the usual ones of a new file.
     QString write(const QByteArray& data, const std::optional<QFileDevice::Permissions>& like) {
         if (!createTemporary()) return failureText(temporary_.errorString());
         // Unbuffered, so that a short write (disk full, size limit) shows in the count.
-        const bool complete = temporary_.write(data) == data.size() && syncToDisk(temporary_) &&
+        const bool complete = temporary_.write(data) == data.size() &&
+                              platform::syncToDisk(temporary_) &&
                               (!like || temporary_.setPermissions(*like));
         const QString reason = complete ? QString() : failureText(temporary_.errorString());
         temporary_.close();
@@ -224,6 +208,11 @@ private:
     QFile temporary_;
     bool created_ = false;
     bool placed_ = false;
+};
+
+// Threads that mostly wait on the disk: enough for every box a bench reads at once.
+struct StoringThreads : QThreadPool {
+    StoringThreads() { setMaxThreadCount(16); }
 };
 
 }  // namespace
@@ -271,32 +260,17 @@ StoredImage storeImage(const QString& path, const QByteArray& data) {
     return stored;
 }
 
-namespace {
-
-// Threads that mostly wait on the disk: enough for every box a bench reads at once.
-struct StoringThreads : QThreadPool {
-    StoringThreads() { setMaxThreadCount(16); }
-};
-
-}  // namespace
-
 void storeImageInBackground(const QString& path, const QByteArray& data, QObject* context,
                             std::function<void(const StoredImage&)> done) {
     static StoringThreads threads;
-    // The watcher lives on the asking thread but is not the asker's child: `done` may end the
-    // asker, and an asker that is gone (a window closed during a store) is simply not told.
-    auto promise = std::make_shared<QPromise<StoredImage>>();
-    auto* watcher = new QFutureWatcher<StoredImage>;
-    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
-                     [watcher, asker = QPointer<QObject>(context), done = std::move(done)] {
-                         watcher->deleteLater();
-                         if (asker) done(watcher->result());
-                     });
-    watcher->setFuture(promise->future());
-    promise->start();
-    threads.start([promise, path, data] {
-        promise->addResult(storeImage(path, data));
-        promise->finish();
+    // The answer goes through a relay on the asking thread that is not the asker's child: `done`
+    // may end the asker, and an asker that is gone (a window closed during a store) is not told.
+    auto* relay = new QObject;
+    threads.start([relay, asker = QPointer<QObject>(context), path, data, done = std::move(done)] {
+        QMetaObject::invokeMethod(relay, [relay, asker, done, stored = storeImage(path, data)] {
+            relay->deleteLater();
+            if (asker) done(stored);
+        });
     });
 }
 

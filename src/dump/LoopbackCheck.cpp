@@ -15,12 +15,11 @@ constexpr std::array<std::uint8_t, 256> kPattern = [] {
     return bytes;
 }();
 
-// Differences shown in the sentence; the verdict carries more for reports.
 constexpr std::size_t kDifferencesInSentence = 4;
 
-std::string hex(unsigned value, int digits) {
-    char text[12];
-    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+std::string hex(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
     return text;
 }
 
@@ -45,14 +44,14 @@ std::string describeCounts(std::size_t received) {
     return std::to_string(received) + " bytes came back for 256 sent";
 }
 
-std::string describeDifferences(const std::vector<LoopbackCheck::Difference>& differences) {
-    if (differences.empty()) return "those that came back were right";
+std::string describeDifferences(std::span<const std::uint8_t> received,
+                                const std::vector<std::size_t>& changed) {
+    if (changed.empty()) return "those that came back were right";
     std::string text = "first differences at";
-    const std::size_t shown = std::min(differences.size(), kDifferencesInSentence);
-    for (std::size_t i = 0; i < shown; ++i) {
-        const auto& [offset, sent, received] = differences[i];
-        text += (i == 0 ? " " : ", ") + hex(unsigned(offset), 2) + " (sent " + hex(sent, 2) +
-                ", got " + hex(received, 2) + ")";
+    for (std::size_t i = 0; i < std::min(changed.size(), kDifferencesInSentence); ++i) {
+        const std::size_t offset = changed[i];
+        text += (i == 0 ? " " : ", ") + hex(unsigned(offset)) + " (sent " + hex(kPattern[offset]) +
+                ", got " + hex(received[offset]) + ")";
     }
     return text;
 }
@@ -66,21 +65,17 @@ void LoopbackCheck::receive(std::span<const std::uint8_t> bytes) {
 }
 
 LoopbackCheck::Verdict LoopbackCheck::verdict() const {
-    Verdict verdict{Outcome::Changed, Fault::None, kPattern.size(), received_.size(), {}, {}};
+    Verdict verdict{Outcome::Changed, Fault::None, received_.size(), {}};
     const std::size_t compared = std::min(received_.size(), kPattern.size());
-    std::size_t changedBytes = 0;
-    for (std::size_t i = 0; i < compared; ++i) {
-        if (received_[i] == kPattern[i]) continue;
-        ++changedBytes;
-        if (verdict.differences.size() < kShownDifferences)
-            verdict.differences.push_back({i, kPattern[i], received_[i]});
-    }
+    std::vector<std::size_t> changed;  // offsets within the bytes that came back
+    for (std::size_t i = 0; i < compared; ++i)
+        if (received_[i] != kPattern[i]) changed.push_back(i);
     if (received_.empty()) {
         verdict.outcome = Outcome::NothingBack;
         verdict.sentence = "nothing came back: no jumper, or the adapter does not send";
         return verdict;
     }
-    if (changedBytes == 0 && received_.size() == kPattern.size()) {
+    if (changed.empty() && received_.size() == kPattern.size()) {
         verdict.outcome = Outcome::Ok;
         verdict.sentence = "loopback OK: all 256 byte values came back unchanged";
         return verdict;
@@ -93,8 +88,8 @@ LoopbackCheck::Verdict LoopbackCheck::verdict() const {
         hint = "bit " + std::to_string(stuck->bit) + " always reads " + (stuck->high ? "1" : "0") +
                ": a wiring or adapter fault";
         if (stuck->bit == 7 && !stuck->high) hint += ", or the adapter is set to 7 data bits";
-    } else if (changedBytes * 4 > compared ||
-               (changedBytes > 0 && received_.size() != kPattern.size())) {
+    } else if (changed.size() * 4 > compared ||
+               (!changed.empty() && received_.size() != kPattern.size())) {
         verdict.fault = Fault::Speed;
         hint =
             "bytes were split or merged as when the two ends run at different baud rates: a "
@@ -104,7 +99,7 @@ LoopbackCheck::Verdict LoopbackCheck::verdict() const {
         hint = "a few bytes went astray: a loose contact or noise on the line";
     }
     verdict.sentence = "bytes came back changed: " + describeCounts(received_.size()) + ", " +
-                       describeDifferences(verdict.differences) + "; " + hint;
+                       describeDifferences(received_, changed) + "; " + hint;
     return verdict;
 }
 

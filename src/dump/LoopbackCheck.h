@@ -10,9 +10,8 @@ namespace tessaly::dump {
 
 // The check of an adapter and cable whose TX is tied to RX (a jumper where the box would be),
 // without I/O. The host opens the port at the link's usual settings, sends pattern(), feeds every
-// read to receive() until complete() or until nothing more has come for kQuietMs, and then reads
-// the verdict. Nothing of the dump exchange is ever sent, so a box wired up after all is left
-// alone.
+// read to receive() until complete() or quiet for kQuietMs, then reads the verdict. Nothing of
+// the dump exchange is sent, so a box wired up after all is left alone.
 class LoopbackCheck {
 public:
     // Wait this long after the last byte back before judging: the pattern takes 22 ms at
@@ -22,22 +21,13 @@ public:
     enum class Outcome { Ok, NothingBack, Changed };
     // For bytes that came back changed: what the way they changed points to.
     enum class Fault { None, Speed, Wiring, Noise };
-    struct Difference {
-        std::size_t offset;
-        std::uint8_t sent;
-        std::uint8_t received;
-    };
     struct Verdict {
         Outcome outcome;
         Fault fault;
-        std::size_t sentCount;
         std::size_t receivedCount;
-        // The first differing offsets within the bytes that came back (at most kShownDifferences).
-        std::vector<Difference> differences;
         // One sentence for the technician: what happened and what it points to.
         std::string sentence;
     };
-    static constexpr std::size_t kShownDifferences = 8;
 
     // Every byte value once, 0x00 to 0xFF, so that each data bit is seen both ways.
     static std::span<const std::uint8_t> pattern();

@@ -8,19 +8,24 @@
 
 namespace tessaly::dump {
 
+// A Qt byte array's bytes as the protocol core takes them, and back.
+inline std::span<const std::uint8_t> bytesOf(const QByteArray& bytes) {
+    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())};
+}
+inline QByteArray byteArrayOf(std::span<const std::uint8_t> bytes) {
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+}
+
 // A complete reply of the box: its data and the checksum byte it sent for them, with the data's
 // own sum worked out once for the listing, the store and the reports.
 class Reply {
 public:
     explicit Reply(std::span<const std::uint8_t, kReplySize> reply)
-        : data_(reinterpret_cast<const char*>(reply.data()), qsizetype(kDataSize)),
+        : data_(byteArrayOf(reply.first<kDataSize>())),
           boxChecksum_(reply[kDataSize]),
           dataSum_(checksumOf(reply.first<kDataSize>())) {}
 
     const QByteArray& data() const { return data_; }
-    std::span<const std::uint8_t> bytes() const {
-        return {reinterpret_cast<const std::uint8_t*>(data_.constData()), kDataSize};
-    }
     std::uint8_t boxChecksum() const { return boxChecksum_; }
     std::uint8_t dataSum() const { return dataSum_; }
     bool checksumMatches() const { return boxChecksum_ == dataSum_; }

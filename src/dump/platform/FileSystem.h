@@ -14,8 +14,7 @@ class DirectoryLock {
 public:
     explicit DirectoryLock(const QString& directory);
     ~DirectoryLock();
-    DirectoryLock(const DirectoryLock&) = delete;
-    DirectoryLock& operator=(const DirectoryLock&) = delete;
+    Q_DISABLE_COPY(DirectoryLock)
 
     // Makes the directory's new entries survive a power cut.
     void syncEntries() const;

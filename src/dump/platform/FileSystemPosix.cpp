@@ -42,8 +42,7 @@ QString whyNotWritable(const QString& directory) {
     return ::access(encoded(directory).constData(), W_OK | X_OK) == 0 ? QString() : systemError();
 }
 
-// The kernel's rule for links in shared directories, applied whether or not the system enforces
-// it.
+// The kernel's rule for links in shared directories, applied whether or not it is enforced.
 bool isPlantedLink(const QString& link) {
     struct stat linkStatus {};
     struct stat directoryStatus {};

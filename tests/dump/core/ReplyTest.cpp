@@ -39,7 +39,7 @@ TEST_P(ReplyChecksum, DecidesTheAcknowledgement) {
     protocol_.receive(reply);
 
     ASSERT_EQ(protocol_.stage(), Stage::ReplyReceived);
-    EXPECT_TRUE(std::ranges::equal(protocol_.data(), data));
+    EXPECT_TRUE(std::ranges::equal(protocol_.reply().first<kDataSize>(), data));
     EXPECT_EQ(protocol_.checksumMatches(), matches);
     EXPECT_EQ(sentBytes(protocol_.acknowledge()), matches ? kSuccessAck : kErrorAck);
 }
