@@ -1,7 +1,6 @@
 #include "serial/MSComm.h"
 
 #include <QRegularExpression>
-#include <algorithm>
 #include <stdexcept>
 
 #include "serial/InProcessLink.h"
@@ -57,11 +56,23 @@ constexpr int SendBoundMs = 1000;
 }  // namespace
 
 MSComm::MSComm(QObject* parent)
-    : QObject(parent), serialPort_(new SerialPortDevice(this)), port_(serialPort_) {
+    : QObject(parent),
+      serialPort_(new SerialPortDevice(this)),
+      inProcess_(new InProcessDevice(this)),
+      port_(serialPort_) {
     sendBound_.setSingleShot(true);
     sendBound_.setInterval(SendBoundMs);
-    connect(&sendBound_, &QTimer::timeout, this, &MSComm::giveUpSending);
-    attach(serialPort_);
+    connect(&sendBound_, &QTimer::timeout, this, [this] {
+        if (closing_)
+            closeDevice();
+        else
+            emit outputStalled();
+    });
+    for (SerialDevice* device : {serialPort_, inProcess_}) {
+        connect(device, &SerialDevice::readyRead, this, &MSComm::takeIncoming);
+        connect(device, &SerialDevice::bytesSent, this, &MSComm::noticeSent);
+        connect(device, &SerialDevice::failed, this, &MSComm::loseLink);
+    }
 }
 
 MSComm::~MSComm() {
@@ -71,28 +82,9 @@ MSComm::~MSComm() {
     if (port_->isOpen()) port_->close();
 }
 
-void MSComm::attach(SerialDevice* device) {
-    connect(device, &SerialDevice::readyRead, this, &MSComm::takeIncoming);
-    connect(device, &SerialDevice::bytesSent, this, &MSComm::noticeSent);
-    connect(device, &SerialDevice::failed, this, &MSComm::loseLink);
-}
-
-SerialDevice* MSComm::deviceFor(const QString& name) {
-    if (!InProcessLink::named(name)) return serialPort_;
-    if (!inProcess_) {
-        inProcess_ = new InProcessDevice(this);
-        attach(inProcess_);
-    }
-    return inProcess_;
-}
-
 int MSComm::AddDevice(const QString& devicePath) {
-    qsizetype index = addedDevices_.indexOf(devicePath);
-    if (index < 0) {
-        addedDevices_.append(devicePath);
-        index = addedDevices_.size() - 1;
-    }
-    return FirstAddedPort + int(index);
+    if (!addedDevices_.contains(devicePath)) addedDevices_.append(devicePath);
+    return FirstAddedPort + int(addedDevices_.indexOf(devicePath));
 }
 
 QString MSComm::DeviceName(int portNumber) const {
@@ -113,8 +105,6 @@ int MSComm::ComPortNumber(const QString& name) {
     const QRegularExpressionMatch match = comName.match(name.trimmed());
     return match.hasMatch() ? match.captured(1).toInt() : 0;
 }
-
-void MSComm::setCommPort(int portNumber) { commPort_ = portNumber; }
 
 void MSComm::setSettings(const QString& settings) {
     const LineSettings line = parseSettings(settings);
@@ -166,8 +156,7 @@ void MSComm::Output(const QByteArray& bytes) {
 }
 
 QByteArray MSComm::Input() {
-    const qsizetype count =
-        inputLen_ > 0 ? std::min<qsizetype>(inputLen_, received_.size()) : received_.size();
+    const qsizetype count = inputLen_ > 0 ? inputLen_ : received_.size();
     QByteArray taken = received_.left(count);
     received_.remove(0, count);
     return taken;
@@ -181,7 +170,7 @@ void MSComm::openPort() {
         throw CommError(CommError::NoSuchPort, device,
                         QStringLiteral("no device for port number %1").arg(commPort_));
 
-    port_ = deviceFor(device);
+    port_ = InProcessLink::named(device) ? inProcess_ : serialPort_;
     port_->open(device, parseSettings(settings_));
     // The system keeps what arrived while the port was closed; none of it is for this session.
     port_->discardInput();
@@ -217,13 +206,6 @@ void MSComm::noticeSent() {
         closeDevice();
     else
         emit outputSent();
-}
-
-void MSComm::giveUpSending() {
-    if (closing_)
-        closeDevice();
-    else
-        emit outputStalled();
 }
 
 void MSComm::loseLink(const QString& reason) {
