@@ -61,7 +61,8 @@ QString linkLossDescription(QSerialPort::SerialPortError error, bool configuring
 
 SerialPortDevice::SerialPortDevice(QObject* parent)
     : SerialDevice(parent), port_(new QSerialPort(this)) {
-    connect(port_, &QSerialPort::readyRead, this, &SerialPortDevice::scheduleAnnouncement);
+    connect(port_, &QSerialPort::readyRead, this, &SerialPortDevice::announceInput,
+            Qt::QueuedConnection);
     connect(port_, &QSerialPort::bytesWritten, this, &SerialDevice::bytesSent);
     connect(port_, &QSerialPort::errorOccurred, this, &SerialPortDevice::reportLoss);
 }
@@ -107,14 +108,8 @@ void SerialPortDevice::write(const QByteArray& bytes) {
     port_->flush();
 }
 
-void SerialPortDevice::scheduleAnnouncement() {
-    if (announcementScheduled_) return;
-    announcementScheduled_ = true;
-    QMetaObject::invokeMethod(this, &SerialPortDevice::announceInput, Qt::QueuedConnection);
-}
-
 void SerialPortDevice::announceInput() {
-    announcementScheduled_ = false;
+    // The reader of an earlier announcement may have taken these bytes already.
     if (port_->isOpen() && port_->bytesAvailable() > 0) emit readyRead();
 }
 
