@@ -33,10 +33,6 @@ void onStopSignal(int signalNumber) {
     [[maybe_unused]] const ssize_t ignored = ::write(requestPipe[1], &number, 1);
 }
 
-// The shell's convention for a program ended by a signal: 128 + its number (SIGINT 130,
-// SIGTERM 143, SIGHUP 129).
-int exitStatusFor(int signalNumber) { return 128 + signalNumber; }
-
 void setHandler(int signalNumber, void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
@@ -52,7 +48,12 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, requestPipe) != 0)
         throw std::runtime_error("no descriptors left for handling stop signals");
     notifier_ = new QSocketNotifier(requestPipe[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &StopSignals::takeRequest);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+        // The shell's convention for a program ended by a signal: 128 + its number (SIGINT 130,
+        // SIGTERM 143, SIGHUP 129).
+        unsigned char number = 0;
+        while (::read(requestPipe[0], &number, 1) == 1) emit stopRequested(128 + number);
+    });
     for (const int signalNumber : kStopSignals) setHandler(signalNumber, onStopSignal);
 }
 
@@ -63,11 +64,6 @@ StopSignals::~StopSignals() {
         ::close(end);
         end = -1;
     }
-}
-
-void StopSignals::takeRequest() {
-    unsigned char number = 0;
-    while (::read(requestPipe[0], &number, 1) == 1) emit stopRequested(exitStatusFor(number));
 }
 
 void ignoreSignalsOfFailedWrites() {

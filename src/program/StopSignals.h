@@ -21,8 +21,6 @@ signals:
 
 private:
 #ifdef Q_OS_UNIX
-    void takeRequest();
-
     QSocketNotifier* notifier_ = nullptr;
 #endif
 };
