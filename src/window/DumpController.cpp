@@ -10,7 +10,6 @@
 #include "dump/DumpProtocol.h"
 #include "dump/ImageCompare.h"
 #include "serial/CommError.h"
-#include "serial/PortAdvice.h"
 #include "window/Form1.h"
 #include "window/TargetDirectory.h"
 
