@@ -81,8 +81,6 @@ void InProcessLink::deliverToBox() {
     if (!fromHost_.isEmpty()) emit received();
 }
 
-InProcessDevice::~InProcessDevice() { close(); }
-
 void InProcessDevice::open(const QString& name, const LineSettings&) {
     InProcessLink* link = InProcessLink::named(name);
     if (!link) throw CommError(CommError::NoSuchPort, name, QStringLiteral("no such device"));

@@ -20,8 +20,6 @@ class InProcessLink : public QObject {
 public:
     explicit InProcessLink(QObject* parent = nullptr);
     ~InProcessLink() override;
-    InProcessLink(const InProcessLink&) = delete;
-    InProcessLink& operator=(const InProcessLink&) = delete;
 
     // Unique in the process and unlike any system device ("SIM1", "SIM2", ...).
     QString name() const { return name_; }
@@ -63,7 +61,6 @@ class InProcessDevice : public SerialDevice {
     Q_OBJECT
 public:
     using SerialDevice::SerialDevice;
-    ~InProcessDevice() override;
 
     void open(const QString& name, const LineSettings& line) override;
     bool isOpen() const override { return open_; }

@@ -75,13 +75,6 @@ MSComm::MSComm(QObject* parent)
     }
 }
 
-MSComm::~MSComm() {
-    // Nobody is left to wait for queued bytes or to hear about a failure; what the system was
-    // handed already still leaves.
-    port_->disconnect(this);
-    if (port_->isOpen()) port_->close();
-}
-
 int MSComm::AddDevice(const QString& devicePath) {
     if (!addedDevices_.contains(devicePath)) addedDevices_.append(devicePath);
     return FirstAddedPort + int(addedDevices_.indexOf(devicePath));
