@@ -14,24 +14,18 @@ namespace tessaly::serial {
 
 namespace {
 
-// Whether we may read and write the device at all; a permission failure on a device we may use
-// means someone else holds it.
-bool mayUseDevice(const QString& devicePath) {
-#ifdef Q_OS_UNIX
-    return ::access(QFile::encodeName(devicePath).constData(), R_OK | W_OK) == 0;
-#else
-    // Windows reports a port held by another program as access denied.
-    Q_UNUSED(devicePath);
-    return true;
-#endif
-}
-
-int errorNumberFor(QSerialPort::SerialPortError error, const QString& devicePath) {
+// A permission failure on a device we may read and write means that someone else holds it;
+// Windows reports a port held by another program that way.
+int errorNumberFor(QSerialPort::SerialPortError error, [[maybe_unused]] const QString& devicePath) {
     switch (error) {
         case QSerialPort::DeviceNotFoundError:
             return CommError::NoSuchPort;
         case QSerialPort::PermissionError:
-            return mayUseDevice(devicePath) ? CommError::PortInUse : CommError::AccessDenied;
+#ifdef Q_OS_UNIX
+            if (::access(QFile::encodeName(devicePath).constData(), R_OK | W_OK) != 0)
+                return CommError::AccessDenied;
+#endif
+            return CommError::PortInUse;
         default:
             return CommError::OpenFailed;
     }
