@@ -1,5 +1,6 @@
 #include "serial/MSComm.h"
 
+#include <QHash>
 #include <QRegularExpression>
 #include <stdexcept>
 
@@ -15,24 +16,14 @@ namespace {
                                 "\": " + why);
 }
 
-QSerialPort::Parity parseParity(const QString& text, const QString& settings) {
-    const QString letter = text.toUpper();
-    if (letter == u"N") return QSerialPort::NoParity;
-    if (letter == u"E") return QSerialPort::EvenParity;
-    if (letter == u"O") return QSerialPort::OddParity;
-    if (letter == u"M") return QSerialPort::MarkParity;
-    if (letter == u"S") return QSerialPort::SpaceParity;
-    rejectSettings(settings, "parity must be N, E, O, M or S");
-}
+const QHash<QString, QSerialPort::Parity> kParities{{"N", QSerialPort::NoParity},
+                                                    {"E", QSerialPort::EvenParity},
+                                                    {"O", QSerialPort::OddParity},
+                                                    {"M", QSerialPort::MarkParity},
+                                                    {"S", QSerialPort::SpaceParity}};
+const QHash<QString, QSerialPort::StopBits> kStopBits{
+    {"1", QSerialPort::OneStop}, {"1.5", QSerialPort::OneAndHalfStop}, {"2", QSerialPort::TwoStop}};
 
-QSerialPort::StopBits parseStopBits(const QString& text, const QString& settings) {
-    if (text == u"1") return QSerialPort::OneStop;
-    if (text == u"1.5") return QSerialPort::OneAndHalfStop;
-    if (text == u"2") return QSerialPort::TwoStop;
-    rejectSettings(settings, "stop bits must be 1, 1.5 or 2");
-}
-
-// "baud,parity,databits,stopbits", e.g. "115200,N,8,1".
 LineSettings parseSettings(const QString& settings) {
     const QStringList fields = settings.split(u',');
     if (fields.size() != 4) rejectSettings(settings, "expected baud,parity,databits,stopbits");
@@ -45,8 +36,13 @@ LineSettings parseSettings(const QString& settings) {
     if (!isNumber || dataBits < 5 || dataBits > 8)
         rejectSettings(settings, "data bits must be 5 to 8");
 
-    return {baudRate, parseParity(fields[1].trimmed(), settings), QSerialPort::DataBits(dataBits),
-            parseStopBits(fields[3].trimmed(), settings)};
+    const QString parity = fields[1].trimmed().toUpper();
+    if (!kParities.contains(parity)) rejectSettings(settings, "parity must be N, E, O, M or S");
+
+    const QString stopBits = fields[3].trimmed();
+    if (!kStopBits.contains(stopBits)) rejectSettings(settings, "stop bits must be 1, 1.5 or 2");
+
+    return {baudRate, kParities[parity], QSerialPort::DataBits(dataBits), kStopBits[stopBits]};
 }
 
 // Long enough for a full transmit buffer to leave at slow baud rates, short enough that a device
