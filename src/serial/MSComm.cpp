@@ -84,8 +84,7 @@ QString MSComm::DeviceName(int portNumber) const {
         return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
 #endif
     }
-    const qsizetype index = portNumber - FirstAddedPort;
-    return index >= 0 && index < addedDevices_.size() ? addedDevices_[index] : QString();
+    return addedDevices_.value(portNumber - FirstAddedPort);
 }
 
 int MSComm::ComPortNumber(const QString& name) {
