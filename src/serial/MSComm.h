@@ -22,8 +22,7 @@ public:
     // Numbers 1 to 4 are the platform's first four serial ports; added devices get 5, 6, ...
     static constexpr int FirstAddedPort = 5;
 
-    // Destroying the link closes its device at once: what the system was handed already still
-    // leaves, and nobody is left to hear of it.
+    // Destroying the link closes its device at once; what the system was handed still leaves.
     explicit MSComm(QObject* parent = nullptr);
 
     // Registers a device path (any path, pseudo-terminals included) and returns its port number;

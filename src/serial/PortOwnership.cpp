@@ -27,9 +27,8 @@ QString resolvedDevice(const QString& device) {
 
 namespace {
 
-// The lock files `device` may have: LCK..ttyUSB0 for /dev/ttyUSB0, LCK..pts_3 for /dev/pts/3, in
-// each directory where serial programs put them, in the order the serial layer looks for the one
-// it uses.
+// The lock files `device` may have (LCK..ttyUSB0 for /dev/ttyUSB0, LCK..pts_3 for /dev/pts/3) in
+// the directories of serial programs, in the order the serial layer looks for its own.
 QStringList lockFileCandidates(const QString& device) {
     QString name = device.startsWith(QStringLiteral("/dev/")) ? device.mid(5) : device;
     name = QStringLiteral("LCK..") + name.replace(u'/', u'_');

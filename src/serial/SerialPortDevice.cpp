@@ -31,11 +31,10 @@ int errorNumberFor(QSerialPort::SerialPortError error, [[maybe_unused]] const QS
     }
 }
 
-// What failed when the link is lost; empty for failures that leave the link usable. The system's
-// own text alone is often meaningless here (a hang-up reads as an unrelated ioctl failure).
-// Failures of reading and writing that Qt cannot name come as UnknownError (on Windows a box that
-// hangs up is a broken pipe), and Qt reads no more after one; the same error from setting the
-// port up only refuses that setting.
+// What failed when the link is lost; empty for failures that leave it usable. The system's own text
+// alone is often meaningless (a hang-up reads as an unrelated ioctl failure). Qt reports read and
+// write failures it cannot name as UnknownError (on Windows, a box hanging up is a broken pipe)
+// and reads no more after one; from setting the port up, that error only refuses the setting.
 QString linkLossDescription(QSerialPort::SerialPortError error, bool configuring) {
     switch (error) {
         case QSerialPort::ReadError:
