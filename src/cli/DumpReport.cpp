@@ -7,7 +7,6 @@
 #include "cli/ExitStatus.h"
 #include "dump/DumpLog.h"
 #include "serial/CommError.h"
-#include "serial/PortAdvice.h"
 
 namespace tessaly::cli {
 

@@ -11,9 +11,7 @@ std::optional<qint64> boundedNumber(const QString& text, qint64 lowest, qint64 h
 
 QString wholeNumberRange(const QString& subject, qint64 lowest, qint64 highest) {
     return QStringLiteral("%1 takes a whole number from %2 to %3")
-        .arg(subject)
-        .arg(lowest)
-        .arg(highest);
+        .arg(subject, QString::number(lowest), QString::number(highest));
 }
 
 }  // namespace tessaly::program

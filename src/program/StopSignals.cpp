@@ -13,7 +13,6 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 
-#include <QMetaObject>
 #include <mutex>
 #endif
 
@@ -27,15 +26,12 @@ constexpr std::array kStopSignals{SIGINT, SIGTERM, SIGHUP};
 // The handler may only write to a descriptor; the event loop reads the signal number from the
 // other end.
 int requestPipe[2] = {-1, -1};
+QSocketNotifier* requestNotifier = nullptr;
 
 void onStopSignal(int signalNumber) {
     const auto number = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const ssize_t ignored = ::write(requestPipe[1], &number, 1);
 }
-
-// The shell's convention for a program ended by a signal: 128 + its number (SIGINT 130,
-// SIGTERM 143, SIGHUP 129).
-int exitStatusFor(int signalNumber) { return 128 + signalNumber; }
 
 void setHandler(int signalNumber, void (*handler)(int)) {
     struct sigaction action {};
@@ -51,23 +47,23 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
     if (requestPipe[0] >= 0) throw std::logic_error("stop signals are handled already");
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, requestPipe) != 0)
         throw std::runtime_error("no descriptors left for handling stop signals");
-    notifier_ = new QSocketNotifier(requestPipe[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &StopSignals::takeRequest);
+    requestNotifier = new QSocketNotifier(requestPipe[0], QSocketNotifier::Read, this);
+    connect(requestNotifier, &QSocketNotifier::activated, this, [this] {
+        // The shell's convention for a program ended by a signal: 128 + its number (SIGINT 130,
+        // SIGTERM 143, SIGHUP 129).
+        unsigned char number = 0;
+        while (::read(requestPipe[0], &number, 1) == 1) emit stopRequested(128 + number);
+    });
     for (const int signalNumber : kStopSignals) setHandler(signalNumber, onStopSignal);
 }
 
 StopSignals::~StopSignals() {
     for (const int signalNumber : kStopSignals) setHandler(signalNumber, SIG_DFL);
-    delete notifier_;
+    delete requestNotifier;
     for (int& end : requestPipe) {
         ::close(end);
         end = -1;
     }
-}
-
-void StopSignals::takeRequest() {
-    unsigned char number = 0;
-    while (::read(requestPipe[0], &number, 1) == 1) emit stopRequested(exitStatusFor(number));
 }
 
 void ignoreSignalsOfFailedWrites() {

@@ -2,8 +2,6 @@
 
 #include <QObject>
 
-class QSocketNotifier;
-
 namespace tessaly::program {
 
 // Turns the system's requests to stop (Ctrl-C, kill, a closed terminal) into a signal on the
@@ -18,13 +16,6 @@ public:
 signals:
     // A stop was requested; `exitStatus` is what the program should end with.
     void stopRequested(int exitStatus);
-
-private:
-#ifdef Q_OS_UNIX
-    void takeRequest();
-
-    QSocketNotifier* notifier_ = nullptr;
-#endif
 };
 
 // A reader that went away (`tessaly-dump ... | head`) or a file-size limit (`ulimit -f`) must not

@@ -30,7 +30,11 @@ InProcessLink::~InProcessLink() {
     // The host hears of it later, as from a wire that was pulled, not inside this destructor.
     if (const QPointer<InProcessDevice> host = host_) {
         QMetaObject::invokeMethod(
-            host, [host] { host->lose(kBoxGone); }, Qt::QueuedConnection);
+            host,
+            [host] {
+                if (host->isOpen()) emit host->failed(kBoxGone);
+            },
+            Qt::QueuedConnection);
     }
 }
 
@@ -57,13 +61,14 @@ void InProcessLink::scheduleToHost() {
 
 void InProcessLink::deliverToHost() {
     toHostScheduled_ = false;
-    if (host_ && !toHost_.isEmpty()) host_->deliver(std::exchange(toHost_, {}));
+    // The host takes the bytes through readAll() while it is told.
+    if (host_ && !toHost_.isEmpty()) emit host_->readyRead();
     if (!hangUpPending_) return;
     // Hanging up discards what a closed host has not been given.
     toHost_.clear();
     hangUpPending_ = false;
     hungUp_ = true;
-    if (host_) host_->lose(kBoxGone);
+    if (host_) emit host_->failed(kBoxGone);
 }
 
 void InProcessLink::scheduleToBox() {
@@ -76,8 +81,6 @@ void InProcessLink::deliverToBox() {
     if (!fromHost_.isEmpty()) emit received();
 }
 
-InProcessDevice::~InProcessDevice() { close(); }
-
 void InProcessDevice::open(const QString& name, const LineSettings&) {
     InProcessLink* link = InProcessLink::named(name);
     if (!link) throw CommError(CommError::NoSuchPort, name, QStringLiteral("no such device"));
@@ -87,17 +90,17 @@ void InProcessDevice::open(const QString& name, const LineSettings&) {
     link_ = link;
     link->host_ = this;
     open_ = true;
-    errorString_.clear();
     // What the box sent while the port was closed waits, as on a terminal.
     if (!link->toHost_.isEmpty()) link->scheduleToHost();
 }
 
 void InProcessDevice::discardInput() {
-    incoming_.clear();
     if (link_) link_->toHost_.clear();
 }
 
-QByteArray InProcessDevice::readAll() { return std::exchange(incoming_, {}); }
+QByteArray InProcessDevice::readAll() {
+    return link_ ? std::exchange(link_->toHost_, {}) : QByteArray();
+}
 
 void InProcessDevice::write(const QByteArray& bytes) {
     if (!link_ || link_->hungUp_) return;
@@ -109,18 +112,6 @@ void InProcessDevice::close() {
     if (link_ && link_->host_ == this) link_->host_ = nullptr;
     link_ = nullptr;
     open_ = false;
-    incoming_.clear();
-}
-
-void InProcessDevice::deliver(const QByteArray& bytes) {
-    incoming_ += bytes;
-    emit readyRead();
-}
-
-void InProcessDevice::lose(const QString& reason) {
-    if (!isOpen()) return;
-    errorString_ = reason;
-    emit failed(reason);
 }
 
 }  // namespace tessaly::serial

@@ -20,8 +20,6 @@ class InProcessLink : public QObject {
 public:
     explicit InProcessLink(QObject* parent = nullptr);
     ~InProcessLink() override;
-    InProcessLink(const InProcessLink&) = delete;
-    InProcessLink& operator=(const InProcessLink&) = delete;
 
     // Unique in the process and unlike any system device ("SIM1", "SIM2", ...).
     QString name() const { return name_; }
@@ -32,8 +30,6 @@ public:
     void send(const QByteArray& bytes);
     // The box's side: returns and removes what the host sent.
     QByteArray takeReceived();
-    // Bytes sent that the host has not been given yet.
-    qsizetype unreadByHost() const { return toHost_.size(); }
     // The host's device goes away once it has been given what was sent before; the link cannot be
     // opened again.
     void hangUp();
@@ -65,13 +61,12 @@ class InProcessDevice : public SerialDevice {
     Q_OBJECT
 public:
     using SerialDevice::SerialDevice;
-    ~InProcessDevice() override;
 
     void open(const QString& name, const LineSettings& line) override;
     bool isOpen() const override { return open_; }
-    // There is no line to set up.
+    // There is no line to set up, so nothing is ever refused.
     bool applySettings(const LineSettings&) override { return true; }
-    QString errorString() const override { return errorString_; }
+    QString errorString() const override { return {}; }
     void discardInput() override;
     QByteArray readAll() override;
     void write(const QByteArray& bytes) override;
@@ -80,15 +75,8 @@ public:
     void close() override;
 
 private:
-    friend class InProcessLink;
-
-    void deliver(const QByteArray& bytes);
-    void lose(const QString& reason);
-
     QPointer<InProcessLink> link_;  // null once the box is gone, even while open
     bool open_ = false;
-    QByteArray incoming_;
-    QString errorString_;
 };
 
 }  // namespace tessaly::serial

@@ -1,7 +1,7 @@
 #include "serial/MSComm.h"
 
+#include <QHash>
 #include <QRegularExpression>
-#include <algorithm>
 #include <stdexcept>
 
 #include "serial/InProcessLink.h"
@@ -16,24 +16,14 @@ namespace {
                                 "\": " + why);
 }
 
-QSerialPort::Parity parseParity(const QString& text, const QString& settings) {
-    const QString letter = text.toUpper();
-    if (letter == u"N") return QSerialPort::NoParity;
-    if (letter == u"E") return QSerialPort::EvenParity;
-    if (letter == u"O") return QSerialPort::OddParity;
-    if (letter == u"M") return QSerialPort::MarkParity;
-    if (letter == u"S") return QSerialPort::SpaceParity;
-    rejectSettings(settings, "parity must be N, E, O, M or S");
-}
+const QHash<QString, QSerialPort::Parity> kParities{{"N", QSerialPort::NoParity},
+                                                    {"E", QSerialPort::EvenParity},
+                                                    {"O", QSerialPort::OddParity},
+                                                    {"M", QSerialPort::MarkParity},
+                                                    {"S", QSerialPort::SpaceParity}};
+const QHash<QString, QSerialPort::StopBits> kStopBits{
+    {"1", QSerialPort::OneStop}, {"1.5", QSerialPort::OneAndHalfStop}, {"2", QSerialPort::TwoStop}};
 
-QSerialPort::StopBits parseStopBits(const QString& text, const QString& settings) {
-    if (text == u"1") return QSerialPort::OneStop;
-    if (text == u"1.5") return QSerialPort::OneAndHalfStop;
-    if (text == u"2") return QSerialPort::TwoStop;
-    rejectSettings(settings, "stop bits must be 1, 1.5 or 2");
-}
-
-// "baud,parity,databits,stopbits", e.g. "115200,N,8,1".
 LineSettings parseSettings(const QString& settings) {
     const QStringList fields = settings.split(u',');
     if (fields.size() != 4) rejectSettings(settings, "expected baud,parity,databits,stopbits");
@@ -46,8 +36,13 @@ LineSettings parseSettings(const QString& settings) {
     if (!isNumber || dataBits < 5 || dataBits > 8)
         rejectSettings(settings, "data bits must be 5 to 8");
 
-    return {baudRate, parseParity(fields[1].trimmed(), settings), QSerialPort::DataBits(dataBits),
-            parseStopBits(fields[3].trimmed(), settings)};
+    const QString parity = fields[1].trimmed().toUpper();
+    if (!kParities.contains(parity)) rejectSettings(settings, "parity must be N, E, O, M or S");
+
+    const QString stopBits = fields[3].trimmed();
+    if (!kStopBits.contains(stopBits)) rejectSettings(settings, "stop bits must be 1, 1.5 or 2");
+
+    return {baudRate, kParities[parity], QSerialPort::DataBits(dataBits), kStopBits[stopBits]};
 }
 
 // Long enough for a full transmit buffer to leave at slow baud rates, short enough that a device
@@ -57,42 +52,28 @@ constexpr int SendBoundMs = 1000;
 }  // namespace
 
 MSComm::MSComm(QObject* parent)
-    : QObject(parent), serialPort_(new SerialPortDevice(this)), port_(serialPort_) {
+    : QObject(parent),
+      serialPort_(new SerialPortDevice(this)),
+      inProcess_(new InProcessDevice(this)),
+      port_(serialPort_) {
     sendBound_.setSingleShot(true);
     sendBound_.setInterval(SendBoundMs);
-    connect(&sendBound_, &QTimer::timeout, this, &MSComm::giveUpSending);
-    attach(serialPort_);
-}
-
-MSComm::~MSComm() {
-    // Nobody is left to wait for queued bytes or to hear about a failure; what the system was
-    // handed already still leaves.
-    port_->disconnect(this);
-    if (port_->isOpen()) port_->close();
-}
-
-void MSComm::attach(SerialDevice* device) {
-    connect(device, &SerialDevice::readyRead, this, &MSComm::takeIncoming);
-    connect(device, &SerialDevice::bytesSent, this, &MSComm::noticeSent);
-    connect(device, &SerialDevice::failed, this, &MSComm::loseLink);
-}
-
-SerialDevice* MSComm::deviceFor(const QString& name) {
-    if (!InProcessLink::named(name)) return serialPort_;
-    if (!inProcess_) {
-        inProcess_ = new InProcessDevice(this);
-        attach(inProcess_);
+    connect(&sendBound_, &QTimer::timeout, this, [this] {
+        if (closing_)
+            closeDevice();
+        else
+            emit outputStalled();
+    });
+    for (SerialDevice* device : {serialPort_, inProcess_}) {
+        connect(device, &SerialDevice::readyRead, this, &MSComm::takeIncoming);
+        connect(device, &SerialDevice::bytesSent, this, &MSComm::noticeSent);
+        connect(device, &SerialDevice::failed, this, &MSComm::loseLink);
     }
-    return inProcess_;
 }
 
 int MSComm::AddDevice(const QString& devicePath) {
-    qsizetype index = addedDevices_.indexOf(devicePath);
-    if (index < 0) {
-        addedDevices_.append(devicePath);
-        index = addedDevices_.size() - 1;
-    }
-    return FirstAddedPort + int(index);
+    if (!addedDevices_.contains(devicePath)) addedDevices_.append(devicePath);
+    return FirstAddedPort + int(addedDevices_.indexOf(devicePath));
 }
 
 QString MSComm::DeviceName(int portNumber) const {
@@ -103,8 +84,7 @@ QString MSComm::DeviceName(int portNumber) const {
         return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
 #endif
     }
-    const qsizetype index = portNumber - FirstAddedPort;
-    return index >= 0 && index < addedDevices_.size() ? addedDevices_[index] : QString();
+    return addedDevices_.value(portNumber - FirstAddedPort);
 }
 
 int MSComm::ComPortNumber(const QString& name) {
@@ -113,8 +93,6 @@ int MSComm::ComPortNumber(const QString& name) {
     const QRegularExpressionMatch match = comName.match(name.trimmed());
     return match.hasMatch() ? match.captured(1).toInt() : 0;
 }
-
-void MSComm::setCommPort(int portNumber) { commPort_ = portNumber; }
 
 void MSComm::setSettings(const QString& settings) {
     const LineSettings line = parseSettings(settings);
@@ -166,8 +144,7 @@ void MSComm::Output(const QByteArray& bytes) {
 }
 
 QByteArray MSComm::Input() {
-    const qsizetype count =
-        inputLen_ > 0 ? std::min<qsizetype>(inputLen_, received_.size()) : received_.size();
+    const qsizetype count = inputLen_ > 0 ? inputLen_ : received_.size();
     QByteArray taken = received_.left(count);
     received_.remove(0, count);
     return taken;
@@ -181,7 +158,7 @@ void MSComm::openPort() {
         throw CommError(CommError::NoSuchPort, device,
                         QStringLiteral("no device for port number %1").arg(commPort_));
 
-    port_ = deviceFor(device);
+    port_ = InProcessLink::named(device) ? inProcess_ : serialPort_;
     port_->open(device, parseSettings(settings_));
     // The system keeps what arrived while the port was closed; none of it is for this session.
     port_->discardInput();
@@ -217,13 +194,6 @@ void MSComm::noticeSent() {
         closeDevice();
     else
         emit outputSent();
-}
-
-void MSComm::giveUpSending() {
-    if (closing_)
-        closeDevice();
-    else
-        emit outputStalled();
 }
 
 void MSComm::loseLink(const QString& reason) {

@@ -22,8 +22,8 @@ public:
     // Numbers 1 to 4 are the platform's first four serial ports; added devices get 5, 6, ...
     static constexpr int FirstAddedPort = 5;
 
+    // Destroying the link closes its device at once; what the system was handed still leaves.
     explicit MSComm(QObject* parent = nullptr);
-    ~MSComm() override;
 
     // Registers a device path (any path, pseudo-terminals included) and returns its port number;
     // a path added before keeps its number.
@@ -35,7 +35,7 @@ public:
     // case; 0 for any other text.
     static int ComPortNumber(const QString& name);
 
-    void setCommPort(int portNumber);
+    void setCommPort(int portNumber) { commPort_ = portNumber; }
     int CommPort() const { return commPort_; }
 
     // "baud,parity,databits,stopbits", e.g. "115200,N,8,1". Throws std::invalid_argument.
@@ -78,18 +78,15 @@ signals:
     void outputStalled();
 
 private:
-    void attach(SerialDevice* device);
-    SerialDevice* deviceFor(const QString& name);
     void openPort();
     void closeDevice();
     void takeIncoming();
     void noticeSent();
-    void giveUpSending();
     void loseLink(const QString& reason);
 
     SerialDevice* serialPort_;
-    SerialDevice* inProcess_ = nullptr;  // made when first needed
-    SerialDevice* port_;                 // the one of the two the port number opens
+    SerialDevice* inProcess_;
+    SerialDevice* port_;  // the one of the two the port number opens
     QStringList addedDevices_;
     int commPort_ = 1;
     QString settings_ = QStringLiteral("9600,N,8,1");

@@ -27,24 +27,16 @@ QString resolvedDevice(const QString& device) {
 
 namespace {
 
-// Where serial programs put their lock files, in the order the serial layer looks for the one it
-// uses.
-const QStringList& lockDirectories() {
-    static const QStringList directories{QStringLiteral("/var/lock"),
-                                         QStringLiteral("/etc/locks"),
-                                         QStringLiteral("/var/spool/locks"),
-                                         QStringLiteral("/var/spool/uucp"),
-                                         QStringLiteral("/tmp"),
-                                         QStringLiteral("/var/tmp"),
-                                         QStringLiteral("/var/lock/lockdev"),
-                                         QStringLiteral("/run/lock")};
-    return directories;
-}
-
-// LCK..ttyUSB0 for /dev/ttyUSB0, LCK..pts_3 for /dev/pts/3.
-QString lockFileName(const QString& device) {
+// The lock files `device` may have (LCK..ttyUSB0 for /dev/ttyUSB0, LCK..pts_3 for /dev/pts/3) in
+// the directories of serial programs, in the order the serial layer looks for its own.
+QStringList lockFileCandidates(const QString& device) {
     QString name = device.startsWith(QStringLiteral("/dev/")) ? device.mid(5) : device;
-    return QStringLiteral("LCK..") + name.replace(u'/', u'_');
+    name = QStringLiteral("LCK..") + name.replace(u'/', u'_');
+    QStringList files;
+    for (const char* directory : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
+                                  "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"})
+        files.append(QLatin1String(directory) + u'/' + name);
+    return files;
 }
 
 // The process id of a lock file in one of the classic formats: a binary number of four bytes, or
@@ -81,17 +73,16 @@ bool processLives(qint64 pid) {
 
 QString lockFileOf(const QString& device) {
     // The first lock directory we may read that holds the file already or lets us make it.
-    for (const QString& directory : lockDirectories()) {
-        const QFileInfo info(directory);
-        const QString file = directory + u'/' + lockFileName(device);
-        if (info.isReadable() && (QFileInfo::exists(file) || info.isWritable())) return file;
+    for (const QString& file : lockFileCandidates(device)) {
+        const QFileInfo directory(QFileInfo(file).path());
+        if (directory.isReadable() && (QFileInfo::exists(file) || directory.isWritable()))
+            return file;
     }
     return {};
 }
 
 QString holderOf(const QString& device) {
-    for (const QString& directory : lockDirectories()) {
-        const QString file = directory + u'/' + lockFileName(device);
+    for (const QString& file : lockFileCandidates(device)) {
         const std::optional<qint64> pid = classicLockOwnerIn(file);
         if (!pid) continue;  // none, or the serial layer's own: the open decides
         if (processLives(*pid))
@@ -106,7 +97,7 @@ QString lockFailure(const QString& device) {
     const QString file = lockFileOf(device);
     if (file.isEmpty())
         return QStringLiteral("no lock directory can be written for %1 (%2 and others)")
-            .arg(device, lockDirectories().front());
+            .arg(device, QFileInfo(lockFileCandidates(device).front()).path());
     const QByteArray directory = QFile::encodeName(QFileInfo(file).absolutePath());
     const int probe = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const bool usable = probe >= 0 && ::access(directory.constData(), W_OK) == 0;

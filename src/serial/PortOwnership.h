@@ -15,10 +15,9 @@ QString resolvedDevice(const QString& device);
 // devices are not locked with files.
 QString lockFileOf(const QString& device);
 
-// Who holds `device` through a lock file of a live process in one of the classic formats that
-// the serial layer would take for stale (a process id as ten characters, with or without the
-// program's name, or as a binary number), for telling the user; empty when nobody does. Such a
-// lock file whose process is gone is removed, so that the open takes the device over.
+// Who holds `device`, for telling the user, through a live process's lock file in one of the
+// classic formats that the serial layer would take for stale; empty when nobody does. Such a lock
+// file whose process has ended is removed, so that the open takes the device over.
 QString holderOf(const QString& device);
 
 // For an open of `device` that was refused as if someone held it: why no lock file could be made

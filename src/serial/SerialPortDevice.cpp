@@ -14,34 +14,27 @@ namespace tessaly::serial {
 
 namespace {
 
-// Whether we may read and write the device at all; a permission failure on a device we may use
-// means someone else holds it.
-bool mayUseDevice(const QString& devicePath) {
-#ifdef Q_OS_UNIX
-    return ::access(QFile::encodeName(devicePath).constData(), R_OK | W_OK) == 0;
-#else
-    // Windows reports a port held by another program as access denied.
-    Q_UNUSED(devicePath);
-    return true;
-#endif
-}
-
-int errorNumberFor(QSerialPort::SerialPortError error, const QString& devicePath) {
+// A permission failure on a device we may read and write means that someone else holds it;
+// Windows reports a port held by another program that way.
+int errorNumberFor(QSerialPort::SerialPortError error, [[maybe_unused]] const QString& devicePath) {
     switch (error) {
         case QSerialPort::DeviceNotFoundError:
             return CommError::NoSuchPort;
         case QSerialPort::PermissionError:
-            return mayUseDevice(devicePath) ? CommError::PortInUse : CommError::AccessDenied;
+#ifdef Q_OS_UNIX
+            if (::access(QFile::encodeName(devicePath).constData(), R_OK | W_OK) != 0)
+                return CommError::AccessDenied;
+#endif
+            return CommError::PortInUse;
         default:
             return CommError::OpenFailed;
     }
 }
 
-// What failed when the link is lost; empty for failures that leave the link usable. The system's
-// own text alone is often meaningless here (a hang-up reads as an unrelated ioctl failure).
-// Failures of reading and writing that Qt cannot name come as UnknownError (on Windows a box that
-// hangs up is a broken pipe), and Qt reads no more after one; the same error from setting the
-// port up only refuses that setting.
+// What failed when the link is lost; empty for failures that leave it usable. The system's own text
+// alone is often meaningless (a hang-up reads as an unrelated ioctl failure). Qt reports read and
+// write failures it cannot name as UnknownError (on Windows, a box hanging up is a broken pipe)
+// and reads no more after one; from setting the port up, that error only refuses the setting.
 QString linkLossDescription(QSerialPort::SerialPortError error, bool configuring) {
     switch (error) {
         case QSerialPort::ReadError:
@@ -61,7 +54,8 @@ QString linkLossDescription(QSerialPort::SerialPortError error, bool configuring
 
 SerialPortDevice::SerialPortDevice(QObject* parent)
     : SerialDevice(parent), port_(new QSerialPort(this)) {
-    connect(port_, &QSerialPort::readyRead, this, &SerialPortDevice::scheduleAnnouncement);
+    connect(port_, &QSerialPort::readyRead, this, &SerialPortDevice::announceInput,
+            Qt::QueuedConnection);
     connect(port_, &QSerialPort::bytesWritten, this, &SerialDevice::bytesSent);
     connect(port_, &QSerialPort::errorOccurred, this, &SerialPortDevice::reportLoss);
 }
@@ -107,14 +101,8 @@ void SerialPortDevice::write(const QByteArray& bytes) {
     port_->flush();
 }
 
-void SerialPortDevice::scheduleAnnouncement() {
-    if (announcementScheduled_) return;
-    announcementScheduled_ = true;
-    QMetaObject::invokeMethod(this, &SerialPortDevice::announceInput, Qt::QueuedConnection);
-}
-
 void SerialPortDevice::announceInput() {
-    announcementScheduled_ = false;
+    // The reader of an earlier announcement may have taken these bytes already.
     if (port_->isOpen() && port_->bytesAvailable() > 0) emit readyRead();
 }
 

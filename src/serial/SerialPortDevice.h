@@ -24,12 +24,10 @@ public:
     void close() override { port_->close(); }
 
 private:
-    void scheduleAnnouncement();
     void announceInput();
     void reportLoss(QSerialPort::SerialPortError error);
 
     QSerialPort* port_;
-    bool announcementScheduled_ = false;
     // Inside a call that sets the port up: its failures are answered by that call's result and
     // leave the port usable.
     bool configuring_ = false;

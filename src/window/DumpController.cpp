@@ -7,7 +7,6 @@
 #include "dump/DumpLog.h"
 #include "dump/ImageCompare.h"
 #include "serial/CommError.h"
-#include "serial/PortAdvice.h"
 #include "window/Form1.h"
 #include "window/TargetDirectory.h"
 
