@@ -2,6 +2,7 @@
 
 #include "cli/DumpReport.h"
 #include "cli/ExitStatus.h"
+#include "dump/Reply.h"
 
 namespace tessaly::cli {
 
@@ -28,9 +29,7 @@ void PortCheck::start() {
         return end(kPortNotOpened);
     }
     link_.setInBufferCount(0);
-    const auto pattern = dump::LoopbackCheck::pattern();
-    link_.Output(
-        QByteArray(reinterpret_cast<const char*>(pattern.data()), qsizetype(pattern.size())));
+    link_.Output(dump::byteArrayOf(dump::LoopbackCheck::pattern()));
     quiet_.start();
 }
 
@@ -40,9 +39,7 @@ void PortCheck::stop(int exitStatus) {
 }
 
 void PortCheck::take() {
-    const QByteArray bytes = link_.Input();
-    check_.receive(
-        {reinterpret_cast<const std::uint8_t*>(bytes.constData()), size_t(bytes.size())});
+    check_.receive(dump::bytesOf(link_.Input()));
     if (check_.complete())
         judge();
     else
