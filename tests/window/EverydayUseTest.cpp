@@ -35,7 +35,7 @@ TEST_F(EverydayUseTest, PortListFollowsTheSystemWhenItDropsDownAndKeepsTheChoice
     EXPECT_EQ(cmbCom()->count(), 5);
     EXPECT_EQ(cmbCom()->currentText(), adapter);
     // The whole name shows in the open list and in the tool tip.
-    EXPECT_GE(cmbCom()->view()->minimumWidth(),
+    EXPECT_GE(cmbCom()->view()->width(),
               cmbCom()->view()->fontMetrics().horizontalAdvance(adapter));
     EXPECT_EQ(cmbCom()->toolTip(), "Select the COM-Port for the receiver\n" + adapter);
 }
