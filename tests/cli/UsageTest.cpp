@@ -53,6 +53,8 @@ INSTANTIATE_TEST_SUITE_P(Options, UsageTest, ::testing::Values(
     UsageCase{{"--simulate", "--reads"}, "Missing value after '--reads'"},
     UsageCase{{"--simulate", "stray"}, "Unexpected argument \"stray\""},
     UsageCase{{"--simulate-box", "silent"}, "unknown box behaviour"},
+    UsageCase{{"--simulate-box", "split-tokens,noise"}, "\"noise\" needs a number: noise=N"},
+    UsageCase{{"--simulate-box", "wrong-checksum=1"}, "\"wrong-checksum\" takes no number"},
     UsageCase{{"--port", ""}, "--port was given an empty value"},
     UsageCase{{"-p", "/dev/ttyS0", "-p", " "}, "-p was given an empty value"},
     UsageCase{{"--simulate", "--dir", ""}, "--dir was given an empty value"},
