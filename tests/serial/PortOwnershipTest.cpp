@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <cerrno>
 #include <optional>
@@ -47,7 +48,8 @@ TEST(PortOwnership, EveryNameOfAnOpenDeviceIsInUse) {
         serial::MSComm other;
         const std::optional<serial::CommError> failure = openFailure(other, second);
         ASSERT_TRUE(failure);
-        EXPECT_EQ(failure->number(), serial::CommError::PortInUse)
+        EXPECT_EQ(failure->number(), serial::CommError::PortInUse);
+        EXPECT_TRUE(failure->reason().endsWith(QStringLiteral("under the name ") + first))
             << failure->reason().toStdString();
         EXPECT_EQ(failure->device(), second);
     }
@@ -113,6 +115,11 @@ INSTANTIATE_TEST_SUITE_P(
                    [](qint64 pid) {
                        const qint32 number = qint32(pid);
                        return QByteArray(reinterpret_cast<const char*>(&number), sizeof number);
+                   }},
+        LockFormat{"SerialLayersOwn",
+                   [](qint64 pid) {
+                       return QByteArray::number(pid) + "\nsleep\n" +
+                              QSysInfo::machineHostName().toUtf8() + '\n';
                    }}),
     [](const auto& info) { return std::string(info.param.name); });
 
