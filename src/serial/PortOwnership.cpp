@@ -284,12 +284,14 @@ void DeviceClaim::lockDeviceNumber(const QString& name) {
 }
 
 void DeviceClaim::release() {
-    if (deviceDescriptor_ >= 0) ::close(deviceDescriptor_);
     if (numberLock_ >= 0) {
         // Removed while still locked, so that nobody takes the lock of a file about to go.
         if (ownsNumberLock_) ::unlink(QFile::encodeName(numberLockFile_).constData());
         ::close(numberLock_);
     }
+    // Only now: closing the device may free its number for a new pseudo-terminal at once, whose
+    // opener would find the number still locked.
+    if (deviceDescriptor_ >= 0) ::close(deviceDescriptor_);
     deviceDescriptor_ = numberLock_ = -1;
     ownsNumberLock_ = false;
     device_.clear();
