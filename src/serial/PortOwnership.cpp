@@ -108,7 +108,7 @@ QString systemText(int error) { return QString::fromLocal8Bit(std::strerror(erro
 QString identityOf(const struct stat& status) {
     if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode))
         return QStringLiteral("%1%2-%3")
-            .arg(S_ISCHR(status.st_mode) ? u'c' : u'b')
+            .arg(QChar(S_ISCHR(status.st_mode) ? u'c' : u'b'))
             .arg(major(status.st_rdev))
             .arg(minor(status.st_rdev));
     return QStringLiteral("f%1-%2").arg(status.st_dev).arg(status.st_ino);
