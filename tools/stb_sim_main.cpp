@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Version.h"
+#include "program/OptionValues.h"
 #include "program/StopSignals.h"
 #include "sim/SimulatedBox.h"
 
@@ -42,6 +43,8 @@ std::array<std::uint8_t, 1024> readImage(const QString& path) {
 }
 
 SimOptions optionsFrom(const QCommandLineParser& parser) {
+    const QString repeated = tessaly::program::repeatedOptionSentence(parser);
+    if (!repeated.isEmpty()) throw UsageError(repeated.toStdString());
     SimOptions options;
     if (parser.isSet("image")) options.image = readImage(parser.value("image"));
     for (const tessaly::sim::BoxMisbehaviour& misbehaviour : tessaly::sim::boxMisbehaviours()) {

@@ -38,6 +38,11 @@ DumpCommand::DumpCommand(const DumpOptions& options, QList<PortTarget> targets, 
         auto& session = sessions_.emplace_back(std::make_unique<dump::DumpSession>(sessionOptions));
         connect(session.get(), &dump::DumpSession::finished, this,
                 [this, i](const dump::DumpSession::Result& result) { sessionFinished(i, result); });
+        connect(session.get(), &dump::DumpSession::readingAgain, this,
+                [this, i](int read, dump::DumpSession::ReadAgain why) {
+                    const QString line = readingAgainLine(read, options_.reads, why);
+                    console_.log(single() ? line : prefixed(targets_[i].name, line));
+                });
         if (single())
             connect(session.get(), &dump::DumpSession::progressed, this, [this, s = session.get()] {
                 announceRequest();

@@ -7,6 +7,7 @@
 #include "Version.h"
 #include "cli/ExitStatus.h"
 #include "program/BoundedNumber.h"
+#include "program/OptionValues.h"
 #include "sim/BoxBehaviour.h"
 
 namespace tessaly::cli {
@@ -71,12 +72,17 @@ QString helpDescription() {
 }
 
 // An unset shell variable must not send a dump elsewhere: every value given must say something.
-void refuseBlankValues(const QCommandLineParser& parser) {
+// Only --port names several things at once; any other value given twice would leave one unused.
+// A switch given twice (--json --json) asks for the same thing and is taken as given once.
+void refuseBlankOrRepeatedValues(const QCommandLineParser& parser) {
     for (const QString& name : parser.optionNames())
         for (const QString& value : parser.values(name))
             if (value.trimmed().isEmpty())
-                throw usageError(QStringLiteral("%1%2 was given an empty value")
-                                     .arg(name.size() == 1 ? "-" : "--", name));
+                throw usageError(program::optionSpelling(name) +
+                                 QStringLiteral(" was given an empty value"));
+    const QString repeated =
+        program::repeatedOptionSentence(parser, {QStringLiteral("p"), QStringLiteral("port")});
+    if (!repeated.isEmpty()) throw usageError(repeated);
 }
 
 // The one task asked for, with the files or the port it works on.
@@ -120,7 +126,7 @@ void checkCombinations(const DumpOptions& options, const QCommandLineParser& par
 }
 
 DumpOptions optionsFrom(const QCommandLineParser& parser) {
-    refuseBlankValues(parser);
+    refuseBlankOrRepeatedValues(parser);
     DumpOptions options;
     options.ports = parser.values(QStringLiteral("port"));
     if (parser.isSet(QStringLiteral("dir")))

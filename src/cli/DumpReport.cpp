@@ -40,6 +40,23 @@ QString timestamp(const QDateTime& time) {
                .arg(std::abs(offset) % 3600 / 60, 2, 10, QLatin1Char('0'));
 }
 
+// Without --verify a run reads again only after a wrong checksum: how often, and which read was
+// saved. Empty for a single read, so that the output scripts know stays as it is.
+QString rereadLine(const dump::DumpSession::Result& result) {
+    if (result.reads < 2 || !result.stored.stored()) return {};
+    if (result.outcome == Outcome::Saved)
+        return QStringLiteral(
+                   "%1 reads: the checksum did not match until read %1, which was saved\r\n")
+            .arg(result.reads);
+    if (result.detail.isEmpty())
+        return QStringLiteral("%1 reads, each with a wrong checksum; the last one was saved\r\n")
+            .arg(result.reads);
+    return QStringLiteral(
+               "%1 reads, each complete one with a wrong checksum; read %2 was saved\r\n")
+        .arg(result.reads)
+        .arg(result.reads - 1);
+}
+
 QJsonValue textOrNull(const QString& text) {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
@@ -145,7 +162,18 @@ QString resultLines(const dump::DumpSession::Result& result, bool verify) {
             QStringLiteral("verified: two of %1 reads agree byte for byte\r\n").arg(result.reads);
     else if (result.outcome == Outcome::Unverified)
         lines += QStringLiteral("not verified: the box gave one good read only\r\n");
+    else if (!verify)
+        lines += rereadLine(result);
     return lines;
+}
+
+QString readingAgainLine(int read, int reads, dump::DumpSession::ReadAgain why) {
+    return QStringLiteral("read %1 of %2: %3, reading again\r\n")
+        .arg(read)
+        .arg(reads)
+        .arg(why == dump::DumpSession::ReadAgain::ChecksumMismatch
+                 ? QStringLiteral("the checksum did not match")
+                 : QStringLiteral("it agrees with no read before it"));
 }
 
 QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result,

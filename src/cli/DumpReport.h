@@ -35,9 +35,13 @@ BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& 
 // when there is none to show.
 QString listingLog(const dump::DumpSession::Result& result);
 
-// What became of the image: the path, size, checksum and digest, and whether two reads agreed;
-// or why nothing was saved. Empty when no reply came.
+// What became of the image: the path, size, checksum and digest, and whether two reads agreed
+// or how many reads a mismatched checksum took; or why nothing was saved. Empty when no reply
+// came.
 QString resultLines(const dump::DumpSession::Result& result, bool verify);
+
+// The line said as read `read` of at most `reads` is followed by another one, and why.
+QString readingAgainLine(int read, int reads, dump::DumpSession::ReadAgain why);
 
 QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result,
                        const BoxVerdict& verdict);

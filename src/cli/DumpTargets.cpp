@@ -42,10 +42,10 @@ void refuseClashes(const QList<PortTarget>& targets) {
         for (qsizetype j = 0; j < i; ++j) {
             const PortTarget& first = targets[j];
             const PortTarget& second = targets[i];
-            if (second.resolved == first.resolved)
+            if (serial::port_ownership::sameDevice(first.resolved, second.resolved))
                 throw usageError(
                     QStringLiteral("\"%1\" and \"%2\" are the same device (%3); name each box once")
-                        .arg(first.given, second.given, second.resolved));
+                        .arg(first.given, second.given, first.resolved));
             // Folders may be case-blind (Windows, a memory stick).
             if (second.name.compare(first.name, Qt::CaseInsensitive) == 0)
                 throw usageError(QStringLiteral("\"%1\" and \"%2\" would share the folder %3; "

@@ -70,6 +70,7 @@ void DumpSession::readFinished(const DumpRun::Result& read) {
     if (options_.verify) return compareRead(read);
     if (read.outcome == DumpRun::Outcome::ChecksumMismatch && !read.stored.stored()) {
         candidates_ = {read};
+        emit readingAgain(result_.reads, ReadAgain::ChecksumMismatch);
         return startRead();
     }
     result_.stored = read.stored;
@@ -85,8 +86,13 @@ void DumpSession::compareRead(const DumpRun::Result& read) {
     } else {
         mismatchedReads_.append(*read.reply);
     }
-    if (readsLeft()) return startRead();
-    finishWithoutAgreement();
+    if (!readsLeft()) return finishWithoutAgreement();
+    // A second read is what verifying means; only a read that adds nothing is worth a word.
+    if (read.outcome != DumpRun::Outcome::Saved)
+        emit readingAgain(result_.reads, ReadAgain::ChecksumMismatch);
+    else if (candidates_.size() > 1)
+        emit readingAgain(result_.reads, ReadAgain::NoAgreement);
+    startRead();
 }
 
 // A box that sends the same bytes every time with a wrong checksum is not a flaky link: its

@@ -33,6 +33,12 @@ public:
     };
     Q_ENUM(Outcome)
 
+    // Why a read is followed by another one.
+    enum class ReadAgain {
+        ChecksumMismatch,  // the read was complete, its checksum wrong
+        NoAgreement,       // verified reads: the read agrees with none before it
+    };
+
     struct Options {
         QString device;     // what the link opens
         QString imagePath;  // where the image goes
@@ -72,6 +78,8 @@ signals:
     void finished(const tessaly::dump::DumpSession::Result& result);
     // A read started or the exchange moved on.
     void progressed();
+    // Read `read` ended without an image to keep, and the next read starts.
+    void readingAgain(int read, tessaly::dump::DumpSession::ReadAgain why);
 
 private:
     void startRead();

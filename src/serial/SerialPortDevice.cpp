@@ -31,8 +31,7 @@ int errorNumberFor(QSerialPort::SerialPortError error, [[maybe_unused]] const QS
     }
 }
 
-// What failed when the link is lost; empty for failures that leave it usable. The system's own text
-// alone is often meaningless (a hang-up reads as an unrelated ioctl failure). Qt reports read and
+// What failed when the link is lost; empty for failures that leave it usable. Qt reports read and
 // write failures it cannot name as UnknownError (on Windows, a box hanging up is a broken pipe)
 // and reads no more after one; from setting the port up, that error only refuses the setting.
 QString linkLossDescription(QSerialPort::SerialPortError error, bool configuring) {
@@ -50,6 +49,17 @@ QString linkLossDescription(QSerialPort::SerialPortError error, bool configuring
     }
 }
 
+// Why Qt refused to open `device`, named `name`; a refused lock is not always someone else's.
+CommError openFailure(const QSerialPort& port, const QString& name, const QString& device) {
+    const int number = errorNumberFor(port.error(), device);
+    if (number != CommError::PortInUse) return {number, name, port.errorString()};
+    if (const QString failure = port_ownership::lockFailure(device); !failure.isEmpty())
+        return {CommError::OpenFailed, name, failure};
+    // Qt's own text ("Permission error while locking the device") names nobody.
+    const QString holder = port_ownership::holderDescription(device);
+    return {CommError::PortInUse, name, holder.isEmpty() ? port.errorString() : holder};
+}
+
 }  // namespace
 
 SerialPortDevice::SerialPortDevice(QObject* parent)
@@ -60,23 +70,22 @@ SerialPortDevice::SerialPortDevice(QObject* parent)
     connect(port_, &QSerialPort::errorOccurred, this, &SerialPortDevice::reportLoss);
 }
 
+// The port, a child, would otherwise close only after the claim has gone.
+SerialPortDevice::~SerialPortDevice() { close(); }
+
 void SerialPortDevice::open(const QString& name, const LineSettings& line) {
     const QScopedValueRollback settingUp(configuring_, true);
     // Every name of one device opens the device itself, so that all of them share its lock.
     const QString device = port_ownership::resolvedDevice(name);
     if (const QString holder = port_ownership::holderOf(device); !holder.isEmpty())
         throw CommError(CommError::PortInUse, name, holder);
+    // Claimed before Qt opens it: its open sets the line up, under whoever holds it already.
+    claim_.take(name, device);
     port_->setPortName(device);
     applySettings(line);  // a closed port only records them
     if (!port_->open(QIODevice::ReadWrite)) {
-        const QString reason = port_->errorString();
-        const int number = errorNumberFor(port_->error(), device);
-        if (number == CommError::PortInUse) {
-            // Not every refused lock means that someone holds the port.
-            if (const QString failure = port_ownership::lockFailure(device); !failure.isEmpty())
-                throw CommError(CommError::OpenFailed, name, failure);
-        }
-        throw CommError(number, name, reason);
+        claim_.release();
+        throw openFailure(*port_, name, device);
     }
     // Some adapters power the box's side from DTR; pseudo-terminals refuse it, which is harmless.
     port_->setDataTerminalReady(true);
@@ -101,6 +110,11 @@ void SerialPortDevice::write(const QByteArray& bytes) {
     port_->flush();
 }
 
+void SerialPortDevice::close() {
+    port_->close();
+    claim_.release();
+}
+
 void SerialPortDevice::announceInput() {
     // The reader of an earlier announcement may have taken these bytes already.
     if (port_->isOpen() && port_->bytesAvailable() > 0) emit readyRead();
@@ -110,8 +124,12 @@ void SerialPortDevice::reportLoss(QSerialPort::SerialPortError error) {
     if (!port_->isOpen()) return;
     const QString description = linkLossDescription(error, configuring_);
     if (description.isEmpty()) return;
-    // The owner closes at once, which also stops Qt from repeating the error in a tight loop.
-    emit failed(QStringLiteral("%1 (%2)").arg(description, port_->errorString()));
+    // After a hang-up the system's text is a stale one (an unrelated ioctl failure): what became
+    // of the device says more. The owner closes at once, which also stops Qt from repeating the
+    // error in a tight loop.
+    const QString cause = claim_.lossCause();
+    emit failed(cause.isEmpty() ? QStringLiteral("%1 (%2)").arg(description, port_->errorString())
+                                : cause);
 }
 
 }  // namespace tessaly::serial

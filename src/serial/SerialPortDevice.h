@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/PortOwnership.h"
 #include "serial/SerialDevice.h"
 
 namespace tessaly::serial {
@@ -12,6 +13,7 @@ class SerialPortDevice : public SerialDevice {
     Q_OBJECT
 public:
     explicit SerialPortDevice(QObject* parent = nullptr);
+    ~SerialPortDevice() override;
 
     void open(const QString& name, const LineSettings& line) override;
     bool isOpen() const override { return port_->isOpen(); }
@@ -21,13 +23,14 @@ public:
     QByteArray readAll() override { return port_->readAll(); }
     void write(const QByteArray& bytes) override;
     qint64 unsent() const override { return port_->bytesToWrite(); }
-    void close() override { port_->close(); }
+    void close() override;
 
 private:
     void announceInput();
     void reportLoss(QSerialPort::SerialPortError error);
 
     QSerialPort* port_;
+    port_ownership::DeviceClaim claim_;  // held while the port is open
     // Inside a call that sets the port up: its failures are answered by that call's result and
     // leave the port usable.
     bool configuring_ = false;

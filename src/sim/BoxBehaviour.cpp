@@ -67,15 +67,22 @@ QString boxBehaviourItems() {
 SimOptions boxBehaviourFrom(const QString& list) {
     SimOptions options;
     for (const QString& item : list.split(u',', Qt::SkipEmptyParts)) {
-        const QString name = item.section(u'=', 0, 0);
+        const QString name = item.section(u'=', 0, 0).trimmed();
         const auto known = std::ranges::find_if(kMisbehaviours, [&](const BoxMisbehaviour& one) {
-            return name.trimmed() == QLatin1StringView(one.name) &&
-                   item.contains(u'=') == (one.valueName != nullptr);
+            return name == QLatin1StringView(one.name);
         });
         if (known == std::end(kMisbehaviours))
             reject(QStringLiteral("unknown box behaviour \"%1\" (known: %2)")
                        .arg(item.trimmed(), boxBehaviourItems()));
-        known->applyTo(options, item.section(u'=', 1).trimmed(), u'"' + name + u'"');
+        const QString subject = u'"' + name + u'"';
+        if (known->valueName && !item.contains(u'='))
+            reject(QStringLiteral("%1 needs a number: %2=N (%3 to %4)")
+                       .arg(subject, name)
+                       .arg(known->lowest)
+                       .arg(known->highest));
+        if (!known->valueName && item.contains(u'='))
+            reject(subject + QStringLiteral(" takes no number"));
+        known->applyTo(options, item.section(u'=', 1).trimmed(), subject);
     }
     return options;
 }

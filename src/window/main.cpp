@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "Version.h"
+#include "program/OptionValues.h"
 #include "program/StopSignals.h"
 #include "program/Utf8Arguments.h"
 #include "sim/SimulatedBox.h"
@@ -93,6 +94,13 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     tessaly::window::addWindowOptions(parser);
     parser.process(*application);  // leaves the program for help, version and bad options
+    // Refused in the form and with the status of the parser's own refusals.
+    if (const QString repeated = tessaly::program::repeatedOptionSentence(parser);
+        !repeated.isEmpty()) {
+        std::fprintf(stderr, "%s: %s.\n", qPrintable(QCoreApplication::applicationName()),
+                     qPrintable(repeated));
+        return 1;
+    }
     const tessaly::window::WindowOptions options = tessaly::window::windowOptions(
         parser, tessaly::program::describeNonUtf8Argument(argc, argv));
 

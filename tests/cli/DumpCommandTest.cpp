@@ -95,7 +95,10 @@ TEST_F(DumpCommandTest, FailuresLeaveTheEarlierImageAndSayWhatToCheck) {
     unplugged.disconnectAfterReplyBytes = 300;
     const RunResult lost = dumpFrom(unplugged);
     EXPECT_EQ(lost.exitCode, 4);
-    EXPECT_TRUE(lost.err.contains("lost")) << lost.err.toStdString();
+    EXPECT_TRUE(
+        lost.err.contains("lost: the adapter was unplugged or the cable came loose (the "
+                          "device went away)"))
+        << lost.err.toStdString();
 
     EXPECT_EQ(image(), "earlier image");
 }
@@ -119,7 +122,11 @@ TEST_F(DumpCommandTest, PortHeldByAnotherProgramExitsTwo) {
     const RunResult result = run({"--port", box_->devicePath(), "--dir", dir_.path()});
 
     EXPECT_EQ(result.exitCode, 2);
-    EXPECT_TRUE(result.err.contains("in use")) << result.err.toStdString();
+    EXPECT_TRUE(
+        result.err.contains("in use by another program (it is open already in this "
+                            "program under the name " +
+                            box_->devicePath()))
+        << result.err.toStdString();
 }
 
 TEST_F(DumpCommandTest, SimulateNeedsNoHardware) {

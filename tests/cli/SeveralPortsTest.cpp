@@ -1,12 +1,18 @@
 // Several boxes read by one tessaly-dump at the same time.
 #include <Files.h>
+#include <Wait.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <deque>
 
@@ -19,6 +25,7 @@ namespace {
 
 using sim::SimOptions;
 using sim::StbSimulator;
+using namespace std::chrono_literals;
 
 // Each box serves an image of its own, so that an image in the wrong directory shows.
 SimOptions boxNumber(int number) {
@@ -85,20 +92,70 @@ TEST_P(SeveralPortsTest, EachBoxGoesToItsOwnDirectoryAndTheWorstStatusWins) {
 INSTANTIATE_TEST_SUITE_P(Output, SeveralPortsTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "json" : "human"; });
 
-TEST(SeveralPortsUsageTest, OneDeviceNamedTwiceIsBadUsage) {
+enum class Alias { SameName, Link, DeviceNode, BindMount };
+const char* const kAliasNames[] = {"SameName", "Link", "DeviceNode", "BindMount"};
+
+// A second name for a device, made as a container or an administrator would make it.
+class DeviceAlias {
+public:
+    DeviceAlias(Alias kind, const QString& device, const QString& path)
+        : path_(kind == Alias::SameName ? device : path) {
+        const QByteArray from = QFile::encodeName(device), to = QFile::encodeName(path);
+        struct stat status {};
+        if (kind == Alias::Link) made_ = QFile::link(device, path);
+        if (kind == Alias::DeviceNode)
+            made_ = ::stat(from, &status) == 0 && ::mknod(to, S_IFCHR | 0600, status.st_rdev) == 0;
+        if (kind == Alias::BindMount)
+            mounted_ = made_ = QFile(path).open(QIODevice::WriteOnly) &&
+                               ::mount(from, to, nullptr, MS_BIND, nullptr) == 0;
+    }
+    ~DeviceAlias() {
+        if (mounted_) ::umount2(QFile::encodeName(path_), MNT_DETACH);
+    }
+    QString path_;
+    bool made_ = true;
+    bool mounted_ = false;
+};
+
+class DeviceAliasTest : public ::testing::TestWithParam<Alias> {};
+
+TEST_P(DeviceAliasTest, IsBadUsageInOneRunAndInUseForAnotherRun) {
     StbSimulator box;
     QTemporaryDir dir;
-    const QString alias = dir.filePath("alias");
-    ASSERT_TRUE(QFile::link(box.devicePath(), alias));
+    const DeviceAlias alias(GetParam(), box.devicePath(), dir.filePath("alias"));
+    if (!alias.made_) GTEST_SKIP() << "device nodes and bind mounts need root";
 
-    for (const QString& second : {box.devicePath(), alias}) {
-        const RunResult result =
-            runDump({"-p", box.devicePath(), "-p", second, "-d", dir.path(), "-t", "1"});
-        EXPECT_EQ(result.exitCode, 64) << result.err.toStdString();
-        EXPECT_TRUE(result.err.contains("same device")) << result.err.toStdString();
-    }
+    const RunResult together =
+        runDump({"-p", box.devicePath(), "-p", alias.path_, "-d", dir.path(), "-t", "1"});
+    EXPECT_EQ(together.exitCode, 64) << together.err.toStdString();
+    EXPECT_TRUE(together.err.contains(
+        QStringLiteral("\"%1\" and \"%2\" are the same device").arg(box.devicePath(), alias.path_)))
+        << together.err.toStdString();
     EXPECT_TRUE(box.transcript().isEmpty()) << "refused before any box is asked";
+
+    // The box answers no more until this thread's event loop runs again: the first run holds it.
+    QSignalSpy asked(&box, &StbSimulator::received);
+    QProcess first;
+    first.start(dumpProgram(), {"-p", box.devicePath(), "-d", dir.path(), "-t", "60"});
+    ASSERT_TRUE(asked.wait(30000));
+    QProcess second;
+    second.start(dumpProgram(), {"-p", alias.path_, "-d", dir.path(), "-t", "1"});
+    ASSERT_TRUE(second.waitForFinished(30000));
+    const QString refusal = second.readAllStandardError();
+    EXPECT_EQ(second.exitCode(), 2) << refusal.toStdString();
+    EXPECT_TRUE(refusal.contains(QStringLiteral("is in use by another program (another Tessaly "
+                                                "run, process %1, holds it under the name %2)")
+                                     .arg(first.processId())
+                                     .arg(box.devicePath())))
+        << refusal.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return first.state() == QProcess::NotRunning; }, 60s));
+    EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DeviceAliasTest,
+                         ::testing::Values(Alias::SameName, Alias::Link, Alias::DeviceNode,
+                                           Alias::BindMount),
+                         [](const auto& info) { return kAliasNames[size_t(info.param)]; });
 
 struct FolderCase {
     const char* device;

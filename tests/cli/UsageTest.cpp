@@ -53,6 +53,8 @@ INSTANTIATE_TEST_SUITE_P(Options, UsageTest, ::testing::Values(
     UsageCase{{"--simulate", "--reads"}, "Missing value after '--reads'"},
     UsageCase{{"--simulate", "stray"}, "Unexpected argument \"stray\""},
     UsageCase{{"--simulate-box", "silent"}, "unknown box behaviour"},
+    UsageCase{{"--simulate-box", "split-tokens,noise"}, "\"noise\" needs a number: noise=N"},
+    UsageCase{{"--simulate-box", "wrong-checksum=1"}, "\"wrong-checksum\" takes no number"},
     UsageCase{{"--port", ""}, "--port was given an empty value"},
     UsageCase{{"-p", "/dev/ttyS0", "-p", " "}, "-p was given an empty value"},
     UsageCase{{"--simulate", "--dir", ""}, "--dir was given an empty value"},
@@ -63,12 +65,23 @@ INSTANTIATE_TEST_SUITE_P(Options, UsageTest, ::testing::Values(
     UsageCase{{"--compare", "a.bin"}, "--compare takes two files"},
     UsageCase{{"--compare", "a.bin", "b.bin", "-p", "/dev/ttyS0"}, "--compare and --port exclude"},
     UsageCase{{"--show", "a.bin", "--simulate"}, "--show and --simulate exclude each other"}));
+
+// Only --port may repeat (several boxes); any other value given twice would go unused.
+INSTANTIATE_TEST_SUITE_P(RepeatedOptions, UsageTest, ::testing::Values(
+    UsageCase{{"--check-port", "A", "--check-port", "B"},
+              "--check-port takes one value, but was given 2: \"A\", \"B\""},
+    UsageCase{{"--show", "a.bin", "--show", "b.bin"}, "--show takes one value"},
+    UsageCase{{"--simulate", "-d", ".", "--dir", "."}, "-d takes one value"},
+    UsageCase{{"--simulate", "-o", "a.bin", "-o", "b.bin"}, "-o takes one value"},
+    UsageCase{{"--simulate", "--timeout", "1", "-t", "2"}, "--timeout takes one value"},
+    UsageCase{{"--simulate", "--reads", "2", "--reads", "3"}, "--reads takes one value"},
+    UsageCase{{"--simulate-box", "noise=1", "--simulate-box", "noise=2"}, "--simulate-box takes"}));
 // clang-format on
 
 TEST(UsageLimitsTest, LongestTimeoutAndOutputFileAreAccepted) {
     QTemporaryDir dir;
     const RunResult result =
-        runDump({"--simulate", "-t", "864000", "-o", "backup.bin", "-q"}, dir.path());
+        runDump({"--simulate", "-t", "864000", "-o", "backup.bin", "-q", "-q"}, dir.path());
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     EXPECT_TRUE(result.out.isEmpty()) << "--quiet prints errors and warnings only";
     EXPECT_EQ(readFile(dir.filePath("backup.bin")).size(), 1024);

@@ -20,7 +20,8 @@ struct ReadsCase {
     int exitStatus;
     const char* outcome;
     int reads;
-    QByteArray saved;  // empty: nothing written, the earlier file stays
+    QByteArray saved;       // empty: nothing written, the earlier file stays
+    QStringList told = {};  // lines the human text holds about the reads
 };
 
 void PrintTo(const ReadsCase& readsCase, std::ostream* out) { *out << readsCase.name; }
@@ -47,6 +48,8 @@ TEST_P(VerifiedReadsTest, SavesOnlyWhatTheReadsProve) {
     EXPECT_EQ(record["reads"].toInt(), c.reads);
     EXPECT_EQ(readFile(imagePath), c.saved.isEmpty() ? QByteArray("earlier image") : c.saved);
     EXPECT_EQ(record["path"].isNull(), c.saved.isEmpty());
+    for (const QString& line : c.told) EXPECT_TRUE(result.err.contains(line)) << qPrintable(line);
+    EXPECT_EQ(result.err.count("reading again"), c.told.filter("reading again").size());
     // Every complete read is acknowledged as it comes, by its own checksum.
     EXPECT_EQ(result.err.contains("tessaly-dump: "), c.exitStatus != 0) << result.err.toStdString();
     EXPECT_TRUE(waitUntil([&] { return box.heard().count("E2PROMDOWN_") == box.dumpsServed(); }))
@@ -58,20 +61,29 @@ INSTANTIATE_TEST_SUITE_P(Reads, VerifiedReadsTest, ::testing::Values(
     ReadsCase{"first two agree", {{kImage}, {kImage}, {kOther}}, {"--verify"}, 0, "saved", 2,
               kImage},
     ReadsCase{"third agrees with the first", {{kImage}, {kOther}, {kImage}}, {"--verify"}, 0,
-              "saved", 3, kImage},
+              "saved", 3, kImage, {"read 2 of 3: it agrees with no read before it, reading again"}},
     ReadsCase{"a wrong checksum does not count", {{kImage, false}, {kImage}, {kImage, false}},
-              {"--verify"}, 5, "reads_disagree", 3, {}},
+              {"--verify"}, 5, "reads_disagree", 3, {},
+              {"read 1 of 3: the checksum did not match, reading again"}},
     ReadsCase{"every read the same with a wrong checksum",
               {{kImage, false}, {kImage, false}, {kImage, false}}, {"--verify"}, 5,
-              "agreed_with_wrong_checksum", 3, {}},
+              "agreed_with_wrong_checksum", 3, {}, {"read 1 of 3: the checksum did not match, "
+              "reading again", "read 2 of 3: the checksum did not match, reading again"}},
     ReadsCase{"compensating errors disagree", {{kImage}, {kOther}}, {"--verify", "--reads", "2"},
               5, "reads_disagree", 2, {}},
     ReadsCase{"box stops after one good read", {{kImage}}, {"--verify"}, 6, "unverified", 2,
               kImage},
     ReadsCase{"re-read after a mismatch", {{kOther, false}, {kImage}}, {"--reads", "3"}, 0,
-              "saved", 2, kImage},
+              "saved", 2, kImage, {"read 1 of 3: the checksum did not match, reading again",
+              "2 reads: the checksum did not match until read 2, which was saved"}},
     ReadsCase{"every read mismatches: the last is written", {{kOther, false}, {kImage, false}},
-              {"--reads", "2"}, 1, "checksum_mismatch", 2, kImage}),
+              {"--reads", "2"}, 1, "checksum_mismatch", 2, kImage,
+              {"read 1 of 2: the checksum did not match, reading again",
+               "2 reads, each with a wrong checksum; the last one was saved"}},
+    ReadsCase{"a re-read finds the box silent: the mismatched read is written",
+              {{kOther, false}}, {"--reads", "3"}, 1, "checksum_mismatch", 2, kOther,
+              {"read 1 of 3: the checksum did not match, reading again",
+               "2 reads, each complete one with a wrong checksum; read 1 was saved"}}),
     [](const auto& info) {
         QString name = QString::fromLatin1(info.param.name);
         name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("_"));

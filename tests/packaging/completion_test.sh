@@ -31,6 +31,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/backups" && touch "$work/backup.bin"
 
 expect "--simulate --simulate-box" tessaly-dump --sim
+expect "--check-port" tessaly-dump --check  # not "--check-port:" from the exit statuses
 expect "--split-tokens" tessaly-stb-sim --spl
 # The misbehaviours are the ones tessaly-dump --help lists, "silent-after=N" completed up to "=".
 listed=$(tessaly-dump --help | tr -s ' \n' ' ' | sed -n 's/.*comma-separated: \([^)]*\)).*/\1/p')

@@ -302,7 +302,7 @@ TEST_F(MSCommOnPty, PeerHangingUpLosesTheLinkOnceAndANewDeviceOpens) {
     pty.close();
     ASSERT_TRUE(lost.wait(10000));
     EXPECT_FALSE(link.PortOpen());
-    EXPECT_FALSE(lost.first().first().toString().isEmpty());
+    EXPECT_EQ(lost.first().first().toString(), "the device went away");
 
     // The round trip on a fresh device also gives a repeated loss signal time to show.
     sim::PseudoTerminal replacement;

@@ -3,9 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <cerrno>
 #include <optional>
@@ -37,6 +42,13 @@ TEST(PortOwnership, EveryNameOfAnOpenDeviceIsInUse) {
     ASSERT_TRUE(QFile::link(pty.devicePath(), alias));
     const QString linkToAlias = dir.filePath(QStringLiteral("second-alias"));
     ASSERT_TRUE(QFile::link(alias, linkToAlias));
+    struct stat device {};
+    ASSERT_EQ(::stat(pty.devicePath().toLocal8Bit().constData(), &device), 0);
+    const QString numberLock = QFileInfo(serial::port_ownership::lockFileOf(pty.devicePath()))
+                                   .dir()
+                                   .filePath(QStringLiteral("tessaly-c%1-%2.lock")
+                                                 .arg(major(device.st_rdev))
+                                                 .arg(minor(device.st_rdev)));
 
     for (const auto& [first, second] :
          {std::pair{pty.devicePath(), alias}, std::pair{alias, pty.devicePath()},
@@ -47,10 +59,13 @@ TEST(PortOwnership, EveryNameOfAnOpenDeviceIsInUse) {
         serial::MSComm other;
         const std::optional<serial::CommError> failure = openFailure(other, second);
         ASSERT_TRUE(failure);
-        EXPECT_EQ(failure->number(), serial::CommError::PortInUse)
+        EXPECT_EQ(failure->number(), serial::CommError::PortInUse);
+        EXPECT_TRUE(failure->reason().endsWith(QStringLiteral("under the name ") + first))
             << failure->reason().toStdString();
         EXPECT_EQ(failure->device(), second);
+        EXPECT_TRUE(QFile::exists(numberLock)) << numberLock.toStdString();
     }
+    EXPECT_FALSE(QFile::exists(numberLock)) << "gone with the port";
 }
 
 struct LockFormat {
@@ -113,6 +128,11 @@ INSTANTIATE_TEST_SUITE_P(
                    [](qint64 pid) {
                        const qint32 number = qint32(pid);
                        return QByteArray(reinterpret_cast<const char*>(&number), sizeof number);
+                   }},
+        LockFormat{"SerialLayersOwn",
+                   [](qint64 pid) {
+                       return QByteArray::number(pid) + "\nsleep\n" +
+                              QSysInfo::machineHostName().toUtf8() + '\n';
                    }}),
     [](const auto& info) { return std::string(info.param.name); });
 

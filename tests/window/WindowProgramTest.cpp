@@ -40,6 +40,16 @@ INSTANTIATE_TEST_SUITE_P(, StopRequestTest,
                          ::testing::Values(std::pair{SIGINT, 130}, std::pair{SIGTERM, 143},
                                            std::pair{SIGHUP, 129}));
 
+// Only one of two folders or ports could be used: refused as the parser refuses a bad option.
+TEST(WindowUsageTest, AnOptionGivenTwoValuesIsRefused) {
+    QProcess program;
+    program.start(QStringLiteral(TESSALY_BIN_DIR "/tessaly"),
+                  {"-platform", "offscreen", "--dir", "/tmp", "--dir", "/srv"});
+    ASSERT_TRUE(program.waitForFinished(10'000));
+    EXPECT_EQ(program.exitCode(), 1);
+    EXPECT_TRUE(program.readAllStandardError().contains("Tessaly: --dir takes one value"));
+}
+
 }  // namespace
 }  // namespace tessaly::test
 #endif
