@@ -1,12 +1,12 @@
 #include "cli/ImageCommands.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 
 #include "cli/ExitStatus.h"
 #include "dump/ImageCompare.h"
+#include "program/BoundedRead.h"
 
 namespace tessaly::cli {
 
@@ -15,18 +15,18 @@ namespace {
 // Far beyond any image; a file this large was named by mistake.
 constexpr qint64 kLargestFile = 1 << 20;
 
+// The whole file, or a Refusal: what was not read to its end is never shown or compared.
 QByteArray contentOf(const QString& path) {
-    QFile file(path);
+    const program::BoundedRead file = program::readBounded(path, kLargestFile);
     const QString shown = QDir::toNativeSeparators(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Refusal{QStringLiteral("Cannot read %1: %2.").arg(shown, file.errorString()),
+    if (!file.failure.isEmpty())
+        throw Refusal{QStringLiteral("Cannot read %1: %2.").arg(shown, file.failure),
                       kLinkOrFileFailed};
-    if (file.size() > kLargestFile)
-        throw Refusal{QStringLiteral("%1 holds %2 bytes, far more than an image; it is not read.")
-                          .arg(shown)
-                          .arg(file.size()),
-                      kLinkOrFileFailed};
-    return file.readAll();
+    if (file.bytes.size() > kLargestFile)
+        throw Refusal{
+            QStringLiteral("%1 holds more than 1 MiB, far more than an image.").arg(shown),
+            kLinkOrFileFailed};
+    return file.bytes;
 }
 
 QString hexOf(const QByteArray& digest) { return QString::fromLatin1(digest.toHex()); }

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdio>
+#include <functional>
 
 #include "cli/Console.h"
 #include "cli/DumpProgram.h"
@@ -24,8 +25,13 @@ struct RunResult {
     QString err;
 };
 
-inline RunResult runProgram(const QString& program, const QStringList& arguments) {
+// `inChild` runs in the child before the program starts (limits, for instance); Unix only.
+inline RunResult runProgram(const QString& program, const QStringList& arguments,
+                            const std::function<void()>& inChild = {}) {
     QProcess process;
+#ifdef Q_OS_UNIX
+    if (inChild) process.setChildProcessModifier(inChild);
+#endif
     process.start(program, arguments);
     EXPECT_TRUE(process.waitForStarted());
     EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; },
