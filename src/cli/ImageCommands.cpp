@@ -37,8 +37,9 @@ QJsonObject comparisonRecord(const dump::ImageComparison& comparison) {
         list.append(
             QJsonObject{{"offset", difference.offset}, {"a", difference.a}, {"b", difference.b}});
     return {{"same", comparison.same()},
-            {"differing_bytes", comparison.differences.size()},
+            {"differing_bytes", comparison.differingBytes},
             {"differences", list},
+            {"differences_truncated", comparison.listCut()},
             {"size_a", comparison.sizeA},
             {"size_b", comparison.sizeB},
             {"sha256_a", hexOf(comparison.sha256A)},
@@ -60,9 +61,11 @@ QString comparisonText(const QString& pathA, const QString& pathB,
     for (const dump::ByteDifference& difference : comparison.differences)
         text += QString::asprintf("0x%03llX %02X %02X\r\n", qulonglong(difference.offset),
                                   unsigned(difference.a), unsigned(difference.b));
-    const qsizetype count = comparison.differences.size();
-    return text +
-           QStringLiteral("%1 %2\r\n").arg(count).arg(count == 1 ? "byte differs" : "bytes differ");
+    const qsizetype count = comparison.differingBytes;
+    text += QStringLiteral("%1 %2").arg(count).arg(count == 1 ? "byte differs" : "bytes differ");
+    if (comparison.listCut())
+        text += QStringLiteral(", the first %1 listed").arg(comparison.differences.size());
+    return text + QStringLiteral("\r\n");
 }
 
 }  // namespace

@@ -71,7 +71,11 @@ INSTANTIATE_TEST_SUITE_P(SpecialAndEndlessFiles, ImageInputTest, ::testing::Valu
     InputCase{"directory", {"--show", "%D/"}, "", 4, "it is a directory"},
     InputCase{"fifo_without_end", {"--show", "%D/fifo"}, "yes", 4, "holds more than 1 MiB"},
     InputCase{"fifo_without_writer", {"--show", "%D/fifo"}, "", 4, "did not end within 10 s"},
-    InputCase{"fifo_with_image", {"--show", "%D/fifo"}, "cat image.bin", 0, "1024 bytes, data"}),
+    InputCase{"fifo_with_image", {"--show", "%D/fifo"}, "cat image.bin", 0, "1024 bytes, data"},
+    InputCase{"differing_everywhere", {"--compare", "%D/a.bin", "%D/b.bin"}, "", 1,
+              "\n1048576 bytes differ, the first 1024 listed\n"},
+    InputCase{"differing_everywhere_json", {"--compare", "%D/a.bin", "%D/b.bin", "--json"}, "",
+              1, R"("offset":1023}],"differences_truncated":true,"differing_bytes":1048576)"}),
     nameOf);
 
 INSTANTIATE_TEST_SUITE_P(ReadErrors, ImageInputTest, ::testing::Values(
