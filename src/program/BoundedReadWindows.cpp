@@ -10,7 +10,12 @@ namespace tessaly::program {
 
 namespace {
 
-BoundedRead systemFailure() { return {{}, qt_error_string(int(GetLastError()))}; }
+// The system's sentence as a clause: callers end the sentence themselves.
+BoundedRead systemFailure() {
+    QString reason = qt_error_string(int(GetLastError())).trimmed();
+    if (reason.endsWith(u'.')) reason.chop(1);
+    return {{}, reason};
+}
 
 }  // namespace
 

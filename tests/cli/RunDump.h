@@ -27,7 +27,7 @@ struct RunResult {
 
 // `inChild` runs in the child before the program starts (limits, for instance); Unix only.
 inline RunResult runProgram(const QString& program, const QStringList& arguments,
-                            const std::function<void()>& inChild = {}) {
+                            [[maybe_unused]] const std::function<void()>& inChild = {}) {
     QProcess process;
 #ifdef Q_OS_UNIX
     if (inChild) process.setChildProcessModifier(inChild);
