@@ -12,7 +12,6 @@
 #include <QString>
 #include <QStringList>
 #include <cstdio>
-#include <functional>
 
 #include "cli/Console.h"
 #include "cli/DumpProgram.h"
@@ -25,13 +24,8 @@ struct RunResult {
     QString err;
 };
 
-// `inChild` runs in the child before the program starts (limits, for instance); Unix only.
-inline RunResult runProgram(const QString& program, const QStringList& arguments,
-                            [[maybe_unused]] const std::function<void()>& inChild = {}) {
+inline RunResult runProgram(const QString& program, const QStringList& arguments) {
     QProcess process;
-#ifdef Q_OS_UNIX
-    if (inChild) process.setChildProcessModifier(inChild);
-#endif
     process.start(program, arguments);
     EXPECT_TRUE(process.waitForStarted());
     EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; },
