@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Version.h"
+#include "program/BoundedRead.h"
 #include "program/OptionValues.h"
 #include "program/StopSignals.h"
 #include "sim/SimulatedBox.h"
@@ -30,12 +31,12 @@ void printLine(std::FILE* stream, const QString& text) {
 using UsageError = std::invalid_argument;
 
 std::array<std::uint8_t, 1024> readImage(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw UsageError(
-            QStringLiteral("cannot read %1: %2").arg(path, file.errorString()).toStdString());
-    const QByteArray bytes = file.read(1025);
     std::array<std::uint8_t, 1024> image{};
+    const tessaly::program::BoundedRead file = tessaly::program::readBounded(path, image.size());
+    if (!file.failure.isEmpty())
+        throw UsageError(
+            QStringLiteral("cannot read %1: %2").arg(path, file.failure).toStdString());
+    const QByteArray& bytes = file.bytes;
     if (bytes.size() != qsizetype(image.size()))
         throw UsageError(QStringLiteral("%1 must hold exactly 1024 bytes").arg(path).toStdString());
     std::copy(bytes.begin(), bytes.end(), image.begin());

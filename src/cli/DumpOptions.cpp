@@ -174,12 +174,14 @@ void addOptions(QCommandLineParser& parser) {
         {"list-ports", "List the serial ports the system reports, then end."},
         {"compare",
          "Compare two image files A and B given after it: the differing bytes (offset, A's, "
-         "B's) and their count; exit 0 when identical, 1 when not."},
+         "B's; the first 1024) and their count; exit 0 when identical, 1 when not."},
         {"check-port",
          "Check an adapter and cable with TX tied to RX: send every byte value and compare what "
          "comes back. Sends nothing a box would answer.",
          "device"},
-        {"show", "Print the listing of an image file as a dump prints it, its sum and SHA-256.",
+        {"show",
+         "Print the listing of an image file as a dump prints it, its sum and SHA-256. Files "
+         "of up to 1 MiB; devices and directories are refused.",
          "file"},
         {"simulate", "Dump from a simulated box instead."},
         {"simulate-box",

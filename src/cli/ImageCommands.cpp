@@ -1,12 +1,12 @@
 #include "cli/ImageCommands.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 
 #include "cli/ExitStatus.h"
 #include "dump/ImageCompare.h"
+#include "program/BoundedRead.h"
 
 namespace tessaly::cli {
 
@@ -15,18 +15,18 @@ namespace {
 // Far beyond any image; a file this large was named by mistake.
 constexpr qint64 kLargestFile = 1 << 20;
 
+// The whole file, or a Refusal: what was not read to its end is never shown or compared.
 QByteArray contentOf(const QString& path) {
-    QFile file(path);
+    const program::BoundedRead file = program::readBounded(path, kLargestFile);
     const QString shown = QDir::toNativeSeparators(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Refusal{QStringLiteral("Cannot read %1: %2.").arg(shown, file.errorString()),
+    if (!file.failure.isEmpty())
+        throw Refusal{QStringLiteral("Cannot read %1: %2.").arg(shown, file.failure),
                       kLinkOrFileFailed};
-    if (file.size() > kLargestFile)
-        throw Refusal{QStringLiteral("%1 holds %2 bytes, far more than an image; it is not read.")
-                          .arg(shown)
-                          .arg(file.size()),
-                      kLinkOrFileFailed};
-    return file.readAll();
+    if (file.bytes.size() > kLargestFile)
+        throw Refusal{
+            QStringLiteral("%1 holds more than 1 MiB, far more than an image.").arg(shown),
+            kLinkOrFileFailed};
+    return file.bytes;
 }
 
 QString hexOf(const QByteArray& digest) { return QString::fromLatin1(digest.toHex()); }
@@ -37,8 +37,9 @@ QJsonObject comparisonRecord(const dump::ImageComparison& comparison) {
         list.append(
             QJsonObject{{"offset", difference.offset}, {"a", difference.a}, {"b", difference.b}});
     return {{"same", comparison.same()},
-            {"differing_bytes", comparison.differences.size()},
+            {"differing_bytes", comparison.differingBytes},
             {"differences", list},
+            {"differences_truncated", comparison.listCut()},
             {"size_a", comparison.sizeA},
             {"size_b", comparison.sizeB},
             {"sha256_a", hexOf(comparison.sha256A)},
@@ -60,9 +61,11 @@ QString comparisonText(const QString& pathA, const QString& pathB,
     for (const dump::ByteDifference& difference : comparison.differences)
         text += QString::asprintf("0x%03llX %02X %02X\r\n", qulonglong(difference.offset),
                                   unsigned(difference.a), unsigned(difference.b));
-    const qsizetype count = comparison.differences.size();
-    return text +
-           QStringLiteral("%1 %2\r\n").arg(count).arg(count == 1 ? "byte differs" : "bytes differ");
+    const qsizetype count = comparison.differingBytes;
+    text += QStringLiteral("%1 %2").arg(count).arg(count == 1 ? "byte differs" : "bytes differ");
+    if (comparison.listCut())
+        text += QStringLiteral(", the first %1 listed").arg(comparison.differences.size());
+    return text + QStringLiteral("\r\n");
 }
 
 }  // namespace

@@ -17,12 +17,14 @@ QByteArray sha256Of(const QByteArray& bytes) {
 }  // namespace
 
 ImageComparison compareImages(const QByteArray& a, const QByteArray& b) {
-    ImageComparison comparison{{}, a.size(), b.size(), sha256Of(a), sha256Of(b)};
+    ImageComparison comparison{{}, 0, a.size(), b.size(), sha256Of(a), sha256Of(b)};
     const qsizetype common = std::min(a.size(), b.size());
-    for (qsizetype offset = 0; offset < common; ++offset)
-        if (a[offset] != b[offset])
+    for (qsizetype offset = 0; offset < common; ++offset) {
+        if (a[offset] == b[offset]) continue;
+        if (++comparison.differingBytes <= kListedDifferences)
             comparison.differences.append(
                 {offset, std::uint8_t(a[offset]), std::uint8_t(b[offset])});
+    }
     return comparison;
 }
 

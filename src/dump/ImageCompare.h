@@ -16,14 +16,20 @@ struct ByteDifference {
     bool operator==(const ByteDifference&) const = default;
 };
 
+// One for every byte of an image: two images are always listed whole, while two large files that
+// differ everywhere cost no more than that.
+inline constexpr qsizetype kListedDifferences = 1024;
+
 struct ImageComparison {
-    QList<ByteDifference> differences;  // over the part both images have
+    QList<ByteDifference> differences;  // the first kListedDifferences over the common part
+    qsizetype differingBytes = 0;       // all of them
     qsizetype sizeA = 0;
     qsizetype sizeB = 0;
     QByteArray sha256A;  // raw digests
     QByteArray sha256B;
 
-    bool same() const { return sizeA == sizeB && differences.isEmpty(); }
+    bool same() const { return sizeA == sizeB && differingBytes == 0; }
+    bool listCut() const { return differingBytes > differences.size(); }
 };
 
 ImageComparison compareImages(const QByteArray& a, const QByteArray& b);

@@ -68,6 +68,7 @@ TEST_P(CompareTest, SaysEveryDifferingByteAndEndsWithItsStatus) {
     EXPECT_EQ(record["same"].toBool(), c.exitCode == 0) << json.out.toStdString();
     EXPECT_EQ(record["differing_bytes"].toInt(), c.differing);
     EXPECT_EQ(record["differences"].toArray().size(), c.differing);
+    EXPECT_EQ(record["differences_truncated"], QJsonValue(false));
     EXPECT_EQ(record["size_a"].toInt(), 1024);
     EXPECT_EQ(record["size_b"].toInt(), c.b.size());
     EXPECT_EQ(record["sha256_a"].toString(), sha256Of(imageA()));
