@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <variant>
 
+#include "program/Utf8Arguments.h"
+
 // What tessaly-dump is asked to do, from its command line.
 namespace tessaly::cli {
 
@@ -28,9 +30,6 @@ struct DumpOptions {
 // error.
 std::variant<DumpOptions, QString> parseCommandLine(const QStringList& arguments);
 
-// The first argument that is not valid UTF-8, described for the user in a sentence without its
-// period (with the option it belongs to); empty when all are. Such names cannot be carried to the
-// system intact.
-QString describeNonUtf8Argument(int argc, const char* const* argv);
+using program::describeNonUtf8Argument;
 
 }  // namespace tessaly::cli

@@ -9,8 +9,10 @@ namespace tessaly::window {
 QString firstWritableDirectory(const QStringList& candidates);
 
 // The directory the window proposes for the image, with a trailing separator: the program's
-// own when writable (a copy unpacked for the workshop), otherwise the user's documents, otherwise
-// home (an installed program's directory is not writable).
+// own when it is the user's and writable (a copy unpacked for the workshop), otherwise the user's
+// documents, otherwise home; never a system folder or another user's, writable or not.
+QString defaultTargetDirectory(const QString& programDirectory);
+// The same for the running program.
 QString defaultTargetDirectory();
 
 // Why the image cannot be saved in `target` (the target directory text), as the message box says

@@ -20,9 +20,12 @@ void addWindowOptions(QCommandLineParser& parser) {
     });
 }
 
-WindowOptions windowOptions(const QCommandLineParser& parser) {
+WindowOptions windowOptions(const QCommandLineParser& parser, const QString& nonUtf8Argument) {
+    // Qt received such a name altered, and it could lead to a look-alike folder or device.
+    if (!nonUtf8Argument.isEmpty())
+        return {{}, parser.isSet(QStringLiteral("simulate")), {}, nonUtf8Argument + '.'};
     WindowOptions options{
-        parser.value(QStringLiteral("port")), parser.isSet(QStringLiteral("simulate")), {}};
+        parser.value(QStringLiteral("port")), parser.isSet(QStringLiteral("simulate")), {}, {}};
     // Absolute, so that the folder stays the one meant from wherever the program started.
     if (parser.isSet(QStringLiteral("dir")))
         options.targetFolder =

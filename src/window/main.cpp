@@ -13,6 +13,7 @@
 #include "Version.h"
 #include "program/OptionValues.h"
 #include "program/StopSignals.h"
+#include "program/Utf8Arguments.h"
 #include "sim/SimulatedBox.h"
 #include "window/DumpController.h"
 #include "window/Form1.h"
@@ -100,7 +101,8 @@ int main(int argc, char** argv) {
                      qPrintable(repeated));
         return 1;
     }
-    const tessaly::window::WindowOptions options = tessaly::window::windowOptions(parser);
+    const tessaly::window::WindowOptions options = tessaly::window::windowOptions(
+        parser, tessaly::program::describeNonUtf8Argument(argc, argv));
 
     // Declared before the window so that the box outlives the window's open port.
     std::unique_ptr<tessaly::sim::InProcessBox> box;
@@ -129,6 +131,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Warning: %s; Ctrl-C may leave the port locked.\n", error.what());
     }
     form.show();
+    // Said in the window: started from a launcher, nobody reads the terminal.
+    if (!options.refusal.isEmpty())
+        form.showMessage(options.refusal, tessaly::window::kErrorCaption);
     // Checked as a chosen folder is, once the window is there to own the warning.
     if (!options.targetFolder.isEmpty()) form.setTargetFolder(options.targetFolder);
     return application->exec();

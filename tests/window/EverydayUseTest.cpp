@@ -1,15 +1,21 @@
 // What a desktop user expects beyond the design: ports that come and go, typed ports, the
 // keyboard, any colour scheme, long names and a usable default target.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QtTest/QTest>
 
 #include "FormFixture.h"
+#include "program/Utf8Arguments.h"
 #include "sim/PseudoTerminal.h"
 #include "window/TargetDirectory.h"
+#include "window/WindowOptions.h"
 
 namespace tessaly::test {
 namespace {
@@ -29,7 +35,7 @@ TEST_F(EverydayUseTest, PortListFollowsTheSystemWhenItDropsDownAndKeepsTheChoice
     EXPECT_EQ(cmbCom()->count(), 5);
     EXPECT_EQ(cmbCom()->currentText(), adapter);
     // The whole name shows in the open list and in the tool tip.
-    EXPECT_GE(cmbCom()->view()->minimumWidth(),
+    EXPECT_GE(cmbCom()->view()->width(),
               cmbCom()->view()->fontMetrics().horizontalAdvance(adapter));
     EXPECT_EQ(cmbCom()->toolTip(), "Select the COM-Port for the receiver\n" + adapter);
 }
@@ -122,6 +128,41 @@ TEST(TargetDirectoryTest, FirstDirectoryThatTakesAFileWins) {
         usable.path());
     EXPECT_TRUE(QDir(usable.path()).isEmpty());  // the probe leaves nothing behind
 }
+
+// The program's folder: absolute, or made in a scratch folder with this owner (-1: the user running
+// the test; 54321: nobody who runs it) and mode; the name given with --dir in the scratch folder;
+// whether the window starts in the program's folder, or else where an unusable one leads.
+using Start = std::tuple<const char*, uid_t, mode_t, const char*, bool>;
+class StartFolderTest : public ::testing::TestWithParam<Start> {};
+TEST_P(StartFolderTest, IsTheUsersOwnCopyOrDocumentsAndNeverALookAlike) {
+    const auto& [folder, owner, mode, name, startsInProgramFolder] = GetParam();
+    QTemporaryDir scratch;
+    const QString program = QDir(scratch.path()).filePath(folder);
+    const QByteArray path = QFile::encodeName(program);
+    if (QDir().mkdir(program) && (::chown(path, owner, -1) != 0 || ::chmod(path, mode) != 0 ||
+                                  (~mode & S_IWUSR && ::access(path, W_OK) == 0)))
+        GTEST_SKIP() << "only root hands a folder over; root writes anywhere";
+    const QByteArray dir = QFile::encodeName(scratch.path()) + '/' + name;
+    QDir().mkdir(QString::fromUtf8(dir));  // where Qt's reading of the --dir name leads
+    const char* argv[] = {"tessaly", "--dir", dir.constData()};
+    QCommandLineParser parser;
+    window::addWindowOptions(parser);
+    ASSERT_TRUE(parser.parse({argv[0], argv[1], QString::fromUtf8(dir)}));
+    const window::WindowOptions options =
+        window::windowOptions(parser, program::describeNonUtf8Argument(3, argv));
+    // The name is taken, or else refused with a reason.
+    EXPECT_EQ(std::pair(options.targetFolder.isEmpty(), options.refusal.isEmpty()),
+              std::pair(*name != 0, *name == 0));
+    EXPECT_EQ(window::defaultTargetDirectory(program),
+              startsInProgramFolder ? program + '/' : window::defaultTargetDirectory("/none"));
+}
+
+INSTANTIATE_TEST_SUITE_P(, StartFolderTest,
+                         ::testing::Values(Start{"copy", uid_t(-1), 0755, "", true},
+                                           Start{"/usr/bin", uid_t(-1), 0755, "", false},
+                                           Start{"copy", 54321, 0755, "", false},
+                                           Start{"copy", uid_t(-1), 0555, "", false},
+                                           Start{"copy", uid_t(-1), 0755, "b\xE9", true}));
 
 }  // namespace
 }  // namespace tessaly::test
