@@ -41,6 +41,7 @@ tessaly_strip_on_install(${CMAKE_INSTALL_BINDIR}/tessaly*)
 
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/tessaly.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+include(${CMAKE_CURRENT_LIST_DIR}/Metainfo.cmake)
 foreach(size 16 32 48 64 128 256)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/tessaly-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
