@@ -63,9 +63,20 @@ function(appstream_releases changelog out)
   set(${out} "${releases}" PARENT_SCOPE)
 endfunction()
 
+function(write_metainfo changelog template output)
+  appstream_releases(${changelog} TESSALY_APPSTREAM_RELEASES)
+  configure_file(${template} ${output} @ONLY)
+endfunction()
+
+# As a script, for the tests: cmake -DCHANGELOG=... -DTEMPLATE=... -DOUTPUT=... -P Metainfo.cmake
+if(CMAKE_SCRIPT_MODE_FILE)
+  write_metainfo(${CHANGELOG} ${TEMPLATE} ${OUTPUT})
+  return()
+endif()
+
 set(changelog ${PROJECT_SOURCE_DIR}/packaging/changelog)
 set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${changelog})
-appstream_releases(${changelog} TESSALY_APPSTREAM_RELEASES)
 set(TESSALY_METAINFO ${CMAKE_BINARY_DIR}/${TESSALY_APPSTREAM_ID}.metainfo.xml)
-configure_file(${PROJECT_SOURCE_DIR}/packaging/tessaly.metainfo.xml.in ${TESSALY_METAINFO} @ONLY)
+write_metainfo(${changelog} ${PROJECT_SOURCE_DIR}/packaging/tessaly.metainfo.xml.in
+               ${TESSALY_METAINFO})
 install(FILES ${TESSALY_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
