@@ -2,9 +2,9 @@
 # with one release per entry of packaging/changelog, so that versions and dates are written down
 # in one place each.
 
-# Where the project's pages and the screenshots they show are published; the component's id is
-# that domain reversed, as AppStream asks.
-set(TESSALY_WEB_DOMAIN tessaly.example)
+# Where the project's pages and the screenshots they show are published (the address the window's
+# About frame links to); the component's id is that domain reversed, as AppStream asks.
+set(TESSALY_WEB_DOMAIN tessaly.example.org)
 set(TESSALY_WEB_URL "https://${TESSALY_WEB_DOMAIN}/")
 string(REPLACE "." ";" domain_parts ${TESSALY_WEB_DOMAIN})
 list(REVERSE domain_parts)
