@@ -11,10 +11,10 @@ list(REVERSE domain_parts)
 list(JOIN domain_parts "." reversed_domain)
 set(TESSALY_APPSTREAM_ID ${reversed_domain}.Tessaly)
 
+# Text as XML element content: only & and < need escaping there.
 function(xml_text text out)
   string(REPLACE "&" "&amp;" text "${text}")
   string(REPLACE "<" "&lt;" text "${text}")
-  string(REPLACE ">" "&gt;" text "${text}")
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
