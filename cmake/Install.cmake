@@ -41,11 +41,14 @@ tessaly_strip_on_install(${CMAKE_INSTALL_BINDIR}/tessaly*)
 
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/tessaly.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-foreach(size 16 32)
+include(${CMAKE_CURRENT_LIST_DIR}/Metainfo.cmake)
+foreach(size 16 32 48 64 128 256)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/tessaly-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
           RENAME tessaly.png)
 endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/resources/tessaly.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
 install(FILES ${TESSALY_MANUAL_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # bash-completion loads a command's completion from a file named after the command.

@@ -1,6 +1,6 @@
-# The zip a Windows user unpacks and runs: both programs, the Qt and compiler runtime libraries
-# they load, the platform and style plugins, the README and the licences. cpack writes
-# SHA256SUMS beside it.
+# The zip a Windows user unpacks and runs, and the installer with the same files: both programs,
+# the Qt and compiler runtime libraries they load, the platform and style plugins, the README and
+# the licences. cpack writes SHA256SUMS beside them.
 
 foreach(module Core Gui Widgets SerialPort)
   install(FILES $<TARGET_FILE:Qt6::${module}> DESTINATION .)
@@ -66,10 +66,16 @@ install(FILES ${readme_text} ${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/L
 
 tessaly_strip_on_install(*.dll *.exe)
 
-set(CPACK_GENERATOR ZIP)
+# The zip and, from the same files, the installer (packaging/windows/NSIS.template.in, made with
+# Debian's makensis): one `cpack` makes both.
+set(CPACK_GENERATOR ZIP NSIS)
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_VENDOR "The Tessaly developers")
 set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${TESSALY_RELEASE}-win64")
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/Checksums.cmake)
 # Unpacked into a folder, the programs lie right there.
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_MODULE_PATH ${PROJECT_SOURCE_DIR}/packaging/windows)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/windows/CPackOptions.cmake)
+set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/resources/tessaly.ico)
 include(CPack)

@@ -11,11 +11,12 @@ failures=()
 grep -qv $'\r$' "$text" && failures+=("a line without CRLF")
 grep -qE '`|\*\*|<!--|^\|' "$text" && failures+=("Markdown left: $(grep -m1 -E '`|\*\*|<!--|^\|' "$text")")
 awk 'length($0) > 101' "$text" | grep -q . && failures+=("a line over 100 columns")
-for part in "Tessaly 9.8.7" "Windows: the zip" "tessaly-dump.exe --port COM12" \
+for part in "Tessaly 9.8.7" "Windows: the installer or the zip" "tessaly-dump.exe --port COM12" \
   "  --simulate-box LIST  " "  64  "; do
   grep -qF -- "$part" "$text" || failures+=("missing \"$part\"")
 done
 grep -qF "JSON records" "$text" && failures+=("the JSON field table is not for the zip")
+grep -qE 'win64\.zip +[0-9.]+ MB +a portable' "$text" || failures+=("a table's middle column is lost")
 [ ${#failures[@]} -eq 0 ] && { echo "README.txt: all passed"; exit 0; }
 printf 'FAILED: %s\n' "${failures[@]}"
 exit 1
