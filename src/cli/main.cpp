@@ -8,9 +8,11 @@
 #include "cli/Console.h"
 #include "cli/DumpOptions.h"
 #include "cli/DumpProgram.h"
+#include "program/StandardDescriptors.h"
 #include "program/StopSignals.h"
 
 int main(int argc, char** argv) {
+    tessaly::program::holdClosedStandardDescriptors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessaly-dump"));
     QCoreApplication::setApplicationVersion(QLatin1StringView(tessaly::kVersionText));
