@@ -18,6 +18,6 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QLatin1StringView(tessaly::kVersionText));
     tessaly::program::ignoreSignalsOfFailedWrites();
     tessaly::cli::Console console(stdout, stderr);
-    return tessaly::cli::runDumpProgram(QCoreApplication::arguments(),
-                                        tessaly::cli::describeNonUtf8Argument(argc, argv), console);
+    return console.finish(tessaly::cli::runDumpProgram(
+        QCoreApplication::arguments(), tessaly::cli::describeNonUtf8Argument(argc, argv), console));
 }
