@@ -7,6 +7,25 @@
 
 namespace tessaly::cli {
 
+namespace {
+
+// JSON's syntax is ASCII: anything beyond it stands in a string, where an escape means the same.
+// UTF-16 units give the surrogate pairs JSON wants beyond the first plane.
+QString asciiJson(const QJsonObject& object) {
+    const QString json = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    QString ascii;
+    ascii.reserve(json.size());
+    for (const QChar unit : json) {
+        if (unit.unicode() < 0x80)
+            ascii += unit;
+        else
+            ascii += QStringLiteral("\\u%1").arg(unit.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return ascii;
+}
+
+}  // namespace
+
 Console::Console(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
 
 void Console::setMode(bool json, bool quiet) {
@@ -26,8 +45,7 @@ void Console::log(const QString& text) {
 }
 
 void Console::record(const QJsonObject& object) {
-    write(out_, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + '\n',
-          &records_);
+    write(out_, asciiJson(object) + '\n', &records_);
 }
 
 void Console::error(const QString& sentence) {

@@ -24,7 +24,8 @@ public:
     void print(const QString& text);
     // Text for people (the log, result lines, the summary); CR LF as in the window.
     void log(const QString& text);
-    // One JSON object on a line of its own.
+    // One JSON object on a line of its own, in ASCII: names outside it as \u escapes, so that
+    // every reader gets the same values whatever the console's code page.
     void record(const QJsonObject& object);
     void error(const QString& sentence);
     void warning(const QString& sentence);

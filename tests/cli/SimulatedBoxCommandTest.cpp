@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <optional>
 
 #include "RunDump.h"
@@ -105,6 +106,30 @@ INSTANTIATE_TEST_SUITE_P(Earlier, EarlierFileTest,
                                            EarlierCase{"kept", servedWithChanges({1, 2, 1000}),
                                                        "kept", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Names outside a Windows system's ANSI code page, and one beyond Unicode's first plane.
+class NameOutsideTheCodePageTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(NameOutsideTheCodePageTest, ReadsBackAsItIsFromTheRecordAndTheText) {
+    QTemporaryDir dir;
+    const QString name = QString::fromUtf8(GetParam());
+    ASSERT_TRUE(QDir(dir.path()).mkdir(name));
+    const QString folder = dir.filePath(name);
+    const QString tail = QDir::toNativeSeparators('/' + name + "/EEPROM.bin");
+
+    const test::RunResult json = test::runDump({"--simulate", "--dir", folder, "--json"});
+    const test::RunResult text = test::runDump({"--simulate", "--dir", folder});
+
+    EXPECT_TRUE(std::all_of(json.out.begin(), json.out.end(), [](QChar c) {
+        return c.unicode() < 0x80;
+    })) << json.out.toStdString();
+    EXPECT_TRUE(QJsonDocument::fromJson(json.out.toUtf8())["path"].toString().endsWith(tail));
+    for (const QString& human : {json.err, text.out})
+        EXPECT_TRUE(human.contains(tail + ": 1024 bytes")) << human.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, NameOutsideTheCodePageTest,
+                         ::testing::Values("Jürgen", "Мастерская", "工作室", "Noten 𝄞"));
 
 TEST(PortNameCommandTest, MissingPortExitsTwoNamingIt) {
 #ifdef Q_OS_WIN
