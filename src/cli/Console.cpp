@@ -83,8 +83,9 @@ QString Console::whatIsMissing() const {
         return QStringLiteral("%1 of %2 JSON records are missing")
             .arg(records_.lost)
             .arg(records_.lost + records_.written);
-    return texts_.written == 0 ? QStringLiteral("the text meant for it is missing")
-                               : QStringLiteral("the text meant for it is incomplete");
+    return texts_.written == 0 && !texts_.partly
+               ? QStringLiteral("the text meant for it is missing")
+               : QStringLiteral("the text meant for it is incomplete");
 }
 
 void Console::write(const ConsoleStream& stream, const QString& text, Tally* tally) {
@@ -100,6 +101,7 @@ void Console::write(const ConsoleStream& stream, const QString& text, Tally* tal
         return;
     }
     ++tally->lost;
+    tally->partly = tally->partly || failure->partly;
     if (outFailure_.isEmpty()) outFailure_ = failure->reason;
 }
 

@@ -41,6 +41,7 @@ private:
     struct Tally {
         int written = 0;
         int lost = 0;
+        bool partly = false;  // some of a lost one went out
     };
 
     void write(const ConsoleStream& stream, const QString& text, Tally* tally = nullptr);

@@ -32,19 +32,26 @@ bool isConsole(HANDLE handle) {
     return GetConsoleMode(handle, &mode) != 0;
 }
 
-WriteFailure lastFailure() {
+// A pipe's reader that went away shows as any of these, depending on when it went.
+bool isReaderGone(DWORD error) {
+    return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA ||
+           error == ERROR_PIPE_NOT_CONNECTED;
+}
+
+WriteFailure lastFailure(bool partly) {
     const DWORD error = GetLastError();
-    return {error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA,
-            qt_error_string(int(error)).trimmed()};
+    QString reason = qt_error_string(int(error)).trimmed();
+    if (reason.endsWith(QLatin1Char('.'))) reason.chop(1);  // it stands within a sentence
+    return {isReaderGone(error), partly, reason};
 }
 
 // Both write functions take a count and say how much went; one loop serves both.
 template <typename Unit, typename WriteSome>
-std::optional<WriteFailure> writeAll(const Unit* next, qsizetype left, WriteSome writeSome) {
-    while (left > 0) {
+std::optional<WriteFailure> writeAll(const Unit* const start, qsizetype left, WriteSome writeSome) {
+    for (const Unit* next = start; left > 0;) {
         DWORD written = 0;
         const auto count = DWORD(std::min<qsizetype>(left, 16384));
-        if (!writeSome(next, count, &written)) return lastFailure();
+        if (!writeSome(next, count, &written)) return lastFailure(next != start);
         next += written;
         left -= written;
     }
@@ -59,7 +66,7 @@ std::optional<WriteFailure> ConsoleStream::write(const QString& text) const {
     const HANDLE handle = handleOf(descriptor_);
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return lastFailure();
+        return lastFailure(false);
     }
     QString withLineEnds = text;
     withLineEnds.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
@@ -97,7 +104,8 @@ std::optional<WriteFailure> ConsoleStream::write(const QString& text) const {
             pollfd ready{descriptor_, POLLOUT, 0};
             ::poll(&ready, 1, -1);
         } else if (errno != EINTR) {
-            return WriteFailure{errno == EPIPE, QString::fromLocal8Bit(std::strerror(errno))};
+            return WriteFailure{errno == EPIPE, next != bytes.constData(),
+                                QString::fromLocal8Bit(std::strerror(errno))};
         }
     }
     return std::nullopt;

@@ -8,6 +8,7 @@ namespace tessaly::cli {
 
 struct WriteFailure {
     bool readerGone;  // a pipe whose reader has ended: the text is simply lost
+    bool partly;      // some of the text went out before the failure
     QString reason;   // the system's words
 };
 
