@@ -44,9 +44,8 @@ inline RunResult runDumpProcess(const QStringList& arguments) {
     return runProgram(dumpProgram(), arguments);
 }
 
-// Everything written to `stream`, which is closed then, read as UTF-8 (what a redirected stream
-// gets on Windows too); lines end in LF whatever the platform's line end, so that one expectation
-// serves both.
+// Everything written to `stream` (UTF-8), which is closed then; lines end in LF whatever the
+// platform's line end, so that one expectation serves both.
 inline QString takeText(std::FILE* stream) {
     std::rewind(stream);
     QByteArray bytes;
