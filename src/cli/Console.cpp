@@ -3,25 +3,26 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "cli/ExitStatus.h"
 
 namespace tessaly::cli {
 
 namespace {
 
-// The log uses CR LF like the window; a terminal wants the platform's own line ends.
-QString forTerminal(QString text) {
-#ifndef Q_OS_WIN
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-#endif
-    return text;
+// JSON's syntax is ASCII: anything beyond it stands in a string, where an escape means the same.
+// UTF-16 units give the surrogate pairs JSON wants beyond the first plane.
+QString asciiJson(const QJsonObject& object) {
+    const QString json = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    QString ascii;
+    ascii.reserve(json.size());
+    for (const QChar unit : json) {
+        if (unit.unicode() < 0x80)
+            ascii += unit;
+        else
+            ascii += QStringLiteral("\\u%1").arg(unit.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return ascii;
 }
-
-bool isTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
 
 }  // namespace
 
@@ -30,17 +31,21 @@ Console::Console(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
 void Console::setMode(bool json, bool quiet) {
     json_ = json;
     quiet_ = quiet;
-    progress_ = !quiet && isTerminal(err_);
+    progress_ = !quiet && err_.isTerminal();
 }
 
-void Console::print(const QString& text) { write(out_, text); }
+void Console::print(const QString& text) { write(out_, text, &texts_); }
 
 void Console::log(const QString& text) {
-    if (!quiet_ && !text.isEmpty()) write(json_ ? err_ : out_, forTerminal(text));
+    if (quiet_ || text.isEmpty()) return;
+    if (json_)
+        write(err_, text);
+    else
+        write(out_, text, &texts_);
 }
 
 void Console::record(const QJsonObject& object) {
-    write(out_, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + '\n');
+    write(out_, asciiJson(object) + '\n', &records_);
 }
 
 void Console::error(const QString& sentence) {
@@ -54,19 +59,50 @@ void Console::warning(const QString& sentence) {
 void Console::progress(const QString& line) {
     if (!progress_ || (progressShown_ && line == lastProgress_)) return;
     lastProgress_ = line;
-    std::fprintf(err_, "\r\033[K%s", line.toLocal8Bit().constData());
-    std::fflush(err_);
+    err_.write(QStringLiteral("\r\033[K") + line);
     progressShown_ = true;
 }
 
-void Console::write(std::FILE* stream, const QString& text) {
+int Console::finish(int runStatus) {
+    if (outFailure_.isEmpty()) return runStatus;
+    // A stopped run says so by its status; what it could not print matters less then.
+    const bool keepStatus = wasStopped(runStatus);
+    error(QStringLiteral("standard output cannot be written (%1): %2%3.")
+              .arg(outFailure_, whatIsMissing(),
+                   keepStatus ? QString()
+                              : QStringLiteral(" (exit status %1 instead of %2)")
+                                    .arg(int(kOutputLost))
+                                    .arg(runStatus)));
+    return keepStatus ? runStatus : kOutputLost;
+}
+
+QString Console::whatIsMissing() const {
+    if (records_.lost == 1 && records_.written == 0)
+        return QStringLiteral("the JSON record is missing");
+    if (records_.lost > 0)
+        return QStringLiteral("%1 of %2 JSON records are missing")
+            .arg(records_.lost)
+            .arg(records_.lost + records_.written);
+    return texts_.written == 0 && !texts_.partly
+               ? QStringLiteral("the text meant for it is missing")
+               : QStringLiteral("the text meant for it is incomplete");
+}
+
+void Console::write(const ConsoleStream& stream, const QString& text, Tally* tally) {
     if (progressShown_) {
-        std::fputs("\r\033[K", err_);
+        err_.write(QStringLiteral("\r\033[K"));
         progressShown_ = false;
     }
-    // Failures (a closed pipe) are ignored on purpose: see the class comment.
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
+    // Failures on `err` have nowhere to be told; a reader that went away only loses the text.
+    const std::optional<WriteFailure> failure = stream.write(text);
+    if (!tally) return;
+    if (!failure || failure->readerGone) {
+        ++tally->written;
+        return;
+    }
+    ++tally->lost;
+    tally->partly = tally->partly || failure->partly;
+    if (outFailure_.isEmpty()) outFailure_ = failure->reason;
 }
 
 }  // namespace tessaly::cli

@@ -16,7 +16,11 @@ enum ExitStatus {
     kReadsDisagree = 5,
     kSavedNotVerified = 6,
     kBadUsage = 64,
+    kOutputLost = 74,  // stdout could not be written: the record or listing is missing
 };
+
+// Stop signals end a run with 128 + the signal's number.
+inline bool wasStopped(int exitStatus) { return exitStatus > 128; }
 
 // Why the command cannot start, in one sentence, and the status to end with.
 struct Refusal {
@@ -42,6 +46,8 @@ inline constexpr char kExitStatusHelp[] =
     "       written)\n"
     "  6    --verify: one good read saved, not verified (the box stopped answering)\n"
     "  64   bad usage\n"
+    "  74   stdout could not be written: the listing or JSON record is missing (the\n"
+    "       stderr line gives the status it replaced)\n"
 #ifdef _WIN32
     "  130  stopped by Ctrl-C, Ctrl-Break or closing the console window\n"
 #else

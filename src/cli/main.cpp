@@ -8,14 +8,16 @@
 #include "cli/Console.h"
 #include "cli/DumpOptions.h"
 #include "cli/DumpProgram.h"
+#include "program/StandardDescriptors.h"
 #include "program/StopSignals.h"
 
 int main(int argc, char** argv) {
+    tessaly::program::holdClosedStandardDescriptors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessaly-dump"));
     QCoreApplication::setApplicationVersion(QLatin1StringView(tessaly::kVersionText));
     tessaly::program::ignoreSignalsOfFailedWrites();
     tessaly::cli::Console console(stdout, stderr);
-    return tessaly::cli::runDumpProgram(QCoreApplication::arguments(),
-                                        tessaly::cli::describeNonUtf8Argument(argc, argv), console);
+    return console.finish(tessaly::cli::runDumpProgram(
+        QCoreApplication::arguments(), tessaly::cli::describeNonUtf8Argument(argc, argv), console));
 }

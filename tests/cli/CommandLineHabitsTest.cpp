@@ -166,6 +166,46 @@ TEST_P(ClosedOutputTest, NeverChangesTheExitStatus) {
 
 INSTANTIATE_TEST_SUITE_P(Checksum, ClosedOutputTest, ::testing::Values(false, true));
 
+struct UnwritableOutputCase {
+    const char* name;
+    const char* script;  // $0 the program, $1 a box, $2 a folder holding a.bin and b.bin
+    const char* says;    // after "standard output cannot be written "
+};
+
+class UnwritableOutputTest : public ::testing::TestWithParam<UnwritableOutputCase> {};
+
+TEST_P(UnwritableOutputTest, IsSaidAndEndsWith74WhileTheDumpStaysAsItIs) {
+    QTemporaryDir dir;
+    for (const char* name : {"a.bin", "b.bin"})
+        ASSERT_TRUE(writeFile(dir.filePath(name), QByteArray(1024, name[0])));
+    StbSimulator box;
+    const RunResult result = runShell(GetParam().script, {box.devicePath(), dir.path()});
+
+    EXPECT_EQ(result.exitCode, 74) << result.err.toStdString();
+    EXPECT_TRUE(result.err.endsWith(QStringLiteral("written %1.\n").arg(GetParam().says)))
+        << result.err.toStdString();
+    if (QByteArrayView(GetParam().script).contains("-p $1")) {
+        EXPECT_EQ(readFile(dir.filePath("EEPROM.bin")), bytesOf(SimOptions().image));
+        EXPECT_TRUE(waitUntil([&] { return box.transcript().contains("E2PROMDOWN"); }));
+    }
+}
+
+const UnwritableOutputCase kUnwritableOutputCases[] = {
+    {"record_on_a_full_disk", "exec $0 -p $1 -d $2 --json >/dev/full",
+     "(No space left on device): the JSON record is missing (exit status 74 instead of 0)"},
+    {"listing_on_a_closed_descriptor", "exec $0 -p $1 -d $2 >&-",
+     "(Bad file descriptor): the text meant for it is missing (exit status 74 instead of 0)"},
+    {"file_listing_cut_by_a_file_size_limit", "ulimit -f 1; exec $0 --show $2/a.bin >$2/out",
+     "(File too large): the text meant for it is incomplete (exit status 74 instead of 0)"},
+    {"comparison_on_a_full_disk", "exec $0 --compare $2/a.bin $2/b.bin --json >/dev/full",
+     "(No space left on device): the JSON record is missing (exit status 74 instead of 1)"},
+    {"help_on_a_full_disk", "exec $0 --help >/dev/full",
+     "(No space left on device): the text meant for it is missing (exit status 74 instead of 0)"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Streams, UnwritableOutputTest, ::testing::ValuesIn(kUnwritableOutputCases),
+                         [](const auto& info) { return info.param.name; });
+
 TEST(SimulatedBoxTest, NoDescriptorsLeftIsAnOpenFailureNotACrash) {
     if (test::kUnderSanitizers) GTEST_SKIP() << "the sanitizers cannot run without descriptors";
     QTemporaryDir dir;

@@ -31,8 +31,8 @@ inline RunResult runProgram(const QString& program, const QStringList& arguments
     EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; },
                           std::chrono::seconds(30)));
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 // Beside the test program, also where the build's paths mean nothing (under wine).
@@ -44,8 +44,8 @@ inline RunResult runDumpProcess(const QStringList& arguments) {
     return runProgram(dumpProgram(), arguments);
 }
 
-// Everything written to `stream`, which is closed then; lines end in LF whatever the platform's
-// line end, so that one expectation serves both.
+// Everything written to `stream` (UTF-8), which is closed then; lines end in LF whatever the
+// platform's line end, so that one expectation serves both.
 inline QString takeText(std::FILE* stream) {
     std::rewind(stream);
     QByteArray bytes;
@@ -53,7 +53,7 @@ inline QString takeText(std::FILE* stream) {
     for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, stream)) > 0;)
         bytes.append(buffer, qsizetype(got));
     std::fclose(stream);
-    return QString::fromLocal8Bit(bytes.replace("\r\n", "\n"));
+    return QString::fromUtf8(bytes.replace("\r\n", "\n"));
 }
 
 // `nonUtf8Argument` is what main makes of the raw arguments.

@@ -106,6 +106,26 @@ INSTANTIATE_TEST_SUITE_P(Earlier, EarlierFileTest,
                                                        "kept", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Names outside a Windows system's ANSI code page, and one beyond Unicode's first plane: the record
+// is ASCII, the human text (on stderr with --json) UTF-8.
+class NameOutsideTheCodePageTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(NameOutsideTheCodePageTest, ReadsBackAsItIsFromTheRecordAndTheText) {
+    QTemporaryDir dir;
+    const QString name = QString::fromUtf8(GetParam());
+    ASSERT_TRUE(QDir(dir.path()).mkdir(name));
+    const test::RunResult result =
+        test::runDump({"--simulate", "--dir", dir.filePath(name), "--json"});
+    const QString tail = QDir::toNativeSeparators('/' + name + "/EEPROM.bin");
+    EXPECT_EQ(result.out.toUtf8().size(), result.out.size())
+        << "not ASCII: " << result.out.toStdString();
+    EXPECT_TRUE(QJsonDocument::fromJson(result.out.toUtf8())["path"].toString().endsWith(tail));
+    EXPECT_TRUE(result.err.contains(tail + ": 1024 bytes")) << result.err.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, NameOutsideTheCodePageTest,
+                         ::testing::Values("Jürgen", "Мастерская", "工作室", "Noten 𝄞"));
+
 TEST(PortNameCommandTest, MissingPortExitsTwoNamingIt) {
 #ifdef Q_OS_WIN
     const QString missing = QStringLiteral("COM250");

@@ -96,7 +96,7 @@ TEST(UsageHelpTest, SpeaksOfThisSystemsPortsPathsAndStops) {
 #else
     const QStringList expected{"--port /dev/ttyUSB0 --dir ~/backups", "DIRECTORY/EEPROM.bin",
                                "129  stopped by SIGHUP", "143  stopped by SIGTERM"};
-    const QStringList foreign{"COM5", "C:\\", "Ctrl-Break", "console"};
+    const QStringList foreign{"COM5", "C:\\", "Ctrl-Break", "the console"};
 #endif
     const RunResult result = runDump({"--help"});
     EXPECT_EQ(result.exitCode, 0);
