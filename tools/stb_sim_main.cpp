@@ -12,6 +12,7 @@
 #include "Version.h"
 #include "program/BoundedRead.h"
 #include "program/OptionValues.h"
+#include "program/StandardDescriptors.h"
 #include "program/StopSignals.h"
 #include "sim/SimulatedBox.h"
 
@@ -101,6 +102,7 @@ void addOptions(QCommandLineParser& parser) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    tessaly::program::holdClosedStandardDescriptors();
     QCoreApplication app(argc, argv);
     tessaly::program::ignoreSignalsOfFailedWrites();
     QCoreApplication::setApplicationName(QStringLiteral("tessaly-stb-sim"));

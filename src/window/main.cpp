@@ -12,6 +12,7 @@
 
 #include "Version.h"
 #include "program/OptionValues.h"
+#include "program/StandardDescriptors.h"
 #include "program/StopSignals.h"
 #include "program/Utf8Arguments.h"
 #include "sim/SimulatedBox.h"
@@ -85,6 +86,7 @@ std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    tessaly::program::holdClosedStandardDescriptors();
     const std::unique_ptr<QCoreApplication> application = createApplication(argc, argv);
     if (!application) return 1;
     tessaly::program::ignoreSignalsOfFailedWrites();
