@@ -12,6 +12,8 @@
 #include "cli/ImageCommands.h"
 #include "cli/PortCheck.h"
 #include "cli/PortNames.h"
+#include "dump/DumpSession.h"
+#include "program/ProcessResources.h"
 #include "program/StopSignals.h"
 #include "sim/BoxBehaviour.h"
 #include "sim/SimulatedBox.h"
@@ -33,9 +35,28 @@ std::unique_ptr<sim::InProcessBox> startSimulatedBox(const DumpOptions& options)
     }
 }
 
-// Runs `task` on the event loop until it has ended or a stop signal has ended it.
+// A run that runs out of descriptors half-way leaves boxes asked and unacknowledged, so all it
+// will open is made sure of before any box is asked.
+void requireDescriptors(qsizetype ports) {
+    const int needed =
+        program::StopSignals::kDescriptors + int(ports) * dump::DumpSession::kDescriptorsAtMost;
+    const int spare = program::spareDescriptors(needed);
+    if (spare >= needed) return;
+    throw Refusal{QStringLiteral("Too few file descriptors are left for %1 port%2: %3 are needed "
+                                 "and %4 can be opened; raise the limit (ulimit -n)%5.")
+                      .arg(ports)
+                      .arg(ports == 1 ? "" : "s")
+                      .arg(needed)
+                      .arg(spare)
+                      .arg(ports == 1 ? "" : " or read fewer ports at once"),
+                  kShortOfResources};
+}
+
+// Runs `task` on the event loop, with all it needs for `ports` ports, until it has ended or a
+// stop signal has ended it.
 template <typename Task>
-int runUntilEnded(Task& task) {
+int runUntilEnded(Task& task, qsizetype ports) {
+    requireDescriptors(ports);
     try {
         program::StopSignals stopSignals;
         QObject::connect(&stopSignals, &program::StopSignals::stopRequested, &task, &Task::stop);
@@ -59,7 +80,7 @@ int runWith(const DumpOptions& options, Console& console) {
             return showImage(options.files[0], console);
         case Task::CheckPort: {
             PortCheck check(devicePathFor(options.ports.front()), console);
-            return runUntilEnded(check);
+            return runUntilEnded(check, 1);
         }
         case Task::Dump:
             break;
@@ -67,9 +88,9 @@ int runWith(const DumpOptions& options, Console& console) {
     // Outlives the command, whose link is open to it.
     const std::unique_ptr<sim::InProcessBox> box =
         options.simulate ? startSimulatedBox(options) : nullptr;
-    DumpCommand command(options, planTargets(options, box ? box->devicePath() : QString()),
-                        console);
-    return runUntilEnded(command);
+    const QList<PortTarget> targets = planTargets(options, box ? box->devicePath() : QString());
+    DumpCommand command(options, targets, console);
+    return runUntilEnded(command, targets.size());
 }
 
 }  // namespace

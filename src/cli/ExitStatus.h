@@ -16,6 +16,7 @@ enum ExitStatus {
     kReadsDisagree = 5,
     kSavedNotVerified = 6,
     kBadUsage = 64,
+    kShortOfResources = 71,
 };
 
 // Why the command cannot start, in one sentence, and the status to end with.
@@ -42,6 +43,7 @@ inline constexpr char kExitStatusHelp[] =
     "       written)\n"
     "  6    --verify: one good read saved, not verified (the box stopped answering)\n"
     "  64   bad usage\n"
+    "  71   too few file descriptors for the ports (no box asked)\n"
 #ifdef _WIN32
     "  130  stopped by Ctrl-C, Ctrl-Break or closing the console window\n"
 #else
