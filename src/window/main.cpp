@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "Version.h"
+#include "program/ProcessResources.h"
 #include "program/StopSignals.h"
 #include "sim/SimulatedBox.h"
 #include "window/DumpController.h"
@@ -80,9 +81,21 @@ std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv) {
     return application;
 }
 
+// The toolkit's threads and the window system take about a dozen descriptors (measured on X11),
+// a port and its image four more; with room to spare.
+constexpr int kWindowDescriptors = 32;
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Short of descriptors, the toolkit aborts while it starts, before the window could say why.
+    if (tessaly::program::spareDescriptors(kWindowDescriptors) < kWindowDescriptors) {
+        std::fprintf(stderr,
+                     "tessaly cannot open the %d files it needs to start; raise the limit "
+                     "(ulimit -n).\n",
+                     kWindowDescriptors);
+        return 71;
+    }
     const std::unique_ptr<QCoreApplication> application = createApplication(argc, argv);
     if (!application) return 1;
     tessaly::program::ignoreSignalsOfFailedWrites();
