@@ -32,19 +32,22 @@ int countSpare(int wanted) {
     return int(opened.size());
 }
 
+// By what is missing and no further: descriptors above 1023 are beyond what select() can watch,
+// should a library still use it. False when the soft limit is at the hard one already.
+bool raiseSoftLimit(int missing) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return false;
+    limit.rlim_cur = std::min(limit.rlim_max, limit.rlim_cur + rlim_t(missing));
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
 }  // namespace
 
+// Descriptors already open above the old limit take some of the new room, hence the repeats.
 int spareDescriptors(int wanted) {
-    const int spare = countSpare(wanted);
-    rlimit limit{};
-    if (spare >= wanted || ::getrlimit(RLIMIT_NOFILE, &limit) != 0 ||
-        limit.rlim_cur >= limit.rlim_max)
-        return spare;
-    // Raised by what is missing and no further: descriptors above 1023 are beyond what select()
-    // can watch, should a library still use it.
-    limit.rlim_cur = std::min(limit.rlim_max, limit.rlim_cur + rlim_t(wanted - spare));
-    ::setrlimit(RLIMIT_NOFILE, &limit);
-    return countSpare(wanted);
+    int spare = countSpare(wanted);
+    while (spare < wanted && raiseSoftLimit(wanted - spare)) spare = countSpare(wanted);
+    return spare;
 }
 #else
 int spareDescriptors(int wanted) { return wanted; }

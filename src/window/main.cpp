@@ -91,8 +91,8 @@ int main(int argc, char** argv) {
     // Short of descriptors, the toolkit aborts while it starts, before the window could say why.
     if (tessaly::program::spareDescriptors(kWindowDescriptors) < kWindowDescriptors) {
         std::fprintf(stderr,
-                     "tessaly cannot open the %d files it needs to start; raise the limit "
-                     "(ulimit -n).\n",
+                     "tessaly cannot start: it may open too few files (it needs %d more); raise "
+                     "the limit (ulimit -n).\n",
                      kWindowDescriptors);
         return 71;
     }
