@@ -1,6 +1,8 @@
 #include "program/ProcessResources.h"
 
 #include <QtGlobal>
+#include <system_error>
+#include <thread>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -13,6 +15,15 @@
 #endif
 
 namespace tessaly::program {
+
+bool canStartThread() {
+    try {
+        std::thread([] {}).join();
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
 
 #ifdef Q_OS_UNIX
 namespace {

@@ -8,4 +8,8 @@ namespace tessaly::program {
 // one by what is missing. Where there is no such limit (Windows), `wanted`.
 int spareDescriptors(int wanted);
 
+// Whether the system gives this process another thread now (a limit on processes or on memory
+// may not).
+bool canStartThread();
+
 }  // namespace tessaly::program

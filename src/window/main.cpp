@@ -96,6 +96,13 @@ int main(int argc, char** argv) {
                      kWindowDescriptors);
         return 71;
     }
+    // The toolkit draws with threads of its own and waits for them without end when none starts.
+    if (!tessaly::program::canStartThread()) {
+        std::fprintf(stderr,
+                     "tessaly cannot start: the system gives it no thread (a limit on processes "
+                     "or memory); end other programs or raise the limit.\n");
+        return 71;
+    }
     const std::unique_ptr<QCoreApplication> application = createApplication(argc, argv);
     if (!application) return 1;
     tessaly::program::ignoreSignalsOfFailedWrites();
