@@ -52,11 +52,9 @@ void requireDescriptors(qsizetype ports) {
                   kShortOfResources};
 }
 
-// Runs `task` on the event loop, with all it needs for `ports` ports, until it has ended or a
-// stop signal has ended it.
+// Runs `task` on the event loop until it has ended or a stop signal has ended it.
 template <typename Task>
-int runUntilEnded(Task& task, qsizetype ports) {
-    requireDescriptors(ports);
+int runUntilEnded(Task& task) {
     try {
         program::StopSignals stopSignals;
         QObject::connect(&stopSignals, &program::StopSignals::stopRequested, &task, &Task::stop);
@@ -79,18 +77,21 @@ int runWith(const DumpOptions& options, Console& console) {
         case Task::Show:
             return showImage(options.files[0], console);
         case Task::CheckPort: {
+            requireDescriptors(1);
             PortCheck check(devicePathFor(options.ports.front()), console);
-            return runUntilEnded(check, 1);
+            return runUntilEnded(check);
         }
         case Task::Dump:
             break;
     }
+    // The built-in box's timers count as its port's.
+    requireDescriptors(options.simulate ? 1 : options.ports.size());
     // Outlives the command, whose link is open to it.
     const std::unique_ptr<sim::InProcessBox> box =
         options.simulate ? startSimulatedBox(options) : nullptr;
-    const QList<PortTarget> targets = planTargets(options, box ? box->devicePath() : QString());
-    DumpCommand command(options, targets, console);
-    return runUntilEnded(command, targets.size());
+    DumpCommand command(options, planTargets(options, box ? box->devicePath() : QString()),
+                        console);
+    return runUntilEnded(command);
 }
 
 }  // namespace
