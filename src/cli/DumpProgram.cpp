@@ -12,6 +12,8 @@
 #include "cli/ImageCommands.h"
 #include "cli/PortCheck.h"
 #include "cli/PortNames.h"
+#include "dump/DumpSession.h"
+#include "program/ProcessResources.h"
 #include "program/StopSignals.h"
 #include "sim/BoxBehaviour.h"
 #include "sim/SimulatedBox.h"
@@ -31,6 +33,23 @@ std::unique_ptr<sim::InProcessBox> startSimulatedBox(const DumpOptions& options)
                           .arg(QString::fromLocal8Bit(error.what())),
                       kPortNotOpened};
     }
+}
+
+// A run that runs out of descriptors half-way leaves boxes asked and unacknowledged, so all it
+// will open is made sure of before any box is asked.
+void requireDescriptors(qsizetype ports) {
+    const int needed =
+        program::StopSignals::kDescriptors + int(ports) * dump::DumpSession::kDescriptorsAtMost;
+    const int spare = program::spareDescriptors(needed);
+    if (spare >= needed) return;
+    throw Refusal{QStringLiteral("Too few file descriptors are left for %1 port%2: %3 are needed "
+                                 "and %4 can be opened; raise the limit (ulimit -n)%5.")
+                      .arg(ports)
+                      .arg(ports == 1 ? "" : "s")
+                      .arg(needed)
+                      .arg(spare)
+                      .arg(ports == 1 ? "" : " or read fewer ports at once"),
+                  kShortOfResources};
 }
 
 // Runs `task` on the event loop until it has ended or a stop signal has ended it.
@@ -58,12 +77,15 @@ int runWith(const DumpOptions& options, Console& console) {
         case Task::Show:
             return showImage(options.files[0], console);
         case Task::CheckPort: {
+            requireDescriptors(1);
             PortCheck check(devicePathFor(options.ports.front()), console);
             return runUntilEnded(check);
         }
         case Task::Dump:
             break;
     }
+    // The built-in box's timers count as its port's.
+    requireDescriptors(options.simulate ? 1 : options.ports.size());
     // Outlives the command, whose link is open to it.
     const std::unique_ptr<sim::InProcessBox> box =
         options.simulate ? startSimulatedBox(options) : nullptr;

@@ -14,14 +14,18 @@ namespace tessaly::cli {
 
 namespace {
 
-// The one check the image store makes too, worded for the command line.
-void checkDirectory(const QString& directory, const QString& fileName) {
+// The one check the image store makes too, worded for the command line; `elsewhere` is how the
+// option names a directory other than the current one.
+void checkDirectory(const QString& directory, const QString& fileName, const char* elsewhere) {
     const dump::DirectoryCheck check = dump::checkImageDirectory(directory);
     if (check.usable()) return;
     QString reason = check.reason();
     reason[0] = reason[0].toUpper();
-    throw Refusal{reason + QStringLiteral("; %1 cannot be saved there.").arg(fileName),
-                  kLinkOrFileFailed};
+    const QString wayOut = check.current()
+                               ? QStringLiteral("cd to a directory you can write to, or give %1")
+                                     .arg(QLatin1StringView(elsewhere))
+                               : QStringLiteral("%1 cannot be saved there").arg(fileName);
+    throw Refusal{reason + QStringLiteral("; ") + wayOut + '.', kLinkOrFileFailed};
 }
 
 // Created as needed; noted, so that it can go again when nothing was saved in it.
@@ -64,11 +68,11 @@ void placeImages(const DumpOptions& options, QList<PortTarget>& targets) {
             throw Refusal{QStringLiteral("%1 is a directory; --output names the image file itself.")
                               .arg(QDir::toNativeSeparators(options.outputFile)),
                           kLinkOrFileFailed};
-        checkDirectory(output.absolutePath(), output.fileName());
+        checkDirectory(output.absolutePath(), output.fileName(), "--output a full path");
         targets.front().imagePath = QDir::toNativeSeparators(options.outputFile);
         return;
     }
-    checkDirectory(options.directory, imageName);
+    checkDirectory(options.directory, imageName, "--dir");
     if (targets.size() == 1) {
         targets.front().imagePath = dump::imagePathIn(options.directory, imageName);
         return;

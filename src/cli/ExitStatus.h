@@ -16,6 +16,7 @@ enum ExitStatus {
     kReadsDisagree = 5,
     kSavedNotVerified = 6,
     kBadUsage = 64,
+    kShortOfResources = 71,
     kOutputLost = 74,  // stdout could not be written: the record or listing is missing
 };
 
@@ -46,6 +47,7 @@ inline constexpr char kExitStatusHelp[] =
     "       written)\n"
     "  6    --verify: one good read saved, not verified (the box stopped answering)\n"
     "  64   bad usage\n"
+    "  71   too few file descriptors for the ports (no box asked)\n"
     "  74   stdout could not be written: the listing or JSON record is missing (the\n"
     "       stderr line gives the status it replaced)\n"
 #ifdef _WIN32

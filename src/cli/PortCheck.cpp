@@ -10,7 +10,11 @@ PortCheck::PortCheck(QString device, Console& console)
     : device_(std::move(device)), console_(console) {
     quiet_.setSingleShot(true);
     quiet_.setInterval(dump::LoopbackCheck::kQuietMs);
-    connect(&quiet_, &QTimer::timeout, this, &PortCheck::judge);
+    // Bytes that came back while the process was stopped are taken before quiet is judged.
+    connect(&quiet_, &QTimer::timeout, this, [this] {
+        link_.takeWaiting();
+        if (!ended_ && !quiet_.isActive()) judge();
+    });
     connect(&link_, &serial::MSComm::dataReceived, this, &PortCheck::take);
     connect(&link_, &serial::MSComm::linkLost, this, [this](const QString& reason) {
         console_.error(

@@ -21,7 +21,7 @@ DumpRun::DumpRun(serial::MSComm& link, QObject* parent) : QObject(parent), link_
     waitTimer_.setSingleShot(true);
     // A coarse timer may fire 5 % early: a box given 10 s must get all of them.
     waitTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&waitTimer_, &QTimer::timeout, this, [this] { finish(Outcome::TimedOut, awaited()); });
+    connect(&waitTimer_, &QTimer::timeout, this, &DumpRun::waitExpired);
     connect(&link_, &serial::MSComm::dataReceived, this, &DumpRun::readWaiting);
     // Once the reply is complete, the run ends with what storing it did: a link that goes away
     // meanwhile only keeps the acknowledgement from the box. A closed link still lets an
@@ -79,6 +79,14 @@ void DumpRun::readWaiting() {
         restartWaitTimer();
     }
     emit progressed();
+}
+
+// What arrived while the process was stopped is taken first: only a wait that this brings no
+// further ends the run. A process stopped longer than the wait with nothing there finds the box
+// silent for all that time, so that timeout is a true one.
+void DumpRun::waitExpired() {
+    link_.takeWaiting();
+    if (running_ && !result_.reply && !waitTimer_.isActive()) finish(Outcome::TimedOut, awaited());
 }
 
 void DumpRun::restartWaitTimer() {

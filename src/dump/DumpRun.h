@@ -77,6 +77,7 @@ signals:
 
 private:
     void readWaiting();
+    void waitExpired();
     void restartWaitTimer();
     void complete();
     void acknowledge(Outcome outcome);

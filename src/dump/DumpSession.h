@@ -63,6 +63,11 @@ public:
         qint64 milliseconds = 0;
     };
 
+    // Descriptors one session holds at most: the port and its lock file, the claim on the device
+    // (the device once more and its number's lock file), and while the image is stored, the
+    // directory's lock and the file.
+    static constexpr int kDescriptorsAtMost = 6;
+
     explicit DumpSession(Options options, QObject* parent = nullptr);
 
     // Opens the port and starts the first read. finished() follows exactly once.

@@ -8,15 +8,20 @@ namespace tessaly::dump {
 
 class DirectoryCheck {
 public:
-    explicit DirectoryCheck(QString reason) : reason_(std::move(reason)) {}
+    DirectoryCheck(QString reason, bool current) : reason_(std::move(reason)), current_(current) {}
 
     bool usable() const { return reason_.isEmpty(); }
     // "the directory /x does not exist", "/x is not a directory", "the directory /x is
-    // read-only (Permission denied)"; empty when usable.
+    // read-only (Permission denied)", "the current directory has been deleted"; empty when
+    // usable.
     QString reason() const { return reason_; }
+    // The directory was named as the current one ("", "." or "./"), so that changing to another
+    // one is a way out.
+    bool current() const { return current_; }
 
 private:
     QString reason_;
+    bool current_;
 };
 
 DirectoryCheck checkImageDirectory(const QString& directory);

@@ -7,10 +7,13 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QRandomGenerator>
-#include <QThreadPool>
 #include <algorithm>
 #include <limits>
+#include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "dump/ImageCompare.h"
 #include "dump/ImageDirectory.h"
@@ -210,9 +213,46 @@ private:
     bool placed_ = false;
 };
 
-// Threads that mostly wait on the disk: enough for every box a bench reads at once.
-struct StoringThreads : QThreadPool {
-    StoringThreads() { setMaxThreadCount(16); }
+// Threads that mostly wait on the disk, one for each store under way. The program waits for them
+// before it ends, so that no store is cut short.
+class StoringThreads {
+public:
+    StoringThreads() = default;
+    ~StoringThreads() {
+        for (std::thread& thread : threads_) thread.join();
+    }
+    Q_DISABLE_COPY(StoringThreads)
+
+    // Runs `task` on a thread of its own; false when the system gives none (a limit on processes
+    // or memory).
+    bool tryRun(std::function<void()> task) {
+        const std::lock_guard lock(mutex_);
+        joinFinished();
+        try {
+            threads_.emplace_back([this, task = std::move(task)] {
+                task();
+                const std::lock_guard done(mutex_);
+                finished_.push_back(std::this_thread::get_id());
+            });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
+
+private:
+    void joinFinished() {
+        std::erase_if(threads_, [this](std::thread& thread) {
+            if (std::ranges::find(finished_, thread.get_id()) == finished_.end()) return false;
+            thread.join();
+            return true;
+        });
+        finished_.clear();
+    }
+
+    std::mutex mutex_;
+    std::vector<std::thread> threads_;
+    std::vector<std::thread::id> finished_;  // threads that are done and wait to be joined
 };
 
 }  // namespace
@@ -265,13 +305,19 @@ void storeImageInBackground(const QString& path, const QByteArray& data, QObject
     static StoringThreads threads;
     // The answer goes through a relay on the asking thread that is not the asker's child: `done`
     // may end the asker, and an asker that is gone (a window closed during a store) is not told.
+    // Queued also when no thread could be had and it runs on the asking thread: the asker hears
+    // of it on a later turn of the event loop either way.
     auto* relay = new QObject;
-    threads.start([relay, asker = QPointer<QObject>(context), path, data, done = std::move(done)] {
-        QMetaObject::invokeMethod(relay, [relay, asker, done, stored = storeImage(path, data)] {
-            relay->deleteLater();
-            if (asker) done(stored);
-        });
-    });
+    auto store = [relay, asker = QPointer<QObject>(context), path, data, done = std::move(done)] {
+        QMetaObject::invokeMethod(
+            relay,
+            [relay, asker, done, stored = storeImage(path, data)] {
+                relay->deleteLater();
+                if (asker) done(stored);
+            },
+            Qt::QueuedConnection);
+    };
+    if (!threads.tryRun(store)) store();
 }
 
 }  // namespace tessaly::dump

@@ -10,6 +10,9 @@ namespace tessaly::program {
 class StopSignals : public QObject {
     Q_OBJECT
 public:
+    // Opened when the handling is set up (its pair of sockets).
+    static constexpr int kDescriptors = 2;
+
     explicit StopSignals(QObject* parent = nullptr);
     ~StopSignals() override;
 

@@ -172,8 +172,13 @@ void MSComm::closeDevice() {
     closing_ = false;
 }
 
-void MSComm::takeIncoming() {
-    const QByteArray incoming = port_->readAll();
+void MSComm::takeWaiting() {
+    if (PortOpen()) deliver(port_->readAllNow());
+}
+
+void MSComm::takeIncoming() { deliver(port_->readAll()); }
+
+void MSComm::deliver(const QByteArray& incoming) {
     if (closing_) return;  // nobody reads a closed port
     // One system read may bring more than the buffer holds (a pseudo-terminal, a stalled event
     // loop): hand it over in pieces, so that a reader who keeps up loses nothing; only what

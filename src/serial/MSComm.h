@@ -64,6 +64,11 @@ public:
     void Output(const QByteArray& bytes);
     // Returns and removes everything waiting (at most InputLen bytes when that is not 0).
     QByteArray Input();
+    // Moves what the device and the system hold this moment into the receive buffer, without
+    // waiting; dataReceived() follows from inside when any came. Called before a wait is given up,
+    // since a process that was stopped (Ctrl-Z, a suspended laptop) finds its timers due before
+    // it has been told of the bytes that arrived meanwhile.
+    void takeWaiting();
 
 signals:
     // Bytes were added to the receive buffer.
@@ -81,6 +86,7 @@ private:
     void openPort();
     void closeDevice();
     void takeIncoming();
+    void deliver(const QByteArray& incoming);
     void noticeSent();
     void loseLink(const QString& reason);
 

@@ -30,6 +30,9 @@ public:
     // Drops every received byte that has not been read, including what the system still holds.
     virtual void discardInput() = 0;
     virtual QByteArray readAll() = 0;
+    // readAll() and what the system holds for the device this moment, without waiting: a process
+    // that was stopped may find a wait over before it has been told of bytes that are there.
+    virtual QByteArray readAllNow() { return readAll(); }
     // Hands the bytes over without waiting for them to leave.
     virtual void write(const QByteArray& bytes) = 0;
     // Bytes given to write() that have not left yet.

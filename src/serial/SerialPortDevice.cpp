@@ -2,11 +2,13 @@
 
 #include <QFile>
 #include <QScopedValueRollback>
+#include <algorithm>
 
 #include "serial/CommError.h"
 #include "serial/PortOwnership.h"
 
 #ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -113,6 +115,24 @@ void SerialPortDevice::write(const QByteArray& bytes) {
 void SerialPortDevice::close() {
     port_->close();
     claim_.release();
+}
+
+// The event loop hands out a wake-up's readable devices before its due timers, so Qt has read
+// what was there when the loop woke; this takes what came since. Windows reads only through Qt's
+// pending overlapped read, so there it is what Qt has already received.
+QByteArray SerialPortDevice::readAllNow() {
+    QByteArray bytes = port_->readAll();
+#ifdef Q_OS_UNIX
+    const int descriptor = int(port_->handle());
+    int waiting = 0;
+    if (port_->isOpen() && ::ioctl(descriptor, FIONREAD, &waiting) == 0 && waiting > 0) {
+        const qsizetype had = bytes.size();
+        bytes.resize(had + waiting);
+        const ssize_t got = ::read(descriptor, bytes.data() + had, size_t(waiting));
+        bytes.resize(had + qsizetype(std::max<ssize_t>(got, 0)));
+    }
+#endif
+    return bytes;
 }
 
 void SerialPortDevice::announceInput() {

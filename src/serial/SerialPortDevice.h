@@ -21,6 +21,7 @@ public:
     QString errorString() const override { return port_->errorString(); }
     void discardInput() override;
     QByteArray readAll() override { return port_->readAll(); }
+    QByteArray readAllNow() override;
     void write(const QByteArray& bytes) override;
     qint64 unsent() const override { return port_->bytesToWrite(); }
     void close() override;

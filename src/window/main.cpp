@@ -12,6 +12,7 @@
 
 #include "Version.h"
 #include "program/OptionValues.h"
+#include "program/ProcessResources.h"
 #include "program/StandardDescriptors.h"
 #include "program/StopSignals.h"
 #include "program/Utf8Arguments.h"
@@ -83,10 +84,29 @@ std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv) {
     return application;
 }
 
+// The toolkit's threads and the window system take about a dozen descriptors (measured on X11),
+// a port and its image four more; with room to spare.
+constexpr int kWindowDescriptors = 32;
+
 }  // namespace
 
 int main(int argc, char** argv) {
     tessaly::program::holdClosedStandardDescriptors();
+    // Short of descriptors, the toolkit aborts while it starts, before the window could say why.
+    if (tessaly::program::spareDescriptors(kWindowDescriptors) < kWindowDescriptors) {
+        std::fprintf(stderr,
+                     "tessaly cannot start: it may open too few files (it needs %d more); raise "
+                     "the limit (ulimit -n).\n",
+                     kWindowDescriptors);
+        return 71;
+    }
+    // The toolkit draws with threads of its own and waits for them without end when none starts.
+    if (!tessaly::program::canStartThread()) {
+        std::fprintf(stderr,
+                     "tessaly cannot start: the system gives it no thread (a limit on processes "
+                     "or memory); end other programs or raise the limit.\n");
+        return 71;
+    }
     const std::unique_ptr<QCoreApplication> application = createApplication(argc, argv);
     if (!application) return 1;
     tessaly::program::ignoreSignalsOfFailedWrites();

@@ -2,7 +2,6 @@
 // stop signals, a reader that goes away, quiet runs, an output file, the list of ports. What
 // needs a process of its own (signals, pipes, limits, another user) starts the program.
 #include <Files.h>
-#include <Sanitizers.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -205,15 +204,6 @@ const UnwritableOutputCase kUnwritableOutputCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Streams, UnwritableOutputTest, ::testing::ValuesIn(kUnwritableOutputCases),
                          [](const auto& info) { return info.param.name; });
-
-TEST(SimulatedBoxTest, NoDescriptorsLeftIsAnOpenFailureNotACrash) {
-    if (test::kUnderSanitizers) GTEST_SKIP() << "the sanitizers cannot run without descriptors";
-    QTemporaryDir dir;
-    const RunResult result =
-        runShell("ulimit -n 6; exec \"$0\" --simulate -d \"$1\"", {dir.path()});
-    EXPECT_EQ(result.exitCode, 2) << result.err.toStdString();
-    EXPECT_TRUE(result.err.startsWith("tessaly-dump: ")) << result.err.toStdString();
-}
 
 TEST(ListPortsTest, GivesEveryPortOnALineInBothForms) {
     const RunResult text = runDump({"--list-ports"});

@@ -29,6 +29,10 @@ bool syncToDisk(QFile& file);
 // Why no file can be created in the existing directory `directory`; empty when one can.
 QString whyNotWritable(const QString& directory);
 
+// Whether the existing directory `directory` was removed while still in use (as a process's
+// working directory): it can be looked into but takes no new files.
+bool isDeleted(const QString& directory);
+
 // Whether `link` must not be followed: in a shared (sticky, world-writable) directory, a link
 // that belongs neither to us nor to the directory's owner may have been planted to make us
 // overwrite its target.

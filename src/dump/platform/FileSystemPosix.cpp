@@ -42,6 +42,12 @@ QString whyNotWritable(const QString& directory) {
     return ::access(encoded(directory).constData(), W_OK | X_OK) == 0 ? QString() : systemError();
 }
 
+// A removed directory keeps its inode while in use, with no name left to link to it.
+bool isDeleted(const QString& directory) {
+    struct stat status {};
+    return ::stat(encoded(directory).constData(), &status) == 0 && status.st_nlink == 0;
+}
+
 // The kernel's rule for links in shared directories, applied whether or not it is enforced.
 bool isPlantedLink(const QString& link) {
     struct stat linkStatus {};

@@ -37,6 +37,9 @@ QString whyNotWritable(const QString& directory) {
     return probe.open() ? QString() : probe.errorString();
 }
 
+// Windows refuses to remove a directory that a process works in.
+bool isDeleted(const QString&) { return false; }
+
 bool isPlantedLink(const QString&) { return false; }
 
 Linking linkFile(const QString&, const QString&) { return Linking::Unsupported; }
