@@ -1,11 +1,9 @@
 #include "window/DumpController.h"
 
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "dump/DumpLog.h"
-#include "dump/ImageCompare.h"
 #include "serial/CommError.h"
 #include "window/Form1.h"
 #include "window/TargetDirectory.h"
@@ -13,19 +11,6 @@
 namespace tessaly::window {
 
 namespace {
-
-// Ends the checksum result line of a damaged dump, so that nobody takes the file for a backup.
-QString damagedDumpNote(const dump::StoredImage& stored) {
-    QString note = QStringLiteral(": the file holds a damaged dump");
-    if (!stored.keptAs.isEmpty())
-        note += QStringLiteral(", the earlier image is kept as %1")
-                    .arg(QFileInfo(stored.keptAs).fileName());
-    return note;
-}
-
-// Where byte `offset` stands in the listing: each line of 16 starts with CR LF, each byte is two
-// hex digits and a space.
-qsizetype listingPosition(qsizetype offset) { return offset * 3 + (offset / 16 + 1) * 2; }
 
 // Why port `name` did not open: the two cases users meet most in few words, the rest with the
 // system's own.
@@ -38,40 +23,6 @@ QString openFailureText(const QString& name, const serial::CommError& error) {
     if (error.number() == serial::CommError::AccessDenied)
         text += QStringLiteral("\n\n") + serial::accessDeniedHint();
     return text;
-}
-
-// The bytes that differ from the kept earlier image are marked in the listing, and the line
-// about that image names the first of them.
-void markChanges(const dump::StoredImage& image, QString& storedLines,
-                 std::vector<LogStretch>& stretches) {
-    if (image.differingOffsets.isEmpty()) return;
-    for (const qsizetype offset : image.differingOffsets)
-        stretches.push_back({listingPosition(offset), 2, LogMark::Change});
-    const qsizetype countStart = storedLines.lastIndexOf(QLatin1Char('(')) + 1;
-    const qsizetype countEnd = storedLines.lastIndexOf(QLatin1Char(')'));
-    storedLines.replace(countStart, countEnd - countStart,
-                        dump::differingBytesSummary(image.differingBytes, image.differingOffsets));
-}
-
-// The listing of a complete reply and what was saved; nothing for an incomplete one. A damaged
-// dump stands out: its checksum error line and the checksum result line, which says so plainly.
-void showResult(Form1& form, const dump::DumpRun::Result& result) {
-    if (!result.reply) return;
-    const QString listing = dump::dumpResultLog(result);
-    QString stored = dump::storedImageLog(result.stored, *result.reply);
-    std::vector<LogStretch> stretches;
-    if (result.outcome == dump::DumpRun::Outcome::ChecksumMismatch) {
-        const QLatin1StringView crcError(dump::kChecksumErrorLog);
-        stretches.push_back(
-            {listing.size() - crcError.size(), crcError.size() - 2, LogMark::Damage});
-        if (result.stored.stored()) {
-            stored.insert(stored.indexOf(kCrLf), damagedDumpNote(result.stored));
-            stretches.push_back({listing.size(), stored.indexOf(kCrLf), LogMark::Damage});
-        }
-    }
-    markChanges(result.stored, stored, stretches);
-    // One append for the whole listing: the log widget is slow to grow byte by byte.
-    form.appendLog(listing + stored, stretches);
 }
 
 }  // namespace
@@ -153,7 +104,12 @@ void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
     using Outcome = dump::DumpRun::Outcome;
     silenceTimer_.stop();
     if (result.outcome == Outcome::Cancelled) return;  // whoever closed the link is done already
-    showResult(form_, result);
+    // One append for the whole listing: the log widget is slow to grow byte by byte.
+    if (result.reply) {
+        dump::MarkedLog log = dump::dumpResultLog(result, result.stored);
+        log += dump::storedImageLog(result.stored, *result.reply, dump::Wording::Window);
+        form_.appendLog(log.text, log.stretches);
+    }
     if (result.outcome == Outcome::LinkLost)
         form_.appendLog(
             kCrLf +

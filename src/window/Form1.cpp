@@ -132,9 +132,11 @@ QPlainTextEdit* createLog(QWidget* window) {
     return log;
 }
 
-QTextCharFormat formatOf(LogMark mark) {
+// A damaged dump in red and bold, a changed byte on a coloured ground. Both stay readable because
+// the log keeps its white ground under any scheme.
+QTextCharFormat formatOf(dump::LogMark mark) {
     QTextCharFormat format;
-    if (mark == LogMark::Damage) {
+    if (mark == dump::LogMark::Damage) {
         format.setForeground(QColor(204, 0, 0));
         format.setFontWeight(QFont::Bold);
     } else {
@@ -299,7 +301,7 @@ void Form1::showMessage(const QString& text, const QString& caption) {
 
 QString Form1::logText() const { return log->toPlainText().replace(QLatin1Char('\n'), kCrLf); }
 
-void Form1::appendLog(const QString& text, const std::vector<LogStretch>& stretches) {
+void Form1::appendLog(const QString& text, const std::vector<dump::LogStretch>& stretches) {
     QTextCursor cursor(log->document());
     cursor.movePosition(QTextCursor::End);
     const int start = cursor.position();
@@ -308,7 +310,7 @@ void Form1::appendLog(const QString& text, const std::vector<LogStretch>& stretc
     const auto at = [&](qsizetype position) {
         return start + int(position - QStringView(text).left(position).count(kCrLf));
     };
-    for (const LogStretch& stretch : stretches) {
+    for (const dump::LogStretch& stretch : stretches) {
         cursor.setPosition(at(stretch.from));
         cursor.setPosition(at(stretch.from + stretch.length), QTextCursor::KeepAnchor);
         cursor.mergeCharFormat(formatOf(stretch.mark));
