@@ -34,9 +34,9 @@ DumpController::DumpController(Form1& form)
     connect(&dumpRun_, &dump::DumpRun::progressed, this, &DumpController::noticeProgress);
     silenceTimer_.setSingleShot(true);
     connect(&silenceTimer_, &QTimer::timeout, this, &DumpController::remindOfHostMode);
-    connect(form.openButton, &QPushButton::clicked, this, &DumpController::Command1_Click);
-    connect(form.closeButton, &QPushButton::clicked, this, &DumpController::Command2_Click);
-    connect(&form, &Form1::unloading, this, &DumpController::Form_Unload);
+    connect(form.openButton, &QPushButton::clicked, this, &DumpController::openClicked);
+    connect(form.closeButton, &QPushButton::clicked, this, &DumpController::closeClicked);
+    connect(&form, &Form1::unloading, this, &DumpController::unloading);
 }
 
 bool DumpController::OpenPort(int port) {
@@ -67,7 +67,7 @@ void DumpController::ClosePort() {
     form_.setLinkControls(false);
 }
 
-void DumpController::Command1_Click() {
+void DumpController::openClicked() {
     const QString target = form_.targetDirectory->text();
     // The folder is checked before the box is asked, so that a dump is never read only to be lost.
     QString refusal = target.isEmpty() ? QStringLiteral("Select a directory for saving data first.")
@@ -88,9 +88,9 @@ void DumpController::Command1_Click() {
     silenceTimer_.start(patience_);
 }
 
-void DumpController::Command2_Click() { ClosePort(); }
+void DumpController::closeClicked() { ClosePort(); }
 
-void DumpController::Form_Unload() {
+void DumpController::unloading() {
     if (MSComm1.PortOpen()) ClosePort();
 }
 

@@ -36,9 +36,9 @@ public:
     void interruptRun();
 
 private:
-    void Command1_Click();
-    void Command2_Click();
-    void Form_Unload();
+    void openClicked();
+    void closeClicked();
+    void unloading();
     void dumpFinished(const dump::DumpRun::Result& result);
     void noticeProgress();
     void remindOfHostMode();

@@ -62,8 +62,6 @@ public:
     void setLinkControls(bool linkOpen);
     void showLinkOpen(bool open);
 
-    // The platform's folder chooser, opened at the current target; empty when cancelled.
-    QString BrowseForFolder(const QString& sTitle);
     // Makes `folder` the target, with a separator added, and warns at once when it cannot take
     // the image; the choice stays so that it can be corrected.
     void setTargetFolder(const QString& folder);
@@ -77,7 +75,7 @@ public:
     void showMessage(const QString& text, const QString& caption);
 
 signals:
-    // Form_Unload: the window is closing, which always proceeds.
+    // The window is closing, which always proceeds.
     void unloading();
 
 protected:
@@ -87,9 +85,9 @@ protected:
 
 private:
     void createControls();
-    void Form_Load();
-    void cmdDir_Click();
-    void Label6_Click();
+    void loaded();
+    void directoryClicked();
+    void linkClicked();
 
     Seams seams_;
 };
