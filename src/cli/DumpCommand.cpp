@@ -87,10 +87,10 @@ int DumpCommand::report(const PortTarget& target, const dump::DumpSession::Resul
         const bool opened = result.outcome != dump::DumpSession::Outcome::PortNotOpened;
         if (opened) announceRequest();
         dump::MarkedLog log = listingLog(result);
-        console_.log((log += lines).text);
+        console_.log(console_.painted(log += lines));
         if (opened) console_.log(QLatin1StringView(dump::kPortClosedLog));
     } else {
-        console_.log(prefixed(target.name, lines.text));
+        console_.log(prefixed(target.name, console_.painted(lines)));
     }
     const QString who = single() ? QString() : QStringLiteral("[%1] ").arg(target.name);
     if (!verdict.failure.isEmpty()) console_.error(who + verdict.failure);

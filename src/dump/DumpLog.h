@@ -24,7 +24,7 @@ struct LogStretch {
     LogMark mark;
 };
 
-// Text for the log with the stretches of it that stand out.
+// Text for the log with the stretches of it that stand out, in text order and apart.
 struct MarkedLog {
     QString text;
     std::vector<LogStretch> stretches;
