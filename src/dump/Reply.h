@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "dump/DumpProtocol.h"
+#include "dump/core/DumpProtocol.h"
 
 namespace tessaly::dump {
 
