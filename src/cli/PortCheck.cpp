@@ -2,7 +2,7 @@
 
 #include "cli/DumpReport.h"
 #include "cli/ExitStatus.h"
-#include "dump/Reply.h"
+#include "dump/ByteConversions.h"
 
 namespace tessaly::cli {
 
