@@ -24,7 +24,7 @@
 #include "BoundedWait.h"
 #include "dump/DumpLog.h"
 #include "dump/DumpRun.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 #include "sim/SimulatedBox.h"
 #include "window/DumpController.h"
 #include "window/Form1.h"
@@ -241,7 +241,7 @@ void measureWindowReaction(int runs) {
 void measureExchange(const QString& device, int runs) {
     QTemporaryDir directory;
     const QString imagePath = QDir(directory.path()).filePath(tessaly::dump::kImageFileName);
-    tessaly::serial::MSComm link;
+    tessaly::serial::SerialLink link;
     tessaly::dump::setUpLinkForBox(link);
     link.setCommPort(link.AddDevice(device));
     DumpRun run(link);

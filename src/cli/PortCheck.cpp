@@ -15,8 +15,8 @@ PortCheck::PortCheck(QString device, Console& console)
         link_.takeWaiting();
         if (!ended_ && !quiet_.isActive()) judge();
     });
-    connect(&link_, &serial::MSComm::dataReceived, this, &PortCheck::take);
-    connect(&link_, &serial::MSComm::linkLost, this, [this](const QString& reason) {
+    connect(&link_, &serial::SerialLink::dataReceived, this, &PortCheck::take);
+    connect(&link_, &serial::SerialLink::linkLost, this, [this](const QString& reason) {
         console_.error(
             QStringLiteral("The link to %1 was lost during the check (%2).").arg(device_, reason));
         end(kLinkOrFileFailed);

@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 
 namespace tessaly::cli {
 
@@ -26,10 +26,11 @@ QString orNothing(const QString& text) { return text.isEmpty() ? QStringLiteral(
 }  // namespace
 
 QString devicePathFor(const QString& port) {
-    int number = serial::MSComm::ComPortNumber(port);
+    int number = serial::SerialLink::ComPortNumber(port);
     // A bare number is a port number here too, as scripts give it.
-    if (number == 0) number = serial::MSComm::ComPortNumber(QStringLiteral("COM") + port.trimmed());
-    return number > 0 ? serial::MSComm().DeviceName(number) : port;
+    if (number == 0)
+        number = serial::SerialLink::ComPortNumber(QStringLiteral("COM") + port.trimmed());
+    return number > 0 ? serial::SerialLink().DeviceName(number) : port;
 }
 
 QString directoryNameFor(const QString& devicePath) {

@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <cstdint>
 
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 
 namespace tessaly::dump {
 
@@ -73,7 +73,7 @@ QString linkLostSentence(const QString& port, const QString& systemText, const Q
                 : QStringLiteral(". The image had been saved as %1 before.").arg(savedPath));
 }
 
-void setUpLinkForBox(serial::MSComm& link) {
+void setUpLinkForBox(serial::SerialLink& link) {
     link.setSettings(QStringLiteral("115200,N,8,1"));
     link.setInputLen(0);
     link.setInBufferSize(int(dump::kReplySize));

@@ -34,6 +34,6 @@ QString linkLostSentence(const QString& port, const QString& systemText,
                          const QString& savedPath = {});
 
 // Line settings, input length and receive buffer the exchange with the box needs.
-void setUpLinkForBox(serial::MSComm& link);
+void setUpLinkForBox(serial::SerialLink& link);
 
 }  // namespace tessaly::dump

@@ -15,7 +15,7 @@ struct LineSettings {
 };
 
 // What carries the link's bytes: a serial port, or an in-process connection to a simulated box.
-// Only MSComm drives it, so nothing above the link knows which one it talks to.
+// Only SerialLink drives it, so nothing above the link knows which one it talks to.
 class SerialDevice : public QObject {
     Q_OBJECT
 public:

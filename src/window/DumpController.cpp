@@ -77,8 +77,8 @@ void showResult(Form1& form, const dump::DumpRun::Result& result) {
 }  // namespace
 
 DumpController::DumpController(Form1& form)
-    : form_(form), dumpRun_(MSComm1), ports_(*form.portList, MSComm1, form.seams().systemPorts) {
-    dump::setUpLinkForBox(MSComm1);
+    : form_(form), dumpRun_(link_), ports_(*form.portList, link_, form.seams().systemPorts) {
+    dump::setUpLinkForBox(link_);
     connect(&dumpRun_, &dump::DumpRun::finished, this, &DumpController::dumpFinished);
     connect(&dumpRun_, &dump::DumpRun::progressed, this, &DumpController::noticeProgress);
     silenceTimer_.setSingleShot(true);
@@ -90,14 +90,14 @@ DumpController::DumpController(Form1& form)
 
 bool DumpController::OpenPort(int port) {
     try {
-        MSComm1.setCommPort(port);
-        MSComm1.setPortOpen(true);
+        link_.setCommPort(port);
+        link_.setPortOpen(true);
     } catch (const serial::CommError& error) {
         const QString name = ports_.portName(port, QStringLiteral("COM "));
         form_.showMessage(openFailureText(name, error), QStringLiteral("Error opening ") + name);
         return false;
     }
-    if (!MSComm1.PortOpen()) {
+    if (!link_.PortOpen()) {
         form_.appendLog(QStringLiteral("error opening ") +
                         ports_.portName(port, QStringLiteral("COM")) + kCrLf);
         return false;
@@ -108,9 +108,9 @@ bool DumpController::OpenPort(int port) {
 }
 
 void DumpController::ClosePort() {
-    if (MSComm1.PortOpen()) {
+    if (link_.PortOpen()) {
         form_.showLinkOpen(false);
-        MSComm1.setPortOpen(false);
+        link_.setPortOpen(false);
         form_.appendLog(QLatin1String(dump::kPortClosedLog));
     }
     form_.setLinkControls(false);
@@ -140,11 +140,11 @@ void DumpController::Command1_Click() {
 void DumpController::Command2_Click() { ClosePort(); }
 
 void DumpController::Form_Unload() {
-    if (MSComm1.PortOpen()) ClosePort();
+    if (link_.PortOpen()) ClosePort();
 }
 
 void DumpController::interruptRun() {
-    if (!MSComm1.PortOpen()) return;
+    if (!link_.PortOpen()) return;
     form_.appendLog(QStringLiteral("Interrupted") + kCrLf);
     ClosePort();
 }
@@ -167,7 +167,7 @@ void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
                         kCrLf);
     // A link that failed during the run, the acknowledgement's sending included, is closed
     // already: the lamp must not stay green.
-    if (!MSComm1.PortOpen()) form_.showLinkOpen(false);
+    if (!link_.PortOpen()) form_.showLinkOpen(false);
     // The port is released before a failure is explained, so that no box or lock waits on the
     // user reading it.
     ClosePort();

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 
 namespace tessaly::window {
 
@@ -46,7 +46,7 @@ void fitListToEntries(QComboBox& box) {
 // the whole entry.
 void showWholePortName(QComboBox& box) {
     box.lineEdit()->home(false);
-    const bool addedDevice = box.currentData().toInt() >= serial::MSComm::FirstAddedPort;
+    const bool addedDevice = box.currentData().toInt() >= serial::SerialLink::FirstAddedPort;
     box.setToolTip(addedDevice ? kPortToolTip + QLatin1Char('\n') + box.currentText()
                                : kPortToolTip);
 }
@@ -76,14 +76,14 @@ void PortCombo::showPopup() {
     QComboBox::showPopup();
 }
 
-PortList::PortList(PortCombo& box, serial::MSComm& link,
+PortList::PortList(PortCombo& box, serial::SerialLink& link,
                    std::function<std::vector<SystemPort>()> systemPorts)
     : box_(box), link_(link), systemPorts_(std::move(systemPorts)) {
     connect(&box_, &PortCombo::aboutToDropDown, this, &PortList::refreshSystemPorts);
     connect(box_.lineEdit(), &QLineEdit::textEdited, this,
             [this](const QString& typed) { forgetSelectionWhenEdited(box_, typed); });
     connect(&box_, &QComboBox::currentIndexChanged, this, [this] { showWholePortName(box_); });
-    for (int port = 1; port < serial::MSComm::FirstAddedPort; ++port)
+    for (int port = 1; port < serial::SerialLink::FirstAddedPort; ++port)
         box_.addItem(QStringLiteral("COM %1").arg(port), port);
     refreshSystemPorts();
     selectPort(0);
@@ -104,7 +104,7 @@ void PortList::refreshSystemPorts() {
 }
 
 void PortList::listSystemPort(const SystemPort& port) {
-    for (int number = 1; number < serial::MSComm::FirstAddedPort; ++number)
+    for (int number = 1; number < serial::SerialLink::FirstAddedPort; ++number)
         if (link_.DeviceName(number) == port.device) return;  // listed as "COM n" already
     const int number = link_.AddDevice(port.device);
     if (box_.findData(number) >= 0) return;
@@ -131,7 +131,7 @@ void PortList::offerStartDevices(const QString& device, const QString& simulated
 }
 
 QString PortList::portName(int port, const QString& comPrefix) const {
-    if (port < serial::MSComm::FirstAddedPort) return comPrefix + QString::number(port);
+    if (port < serial::SerialLink::FirstAddedPort) return comPrefix + QString::number(port);
     return link_.DeviceName(port);
 }
 
@@ -150,7 +150,7 @@ int PortList::portEntryFor(const QString& typed) {
             link_.DeviceName(box_.itemData(index).toInt()) == typed)
             return index;
     }
-    if (const int number = serial::MSComm::ComPortNumber(typed); number > 0)
+    if (const int number = serial::SerialLink::ComPortNumber(typed); number > 0)
         return box_.findData(number);
     const bool serialDevice = isDeviceNode(typed) || listsDevice(systemPorts_(), typed);
     return serialDevice ? addPort(typed, typed) : -1;

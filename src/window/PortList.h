@@ -9,7 +9,7 @@
 #include "window/Seams.h"
 
 namespace tessaly::serial {
-class MSComm;
+class SerialLink;
 }
 
 namespace tessaly::window {
@@ -32,7 +32,7 @@ signals:
 class PortList : public QObject {
     Q_OBJECT
 public:
-    PortList(PortCombo& box, serial::MSComm& link,
+    PortList(PortCombo& box, serial::SerialLink& link,
              std::function<std::vector<SystemPort>()> systemPorts);
 
     // Adds a device beyond COM 1 to COM 4; returns its entry's index. The entry stays when the
@@ -59,7 +59,7 @@ private:
     int portEntryFor(const QString& typed);
 
     PortCombo& box_;
-    serial::MSComm& link_;
+    serial::SerialLink& link_;
     std::function<std::vector<SystemPort>()> systemPorts_;
 };
 

@@ -15,7 +15,7 @@
 
 #include "RunDump.h"
 #include "cli/DumpOptions.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 #include "sim/SimulatedBox.h"
 
 namespace tessaly::test {
@@ -140,7 +140,7 @@ TEST_P(StopSignalTest, EndsTheWaitLikeCloseAndLeavesThePortFree) {
     EXPECT_FALSE(box.transcript().contains("E2PROMDOWN"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"EEPROM.bin"});
     EXPECT_EQ(readFile(dir.filePath("EEPROM.bin")), "earlier image");
-    serial::MSComm next;
+    serial::SerialLink next;
     next.setCommPort(next.AddDevice(box.devicePath()));
     EXPECT_NO_THROW(next.setPortOpen(true)) << "the lock went with the port";
 }

@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 
 #include "RunDump.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 #include "sim/SimulatedBox.h"
 
 namespace tessaly {
@@ -115,7 +115,7 @@ TEST_F(DumpCommandTest, MissingDirectoryIsRefusedBeforeTheBoxIsAsked) {
 
 TEST_F(DumpCommandTest, PortHeldByAnotherProgramExitsTwo) {
     box_.emplace();
-    serial::MSComm holder;
+    serial::SerialLink holder;
     holder.setCommPort(holder.AddDevice(box_->devicePath()));
     holder.setPortOpen(true);
 

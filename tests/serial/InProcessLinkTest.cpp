@@ -1,5 +1,5 @@
-// MSComm over the in-process link that carries the built-in box: it must open, refuse and lose
-// the link the way a serial port does, since nothing above MSComm can tell the two apart.
+// SerialLink over the in-process link that carries the built-in box: it must open, refuse and lose
+// the link the way a serial port does, since nothing above SerialLink can tell the two apart.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -8,14 +8,14 @@
 
 #include "Wait.h"
 #include "serial/InProcessLink.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 
 namespace tessaly {
 namespace {
 
 using test::waitUntil;
 
-int openError(serial::MSComm& link, const QString& device) {
+int openError(serial::SerialLink& link, const QString& device) {
     link.setCommPort(link.AddDevice(device));
     try {
         link.setPortOpen(true);
@@ -28,8 +28,8 @@ int openError(serial::MSComm& link, const QString& device) {
 TEST(InProcessLinkTest, OpensLikeAPortAndIsRefusedLikeOne) {
     auto box = std::make_unique<serial::InProcessLink>();
     const QString name = box->name();
-    serial::MSComm first;
-    serial::MSComm second;
+    serial::SerialLink first;
+    serial::SerialLink second;
 
     EXPECT_EQ(openError(first, name), 0);
     EXPECT_EQ(openError(second, name), serial::CommError::PortInUse);
@@ -46,7 +46,7 @@ TEST(InProcessLinkTest, OpensLikeAPortAndIsRefusedLikeOne) {
 TEST(InProcessLinkTest, CarriesBytesBothWaysAndDropsWhatCameBeforeTheOpen) {
     serial::InProcessLink box;
     box.send("stale");
-    serial::MSComm link;
+    serial::SerialLink link;
     ASSERT_EQ(openError(link, box.name()), 0);
 
     link.Output(QByteArray("REQUEST\0\r\n", 10));
@@ -65,11 +65,11 @@ class LinkLossTest : public ::testing::TestWithParam<bool> {};
 TEST_P(LinkLossTest, ComesOnceAfterTheBytesSentBeforeIt) {
     const bool boxDestroyed = GetParam();
     auto box = std::make_unique<serial::InProcessLink>();
-    serial::MSComm link;
+    serial::SerialLink link;
     ASSERT_EQ(openError(link, box->name()), 0);
-    QSignalSpy lost(&link, &serial::MSComm::linkLost);
+    QSignalSpy lost(&link, &serial::SerialLink::linkLost);
     QByteArray received;
-    QObject::connect(&link, &serial::MSComm::dataReceived, [&] { received += link.Input(); });
+    QObject::connect(&link, &serial::SerialLink::dataReceived, [&] { received += link.Input(); });
 
     box->send("half a reply");
     if (boxDestroyed) {

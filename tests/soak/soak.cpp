@@ -29,8 +29,8 @@
 #include "dump/DumpLog.h"
 #include "dump/DumpRun.h"
 #include "serial/CommError.h"
-#include "serial/MSComm.h"
 #include "serial/PortOwnership.h"
+#include "serial/SerialLink.h"
 #include "sim/SimulatedBox.h"
 
 namespace {
@@ -40,7 +40,7 @@ using tessaly::bench::BoundedWait;
 using tessaly::dump::DumpRun;
 using tessaly::dump::Stage;
 using tessaly::serial::CommError;
-using tessaly::serial::MSComm;
+using tessaly::serial::SerialLink;
 using tessaly::sim::SimOptions;
 using tessaly::sim::StbSimulator;
 using Outcome = DumpRun::Outcome;
@@ -426,7 +426,7 @@ private:
     DirectoryContent directoryContent() const;
 
     QTemporaryDir directory_;
-    MSComm link_;
+    SerialLink link_;
     DumpRun dump_;
     Scenario scenario_;
     RunRecord record_;
@@ -499,7 +499,7 @@ void Port::begin(const Scenario& scenario, std::function<void()> ended) {
                          if (link_.PortOpen()) link_.setPortOpen(false);
                          ended();
                      });
-    QObject::connect(&link_, &MSComm::dataReceived, scope_.get(), [this] {
+    QObject::connect(&link_, &SerialLink::dataReceived, scope_.get(), [this] {
         // Runs after the dump run's own handler, so the stage is what that read led to.
         if (dump_.protocol().stage() != Stage::Cancelled)
             record_.reached = dump_.protocol().stage();

@@ -15,7 +15,7 @@
 #include "FormFixture.h"
 #include "dump/DumpLog.h"
 #include "dump/DumpProtocol.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 #include "sim/SimulatedBox.h"
 
 namespace tessaly::test {
@@ -328,7 +328,7 @@ TEST_F(DumpFromWindowTest, InterruptDuringAWaitClosesThePortLikeClose) {
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(box->successAcknowledgements() + box->errorAcknowledgements(), 0);
     EXPECT_FALSE(QFile::exists(directory.filePath("EEPROM.bin")));
-    serial::MSComm next;
+    serial::SerialLink next;
     next.setCommPort(next.AddDevice(box->devicePath()));
     EXPECT_NO_THROW(next.setPortOpen(true));
 }

@@ -51,7 +51,7 @@ TEST_P(TypedPortTest, IsUsedOnlyWhenItNamesAPort) {
 
     Command1()->click();
 
-    const serial::MSComm& link = controller.serialControl();
+    const serial::SerialLink& link = controller.serialControl();
     if (typed == "COM 1x" || typed == "/etc/hostname") {
         EXPECT_EQ(desktop.messages,
                   (std::vector<FakeDesktop::Message>{{"No such port: " + typed, "Error"}}));

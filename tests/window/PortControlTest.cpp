@@ -5,7 +5,7 @@
 #include <QTemporaryFile>
 
 #include "FormFixture.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 #include "sim/PseudoTerminal.h"
 
 namespace tessaly::test {
@@ -70,11 +70,11 @@ TEST_F(PortControlTest, OpenOnAMissingDeviceNamesItAndLeavesTheLogAlone) {
 }
 
 TEST_F(PortControlTest, MissingComPortIsCalledComN) {
-    serial::MSComm names;
+    serial::SerialLink names;
     int port = 1;
-    while (port < serial::MSComm::FirstAddedPort && QFileInfo::exists(names.DeviceName(port)))
+    while (port < serial::SerialLink::FirstAddedPort && QFileInfo::exists(names.DeviceName(port)))
         ++port;
-    if (port == serial::MSComm::FirstAddedPort)
+    if (port == serial::SerialLink::FirstAddedPort)
         GTEST_SKIP() << "this machine has all four COM ports";
 
     EXPECT_FALSE(controller.OpenPort(port));
@@ -86,7 +86,7 @@ TEST_F(PortControlTest, MissingComPortIsCalledComN) {
 }
 
 TEST_F(PortControlTest, DeviceHeldElsewhereIsReportedAsBlocked) {
-    serial::MSComm holder;
+    serial::SerialLink holder;
     holder.setCommPort(holder.AddDevice(terminal.devicePath()));
     holder.setPortOpen(true);
     const QString device = terminal.devicePath();
@@ -123,7 +123,7 @@ TEST_F(PortControlTest, ClosingTheWindowReleasesAnOpenPort) {
     EXPECT_TRUE(form.close());
 
     EXPECT_EQ(form.logText(), kGreeting + kCloseLine);
-    serial::MSComm next;
+    serial::SerialLink next;
     next.setCommPort(next.AddDevice(terminal.devicePath()));
     EXPECT_NO_THROW(next.setPortOpen(true));
 }

@@ -29,7 +29,7 @@ TEST_F(StartStateTest, PortListStartsWithTheFourComPortsAndSelectsTheFirst) {
 TEST_F(StartStateTest, LinkIsClosedAndConfiguredForTheBox) {
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(lamp(), QColor(255, 0, 0));
-    const serial::MSComm& link = controller.serialControl();
+    const serial::SerialLink& link = controller.serialControl();
     EXPECT_FALSE(link.PortOpen());
     EXPECT_EQ(link.Settings(), "115200,N,8,1");
     EXPECT_EQ(link.InputLen(), 0);

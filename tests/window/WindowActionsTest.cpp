@@ -114,7 +114,7 @@ TEST_F(WindowActionsTest, ADeviceAddedTwiceKeepsOneEntry) {
 
     EXPECT_EQ(controller.ports().addPort("/dev/ttyUSB7", "/dev/ttyUSB7"), first);
     EXPECT_EQ(cmbCom()->count(), entries + 1);
-    EXPECT_GE(cmbCom()->itemData(first).toInt(), serial::MSComm::FirstAddedPort);
+    EXPECT_GE(cmbCom()->itemData(first).toInt(), serial::SerialLink::FirstAddedPort);
 }
 
 TEST_F(WindowActionsTest, TextTypedIntoTheLogStaysWhenTheProgramAppends) {

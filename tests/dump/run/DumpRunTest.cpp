@@ -11,7 +11,7 @@
 
 #include "dump/DumpLog.h"
 #include "dump/DumpRun.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 
 #ifdef Q_OS_UNIX
 #include <FileSizeLimit.h>
@@ -63,7 +63,7 @@ protected:
     QTemporaryDir dir_;
     SimOptions options_;
     std::optional<test::TestBox> box_;
-    serial::MSComm link_;
+    serial::SerialLink link_;
     dump::DumpRun run_{link_};
     std::vector<dump::DumpRun::Result> results_;
 };

@@ -14,7 +14,7 @@
 #include <stdexcept>
 
 #include "Wait.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 #include "sim/PseudoTerminal.h"
 
 namespace tessaly {
@@ -58,7 +58,7 @@ QByteArray sampleBytes(int count) {
     return bytes;
 }
 
-class MSCommOnPty : public ::testing::Test {
+class SerialLinkOnPty : public ::testing::Test {
 protected:
     void open(sim::PseudoTerminal& peer) {
         link.setCommPort(link.AddDevice(peer.devicePath()));
@@ -79,16 +79,16 @@ protected:
 
     sim::PseudoTerminal pty;
     DeviceProbe probe{pty.devicePath()};
-    serial::MSComm link;
+    serial::SerialLink link;
 };
 
-TEST_F(MSCommOnPty, OutputSendsEveryByteAsGivenAndInputReturnsThemEachTime) {
+TEST_F(SerialLinkOnPty, OutputSendsEveryByteAsGivenAndInputReturnsThemEachTime) {
     open(pty);
     const QByteArray bytes("REQ\0\x82\xFF\r\n", 8);
     link.Output(bytes);
     EXPECT_EQ(peerReceives(pty, bytes.size()), bytes);
 
-    QSignalSpy dataReceived(&link, &serial::MSComm::dataReceived);
+    QSignalSpy dataReceived(&link, &serial::SerialLink::dataReceived);
     for (int read = 0; read < 2; ++read) {
         ASSERT_EQ(pty.writeSome(bytes), bytes.size());
         ASSERT_TRUE(linkReceives(bytes.size()));
@@ -105,7 +105,7 @@ TEST_F(MSCommOnPty, OutputSendsEveryByteAsGivenAndInputReturnsThemEachTime) {
     EXPECT_EQ(link.Input(), "de");
 }
 
-TEST_F(MSCommOnPty, ReceiveBufferKeepsTheFirstBytesUpToItsSizeAndDropsTheRest) {
+TEST_F(SerialLinkOnPty, ReceiveBufferKeepsTheFirstBytesUpToItsSizeAndDropsTheRest) {
     link.setInBufferSize(1025);
     open(pty);
     const QByteArray sent = sampleBytes(1500);
@@ -121,10 +121,10 @@ TEST_F(MSCommOnPty, ReceiveBufferKeepsTheFirstBytesUpToItsSizeAndDropsTheRest) {
     EXPECT_EQ(link.Input(), "next");
 }
 
-TEST_F(MSCommOnPty, ReaderWhoKeepsUpLosesNothingOfAReadLargerThanTheBuffer) {
+TEST_F(SerialLinkOnPty, ReaderWhoKeepsUpLosesNothingOfAReadLargerThanTheBuffer) {
     link.setInBufferSize(1025);
     QByteArray taken;
-    QObject::connect(&link, &serial::MSComm::dataReceived, [&] { taken += link.Input(); });
+    QObject::connect(&link, &serial::SerialLink::dataReceived, [&] { taken += link.Input(); });
     open(pty);
     const QByteArray sent = sampleBytes(3000);
     ASSERT_EQ(pty.writeSome(sent), sent.size());
@@ -133,7 +133,7 @@ TEST_F(MSCommOnPty, ReaderWhoKeepsUpLosesNothingOfAReadLargerThanTheBuffer) {
     EXPECT_EQ(taken, sent);
 }
 
-TEST_F(MSCommOnPty, OpeningDiscardsWhatArrivedWhileClosed) {
+TEST_F(SerialLinkOnPty, OpeningDiscardsWhatArrivedWhileClosed) {
     pty.writeSome("stale");
     ASSERT_TRUE(probe.waitForSystemInput());
     open(pty);
@@ -142,7 +142,7 @@ TEST_F(MSCommOnPty, OpeningDiscardsWhatArrivedWhileClosed) {
     EXPECT_EQ(link.Input(), "fresh");
 }
 
-TEST_F(MSCommOnPty, EmptyingTheBufferAlsoDiscardsWhatTheSystemStillHolds) {
+TEST_F(SerialLinkOnPty, EmptyingTheBufferAlsoDiscardsWhatTheSystemStillHolds) {
     open(pty);
     pty.writeSome("read already");
     ASSERT_TRUE(linkReceives(12));
@@ -157,7 +157,7 @@ TEST_F(MSCommOnPty, EmptyingTheBufferAlsoDiscardsWhatTheSystemStillHolds) {
 }
 
 // A pseudo-terminal forces 8 data bits without parity, so only the speed and stop bits show.
-TEST_F(MSCommOnPty, SettingsApplyAtOpenAndAtOnceWhileOpen) {
+TEST_F(SerialLinkOnPty, SettingsApplyAtOpenAndAtOnceWhileOpen) {
     link.setSettings("9600,E,7,2");
     open(pty);
     termios line = probe.lineSettings();
@@ -171,8 +171,8 @@ TEST_F(MSCommOnPty, SettingsApplyAtOpenAndAtOnceWhileOpen) {
     EXPECT_FALSE(line.c_cflag & CRTSCTS);
 }
 
-TEST(MSCommSettings, MalformedTextIsRejectedAndLeavesTheSettingsAlone) {
-    serial::MSComm link;
+TEST(SerialLinkSettings, MalformedTextIsRejectedAndLeavesTheSettingsAlone) {
+    serial::SerialLink link;
     link.setSettings("115200,N,8,1");
     for (const char* text : {"", "115200", "115200,N,8", "115200,N,8,1,1", "fast,N,8,1", "0,N,8,1",
                              "115200,X,8,1", "115200,N,9,1", "115200,N,4,1", "115200,N,8,3"}) {
@@ -182,20 +182,20 @@ TEST(MSCommSettings, MalformedTextIsRejectedAndLeavesTheSettingsAlone) {
     EXPECT_NO_THROW(link.setSettings("2400,M,5,1.5"));
 }
 
-TEST(MSCommPorts, NumbersNameTheFirstSerialPortsThenTheAddedDevices) {
-    serial::MSComm link;
+TEST(SerialLinkPorts, NumbersNameTheFirstSerialPortsThenTheAddedDevices) {
+    serial::SerialLink link;
     EXPECT_EQ(link.DeviceName(1), "/dev/ttyS0");
     EXPECT_EQ(link.DeviceName(4), "/dev/ttyS3");
-    EXPECT_EQ(link.AddDevice("/dev/pts/7"), serial::MSComm::FirstAddedPort);
-    EXPECT_EQ(link.AddDevice("/dev/ttyUSB0"), serial::MSComm::FirstAddedPort + 1);
-    EXPECT_EQ(link.AddDevice("/dev/pts/7"), serial::MSComm::FirstAddedPort);
-    EXPECT_EQ(link.DeviceName(serial::MSComm::FirstAddedPort + 1), "/dev/ttyUSB0");
+    EXPECT_EQ(link.AddDevice("/dev/pts/7"), serial::SerialLink::FirstAddedPort);
+    EXPECT_EQ(link.AddDevice("/dev/ttyUSB0"), serial::SerialLink::FirstAddedPort + 1);
+    EXPECT_EQ(link.AddDevice("/dev/pts/7"), serial::SerialLink::FirstAddedPort);
+    EXPECT_EQ(link.DeviceName(serial::SerialLink::FirstAddedPort + 1), "/dev/ttyUSB0");
     EXPECT_TRUE(link.DeviceName(0).isEmpty());
-    EXPECT_TRUE(link.DeviceName(serial::MSComm::FirstAddedPort + 2).isEmpty());
+    EXPECT_TRUE(link.DeviceName(serial::SerialLink::FirstAddedPort + 2).isEmpty());
 }
 
 // The error number of a failed open, or 0 when the port opened.
-int openErrorNumber(serial::MSComm& link, const QString& device) {
+int openErrorNumber(serial::SerialLink& link, const QString& device) {
     link.setCommPort(link.AddDevice(device));
     try {
         link.setPortOpen(true);
@@ -207,11 +207,11 @@ int openErrorNumber(serial::MSComm& link, const QString& device) {
     }
 }
 
-TEST(MSCommOpenErrors, MissingDeviceUnknownNumberAndNoTerminalAreTold) {
-    serial::MSComm link;
+TEST(SerialLinkOpenErrors, MissingDeviceUnknownNumberAndNoTerminalAreTold) {
+    serial::SerialLink link;
     EXPECT_EQ(openErrorNumber(link, "/dev/pts/99999"), serial::CommError::NoSuchPort);
 
-    link.setCommPort(serial::MSComm::FirstAddedPort + 10);
+    link.setCommPort(serial::SerialLink::FirstAddedPort + 10);
     try {
         link.setPortOpen(true);
         ADD_FAILURE() << "a port number without a device opened";
@@ -225,9 +225,9 @@ TEST(MSCommOpenErrors, MissingDeviceUnknownNumberAndNoTerminalAreTold) {
     EXPECT_FALSE(link.PortOpen());
 }
 
-TEST_F(MSCommOnPty, DeviceHeldElsewhereOrAlreadyOpenIsPortInUse) {
+TEST_F(SerialLinkOnPty, DeviceHeldElsewhereOrAlreadyOpenIsPortInUse) {
     open(pty);
-    serial::MSComm other;
+    serial::SerialLink other;
     EXPECT_EQ(openErrorNumber(other, pty.devicePath()), serial::CommError::PortInUse);
     EXPECT_FALSE(other.PortOpen());
 
@@ -250,12 +250,12 @@ TEST_F(MSCommOnPty, DeviceHeldElsewhereOrAlreadyOpenIsPortInUse) {
         std::fprintf(stderr, "cannot drop privileges\n");
         std::_Exit(2);
     }
-    serial::MSComm link;
+    serial::SerialLink link;
     std::fprintf(stderr, "error %d\n", openErrorNumber(link, device));
     std::_Exit(0);
 }
 
-TEST(MSCommOpenErrors, DeviceWithoutPermissionIsAccessDenied) {
+TEST(SerialLinkOpenErrors, DeviceWithoutPermissionIsAccessDenied) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to become an unprivileged user";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     sim::PseudoTerminal pty;
@@ -264,10 +264,10 @@ TEST(MSCommOpenErrors, DeviceWithoutPermissionIsAccessDenied) {
                 "error 8010");
 }
 
-TEST_F(MSCommOnPty, DeliberateCloseSendsWhatWasQueuedAndSignalsOnce) {
+TEST_F(SerialLinkOnPty, DeliberateCloseSendsWhatWasQueuedAndSignalsOnce) {
     open(pty);
-    QSignalSpy closed(&link, &serial::MSComm::closed);
-    QSignalSpy lost(&link, &serial::MSComm::linkLost);
+    QSignalSpy closed(&link, &serial::SerialLink::closed);
+    QSignalSpy lost(&link, &serial::SerialLink::linkLost);
     pty.writeSome("unread");
     ASSERT_TRUE(linkReceives(6));
 
@@ -285,9 +285,9 @@ TEST_F(MSCommOnPty, DeliberateCloseSendsWhatWasQueuedAndSignalsOnce) {
 
 // A dump ends once its acknowledgement has left; telling so inside Output() would end it while
 // the sender is still in the middle of sending.
-TEST_F(MSCommOnPty, OutputReturnsAtOnceAndTellsLaterThatEverythingLeft) {
+TEST_F(SerialLinkOnPty, OutputReturnsAtOnceAndTellsLaterThatEverythingLeft) {
     open(pty);
-    QSignalSpy sent(&link, &serial::MSComm::outputSent);
+    QSignalSpy sent(&link, &serial::SerialLink::outputSent);
     link.Output("REQUEST_E2PROM\r\n");
     link.Output("E2PROMDOWN_SUCCESS\r\n");
     EXPECT_EQ(sent.count(), 0);
@@ -295,10 +295,10 @@ TEST_F(MSCommOnPty, OutputReturnsAtOnceAndTellsLaterThatEverythingLeft) {
     EXPECT_EQ(peerReceives(pty, 36), "REQUEST_E2PROM\r\nE2PROMDOWN_SUCCESS\r\n");
 }
 
-TEST_F(MSCommOnPty, PeerHangingUpLosesTheLinkOnceAndANewDeviceOpens) {
+TEST_F(SerialLinkOnPty, PeerHangingUpLosesTheLinkOnceAndANewDeviceOpens) {
     open(pty);
-    QSignalSpy closed(&link, &serial::MSComm::closed);
-    QSignalSpy lost(&link, &serial::MSComm::linkLost);
+    QSignalSpy closed(&link, &serial::SerialLink::closed);
+    QSignalSpy lost(&link, &serial::SerialLink::linkLost);
     pty.close();
     ASSERT_TRUE(lost.wait(10000));
     EXPECT_FALSE(link.PortOpen());

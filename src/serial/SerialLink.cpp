@@ -1,4 +1,4 @@
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -51,7 +51,7 @@ constexpr int SendBoundMs = 1000;
 
 }  // namespace
 
-MSComm::MSComm(QObject* parent)
+SerialLink::SerialLink(QObject* parent)
     : QObject(parent),
       serialPort_(new SerialPortDevice(this)),
       inProcess_(new InProcessDevice(this)),
@@ -65,18 +65,18 @@ MSComm::MSComm(QObject* parent)
             emit outputStalled();
     });
     for (SerialDevice* device : {serialPort_, inProcess_}) {
-        connect(device, &SerialDevice::readyRead, this, &MSComm::takeIncoming);
-        connect(device, &SerialDevice::bytesSent, this, &MSComm::noticeSent);
-        connect(device, &SerialDevice::failed, this, &MSComm::loseLink);
+        connect(device, &SerialDevice::readyRead, this, &SerialLink::takeIncoming);
+        connect(device, &SerialDevice::bytesSent, this, &SerialLink::noticeSent);
+        connect(device, &SerialDevice::failed, this, &SerialLink::loseLink);
     }
 }
 
-int MSComm::AddDevice(const QString& devicePath) {
+int SerialLink::AddDevice(const QString& devicePath) {
     if (!addedDevices_.contains(devicePath)) addedDevices_.append(devicePath);
     return FirstAddedPort + int(addedDevices_.indexOf(devicePath));
 }
 
-QString MSComm::DeviceName(int portNumber) const {
+QString SerialLink::DeviceName(int portNumber) const {
     if (portNumber >= 1 && portNumber < FirstAddedPort) {
 #ifdef Q_OS_WIN
         return QStringLiteral("COM%1").arg(portNumber);
@@ -87,14 +87,14 @@ QString MSComm::DeviceName(int portNumber) const {
     return addedDevices_.value(portNumber - FirstAddedPort);
 }
 
-int MSComm::ComPortNumber(const QString& name) {
+int SerialLink::ComPortNumber(const QString& name) {
     static const QRegularExpression comName(QStringLiteral("^COM\\s*([1-4])$"),
                                             QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = comName.match(name.trimmed());
     return match.hasMatch() ? match.captured(1).toInt() : 0;
 }
 
-void MSComm::setSettings(const QString& settings) {
+void SerialLink::setSettings(const QString& settings) {
     const LineSettings line = parseSettings(settings);
     if (port_->isOpen() && !port_->applySettings(line)) {
         const QString reason = port_->errorString();
@@ -105,13 +105,13 @@ void MSComm::setSettings(const QString& settings) {
     settings_ = settings;
 }
 
-void MSComm::setInBufferSize(int size) {
+void SerialLink::setInBufferSize(int size) {
     if (size < 1) throw std::invalid_argument("the receive buffer needs room for one byte");
     inBufferSize_ = size;
     if (received_.size() > size) received_.truncate(size);
 }
 
-void MSComm::setPortOpen(bool open) {
+void SerialLink::setPortOpen(bool open) {
     if (open) {
         openPort();
         return;
@@ -125,32 +125,32 @@ void MSComm::setPortOpen(bool open) {
     emit closed();
 }
 
-bool MSComm::PortOpen() const { return port_->isOpen() && !closing_; }
+bool SerialLink::PortOpen() const { return port_->isOpen() && !closing_; }
 
-void MSComm::setInBufferCount(int count) {
+void SerialLink::setInBufferCount(int count) {
     if (count != 0) throw std::invalid_argument("the receive buffer can only be emptied");
     // What the system and the device still hold, not yet announced, counts as waiting too.
     if (port_->isOpen()) port_->discardInput();
     received_.clear();
 }
 
-void MSComm::Output(const QByteArray& bytes) {
+void SerialLink::Output(const QByteArray& bytes) {
     if (!PortOpen()) return;
     port_->write(bytes);
     if (!port_->isOpen()) return;  // writing failed; linkLost() told so
     if (!sendBound_.isActive()) sendBound_.start();
     // Bytes that left at once are told about on the next turn too.
-    QMetaObject::invokeMethod(this, &MSComm::noticeSent, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &SerialLink::noticeSent, Qt::QueuedConnection);
 }
 
-QByteArray MSComm::Input() {
+QByteArray SerialLink::Input() {
     const qsizetype count = inputLen_ > 0 ? inputLen_ : received_.size();
     QByteArray taken = received_.left(count);
     received_.remove(0, count);
     return taken;
 }
 
-void MSComm::openPort() {
+void SerialLink::openPort() {
     const QString device = DeviceName(commPort_);
     if (closing_) closeDevice();  // whoever opens again has stopped waiting for the old bytes
     if (port_->isOpen()) throw CommError(CommError::PortInUse, device, "port already open");
@@ -165,20 +165,20 @@ void MSComm::openPort() {
     received_.clear();
 }
 
-void MSComm::closeDevice() {
+void SerialLink::closeDevice() {
     port_->close();
     received_.clear();
     sendBound_.stop();
     closing_ = false;
 }
 
-void MSComm::takeWaiting() {
+void SerialLink::takeWaiting() {
     if (PortOpen()) deliver(port_->readAllNow());
 }
 
-void MSComm::takeIncoming() { deliver(port_->readAll()); }
+void SerialLink::takeIncoming() { deliver(port_->readAll()); }
 
-void MSComm::deliver(const QByteArray& incoming) {
+void SerialLink::deliver(const QByteArray& incoming) {
     if (closing_) return;  // nobody reads a closed port
     // One system read may bring more than the buffer holds (a pseudo-terminal, a stalled event
     // loop): hand it over in pieces, so that a reader who keeps up loses nothing; only what
@@ -192,7 +192,7 @@ void MSComm::deliver(const QByteArray& incoming) {
     }
 }
 
-void MSComm::noticeSent() {
+void SerialLink::noticeSent() {
     if (!sendBound_.isActive() || !port_->isOpen() || port_->unsent() > 0) return;
     sendBound_.stop();
     if (closing_)
@@ -201,7 +201,7 @@ void MSComm::noticeSent() {
         emit outputSent();
 }
 
-void MSComm::loseLink(const QString& reason) {
+void SerialLink::loseLink(const QString& reason) {
     if (!port_->isOpen()) return;
     const bool closedAlready = closing_;
     // Closing at once also stops Qt from repeating the error in a tight loop.

@@ -16,14 +16,14 @@ class SerialDevice;
 // whole. Nothing here waits: dataReceived() tells that bytes wait, outputSent() that what was
 // sent has left, so nobody has to poll or block.
 // A device name that belongs to an InProcessLink opens that link instead of a serial port.
-class MSComm : public QObject {
+class SerialLink : public QObject {
     Q_OBJECT
 public:
     // Numbers 1 to 4 are the platform's first four serial ports; added devices get 5, 6, ...
     static constexpr int FirstAddedPort = 5;
 
     // Destroying the link closes its device at once; what the system was handed still leaves.
-    explicit MSComm(QObject* parent = nullptr);
+    explicit SerialLink(QObject* parent = nullptr);
 
     // Registers a device path (any path, pseudo-terminals included) and returns its port number;
     // a path added before keeps its number.
