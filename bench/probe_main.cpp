@@ -80,7 +80,7 @@ Seams headlessDesktop() {
     };
     seams.openUrl = [](const QUrl&) {};
     seams.chooseFolder = [](QWidget*, const QString&, const QString&) { return QString(); };
-    seams.systemPorts = [] { return std::vector<SystemPort>(); };
+    seams.systemPorts = [] { return std::vector<tessaly::serial::SystemPort>(); };
     return seams;
 }
 

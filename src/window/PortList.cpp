@@ -18,14 +18,14 @@ const QString kSimulatedBoxLabel = QStringLiteral("Simulated box");
 // Marks entries that came from the system's list, which may drop them again.
 constexpr int kSystemListedRole = Qt::UserRole + 1;
 
-QString portLabel(const SystemPort& port) {
+QString portLabel(const serial::SystemPort& port) {
     if (port.description.isEmpty()) return port.device;
     return QStringLiteral("%1 (%2)").arg(port.device, port.description);
 }
 
-bool listsDevice(const std::vector<SystemPort>& ports, const QString& device) {
+bool listsDevice(const std::vector<serial::SystemPort>& ports, const QString& device) {
     return std::any_of(ports.begin(), ports.end(),
-                       [&device](const SystemPort& port) { return port.device == device; });
+                       [&device](const serial::SystemPort& port) { return port.device == device; });
 }
 
 // Devices are neither plain files nor directories; anything else that is not a device fails to
@@ -77,7 +77,7 @@ void PortCombo::showPopup() {
 }
 
 PortList::PortList(PortCombo& box, serial::SerialLink& link,
-                   std::function<std::vector<SystemPort>()> systemPorts)
+                   std::function<std::vector<serial::SystemPort>()> systemPorts)
     : box_(box), link_(link), systemPorts_(std::move(systemPorts)) {
     connect(&box_, &PortCombo::aboutToDropDown, this, &PortList::refreshSystemPorts);
     connect(box_.lineEdit(), &QLineEdit::textEdited, this,
@@ -90,7 +90,7 @@ PortList::PortList(PortCombo& box, serial::SerialLink& link,
 }
 
 void PortList::refreshSystemPorts() {
-    const std::vector<SystemPort> present = systemPorts_();
+    const std::vector<serial::SystemPort> present = systemPorts_();
     // A vanished device that the user has chosen stays, so the choice never changes behind
     // their back; opening it then says that it is not there.
     for (int index = box_.count() - 1; index >= 0; --index) {
@@ -99,11 +99,11 @@ void PortList::refreshSystemPorts() {
         if (!listsDevice(present, link_.DeviceName(box_.itemData(index).toInt())))
             box_.removeItem(index);
     }
-    for (const SystemPort& port : present) listSystemPort(port);
+    for (const serial::SystemPort& port : present) listSystemPort(port);
     fitListToEntries(box_);
 }
 
-void PortList::listSystemPort(const SystemPort& port) {
+void PortList::listSystemPort(const serial::SystemPort& port) {
     for (int number = 1; number < serial::SerialLink::FirstAddedPort; ++number)
         if (link_.DeviceName(number) == port.device) return;  // listed as "COM n" already
     const int number = link_.AddDevice(port.device);

@@ -33,7 +33,7 @@ class PortList : public QObject {
     Q_OBJECT
 public:
     PortList(PortCombo& box, serial::SerialLink& link,
-             std::function<std::vector<SystemPort>()> systemPorts);
+             std::function<std::vector<serial::SystemPort>()> systemPorts);
 
     // Adds a device beyond COM 1 to COM 4; returns its entry's index. The entry stays when the
     // system no longer lists the device.
@@ -54,13 +54,13 @@ public:
 private:
     // Brings the list up to date with the devices the system has now.
     void refreshSystemPorts();
-    void listSystemPort(const SystemPort& port);
+    void listSystemPort(const serial::SystemPort& port);
     // The entry for a port typed into the field, added when it names a device; -1 when none.
     int portEntryFor(const QString& typed);
 
     PortCombo& box_;
     serial::SerialLink& link_;
-    std::function<std::vector<SystemPort>()> systemPorts_;
+    std::function<std::vector<serial::SystemPort>()> systemPorts_;
 };
 
 }  // namespace tessaly::window

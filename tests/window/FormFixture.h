@@ -38,7 +38,7 @@ struct FakeDesktop {
     QStringList folderTitles;
     QStringList folderStarts;
     QString folderChoice;  // empty: the user cancels
-    std::vector<window::SystemPort> systemPorts;
+    std::vector<serial::SystemPort> systemPorts;
     std::function<void()> onMessage;  // what happens while a message is shown
 
     window::Seams seams() {
