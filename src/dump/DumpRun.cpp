@@ -9,15 +9,16 @@ namespace {
 void execute(serial::SerialLink& link, const Commands& commands) {
     for (const Command& command : commands) {
         if (const auto* send = std::get_if<Send>(&command))
-            link.Output(byteArrayOf(send->bytes));
+            link.write(byteArrayOf(send->bytes));
         else
-            link.setInBufferCount(0);
+            link.discardInput();
     }
 }
 
 }  // namespace
 
 DumpRun::DumpRun(serial::SerialLink& link, QObject* parent) : QObject(parent), link_(link) {
+    link_.setReceiveLimit(qsizetype(kReplySize));
     waitTimer_.setSingleShot(true);
     // A coarse timer may fire 5 % early: a box given 10 s must get all of them.
     waitTimer_.setTimerType(Qt::PreciseTimer);
@@ -68,7 +69,7 @@ void DumpRun::start(const QString& imagePath, Storing storing) {
 void DumpRun::readWaiting() {
     if (!running_ || result_.reply) return;
     const dump::Stage before = protocol_.stage();
-    const QByteArray read = link_.Input();
+    const QByteArray read = link_.readAll();
     WaitArrivals& arrived = result_.arrived;
     arrived.count += read.size();
     arrived.first += read.left(WaitArrivals::kKept - arrived.first.size());
@@ -118,7 +119,7 @@ void DumpRun::acknowledge(Outcome outcome) {
     waitTimer_.stop();
     acknowledging_ = outcome;
     // A link that went away while the image was stored cannot carry it any more.
-    if (!link_.PortOpen()) return finish(outcome);
+    if (!link_.isOpen()) return finish(outcome);
     execute(link_, protocol_.acknowledge());
 }
 

@@ -55,6 +55,7 @@ public:
     // each other are only acknowledged; their caller stores the agreed one.
     enum class Storing { Always, WhenChecksumMatches, Never };
 
+    // Cuts the link's receive buffer to the reply, the most the exchange ever awaits.
     explicit DumpRun(serial::SerialLink& link, QObject* parent = nullptr);
 
     // Longest wait for each token and for the reply; zero waits until the link closes.

@@ -64,9 +64,6 @@ public:
 
     void open(const QString& name, const LineSettings& line) override;
     bool isOpen() const override { return open_; }
-    // There is no line to set up, so nothing is ever refused.
-    bool applySettings(const LineSettings&) override { return true; }
-    QString errorString() const override { return {}; }
     void discardInput() override;
     QByteArray readAll() override;
     void write(const QByteArray& bytes) override;

@@ -21,11 +21,11 @@ public:
     explicit DumpController(Form1& form);
 
     PortList& ports() { return ports_; }
-    const serial::SerialLink& serialControl() const { return link_; }
+    const serial::SerialLink& link() const { return link_; }
 
-    // Opens the link on a port number, switching the controls to the open-link state; explains
-    // a failure in a message box. True when the link is open afterwards.
-    bool OpenPort(int port);
+    // Opens the link on `device`, switching the controls to the open-link state; explains a
+    // failure in a message box. True when the link is open afterwards.
+    bool OpenPort(const QString& device);
     // Closes the link if it is open and always returns the controls to the closed-link state.
     void ClosePort();
 

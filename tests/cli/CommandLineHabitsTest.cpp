@@ -141,8 +141,7 @@ TEST_P(StopSignalTest, EndsTheWaitLikeCloseAndLeavesThePortFree) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"EEPROM.bin"});
     EXPECT_EQ(readFile(dir.filePath("EEPROM.bin")), "earlier image");
     serial::SerialLink next;
-    next.setCommPort(next.AddDevice(box.devicePath()));
-    EXPECT_NO_THROW(next.setPortOpen(true)) << "the lock went with the port";
+    EXPECT_NO_THROW(next.open(box.devicePath())) << "the lock went with the port";
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP));

@@ -116,8 +116,7 @@ TEST_F(DumpCommandTest, MissingDirectoryIsRefusedBeforeTheBoxIsAsked) {
 TEST_F(DumpCommandTest, PortHeldByAnotherProgramExitsTwo) {
     box_.emplace();
     serial::SerialLink holder;
-    holder.setCommPort(holder.AddDevice(box_->devicePath()));
-    holder.setPortOpen(true);
+    holder.open(box_->devicePath());
 
     const RunResult result = run({"--port", box_->devicePath(), "--dir", dir_.path()});
 

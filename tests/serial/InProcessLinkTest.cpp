@@ -16,9 +16,8 @@ namespace {
 using test::waitUntil;
 
 int openError(serial::SerialLink& link, const QString& device) {
-    link.setCommPort(link.AddDevice(device));
     try {
-        link.setPortOpen(true);
+        link.open(device);
     } catch (const serial::CommError& error) {
         return error.number();
     }
@@ -33,9 +32,9 @@ TEST(InProcessLinkTest, OpensLikeAPortAndIsRefusedLikeOne) {
 
     EXPECT_EQ(openError(first, name), 0);
     EXPECT_EQ(openError(second, name), serial::CommError::PortInUse);
-    first.setPortOpen(false);
+    first.close();
     EXPECT_EQ(openError(second, name), 0);
-    second.setPortOpen(false);
+    second.close();
 
     box->hangUp();
     ASSERT_TRUE(waitUntil([&] { return openError(first, name) == serial::CommError::OpenFailed; }));
@@ -49,12 +48,12 @@ TEST(InProcessLinkTest, CarriesBytesBothWaysAndDropsWhatCameBeforeTheOpen) {
     serial::SerialLink link;
     ASSERT_EQ(openError(link, box.name()), 0);
 
-    link.Output(QByteArray("REQUEST\0\r\n", 10));
+    link.write(QByteArray("REQUEST\0\r\n", 10));
     box.send("PC___");
-    ASSERT_TRUE(waitUntil([&] { return link.InBufferCount() == 5; }));
-    EXPECT_EQ(link.Input(), "PC___");
-    link.Output("ack");
-    link.setPortOpen(false);  // what is queued still reaches the box
+    ASSERT_TRUE(waitUntil([&] { return link.bytesAvailable() == 5; }));
+    EXPECT_EQ(link.readAll(), "PC___");
+    link.write("ack");
+    link.close();  // what is queued still reaches the box
     EXPECT_EQ(box.takeReceived(), QByteArray("REQUEST\0\r\nack", 13));
 }
 
@@ -69,7 +68,7 @@ TEST_P(LinkLossTest, ComesOnceAfterTheBytesSentBeforeIt) {
     ASSERT_EQ(openError(link, box->name()), 0);
     QSignalSpy lost(&link, &serial::SerialLink::linkLost);
     QByteArray received;
-    QObject::connect(&link, &serial::SerialLink::dataReceived, [&] { received += link.Input(); });
+    QObject::connect(&link, &serial::SerialLink::dataReceived, [&] { received += link.readAll(); });
 
     box->send("half a reply");
     if (boxDestroyed) {
@@ -81,7 +80,7 @@ TEST_P(LinkLossTest, ComesOnceAfterTheBytesSentBeforeIt) {
 
     ASSERT_TRUE(waitUntil([&] { return lost.count() > 0; }));
     EXPECT_EQ(received, "half a reply");
-    EXPECT_FALSE(link.PortOpen());
+    EXPECT_FALSE(link.isOpen());
     // The link delivers only through posted calls: a second loss would be among them.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();

@@ -26,9 +26,8 @@ namespace {
 
 // The failure of opening `device`, or nothing when it opened.
 std::optional<serial::CommError> openFailure(serial::SerialLink& link, const QString& device) {
-    link.setCommPort(link.AddDevice(device));
     try {
-        link.setPortOpen(true);
+        link.open(device);
         return std::nullopt;
     } catch (const serial::CommError& error) {
         return error;
@@ -111,7 +110,7 @@ TEST_P(ForeignLockTest, LockOfALiveProcessIsInUseAndOneOfAnEndedProcessIsTakenOv
     holder.waitForFinished();
     const std::optional<serial::CommError> afterEnd = openFailure(link, pty.devicePath());
     EXPECT_FALSE(afterEnd) << afterEnd->reason().toStdString();
-    link.setPortOpen(false);
+    link.close();
     EXPECT_FALSE(QFile::exists(lockFile));
 }
 

@@ -87,11 +87,10 @@ protected:
     static std::vector<bool> closedLinkState() { return {true, true, true, false, true}; }
     static std::vector<bool> openLinkState() { return {false, false, false, true, false}; }
 
-    // Adds a device to the port list, selects it and returns its port number.
-    int selectDevice(const QString& devicePath) {
-        const int index = controller.ports().addPort(devicePath, devicePath);
-        controller.ports().selectPort(index);
-        return cmbCom()->itemData(index).toInt();
+    // Adds a device to the port list, selects it and returns it.
+    QString selectDevice(const QString& devicePath) {
+        controller.ports().selectPort(controller.ports().addPort(devicePath, devicePath));
+        return devicePath;
     }
 
     FakeDesktop desktop;
