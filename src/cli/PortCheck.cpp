@@ -15,8 +15,8 @@ PortCheck::PortCheck(QString device, Console& console)
         link_.takeWaiting();
         if (!ended_ && !quiet_.isActive()) judge();
     });
-    connect(&link_, &serial::MSComm::dataReceived, this, &PortCheck::take);
-    connect(&link_, &serial::MSComm::linkLost, this, [this](const QString& reason) {
+    connect(&link_, &serial::SerialLink::dataReceived, this, &PortCheck::take);
+    connect(&link_, &serial::SerialLink::linkLost, this, [this](const QString& reason) {
         console_.error(
             QStringLiteral("The link to %1 was lost during the check (%2).").arg(device_, reason));
         end(kLinkOrFileFailed);
@@ -24,16 +24,14 @@ PortCheck::PortCheck(QString device, Console& console)
 }
 
 void PortCheck::start() {
-    link_.setCommPort(link_.AddDevice(device_));
-    link_.setSettings(QStringLiteral("115200,N,8,1"));
     try {
-        link_.setPortOpen(true);
+        link_.open(device_);
     } catch (const serial::CommError& error) {
         console_.error(openFailureSentence(device_, error.number(), error.reason()));
         return end(kPortNotOpened);
     }
-    link_.setInBufferCount(0);
-    link_.Output(dump::byteArrayOf(serial::LoopbackCheck::pattern()));
+    link_.discardInput();
+    link_.write(dump::byteArrayOf(serial::LoopbackCheck::pattern()));
     quiet_.start();
 }
 
@@ -43,7 +41,7 @@ void PortCheck::stop(int exitStatus) {
 }
 
 void PortCheck::take() {
-    check_.receive(dump::bytesOf(link_.Input()));
+    check_.receive(dump::bytesOf(link_.readAll()));
     if (check_.complete())
         judge();
     else
@@ -66,7 +64,7 @@ void PortCheck::end(int exitStatus) {
     if (ended_) return;
     ended_ = true;
     quiet_.stop();
-    if (link_.PortOpen()) link_.setPortOpen(false);
+    link_.close();
     emit ended(exitStatus);
 }
 

@@ -6,7 +6,7 @@
 
 #include "cli/Console.h"
 #include "serial/LoopbackCheck.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 
 namespace tessaly::cli {
 
@@ -33,7 +33,7 @@ private:
 
     const QString device_;
     Console& console_;
-    serial::MSComm link_;
+    serial::SerialLink link_;
     serial::LoopbackCheck check_;
     QTimer quiet_;
     bool ended_ = false;

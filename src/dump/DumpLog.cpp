@@ -3,8 +3,6 @@
 #include <QFileInfo>
 #include <cstdint>
 
-#include "serial/MSComm.h"
-
 namespace tessaly::dump {
 
 QString dumpResultLog(const DumpRun::Result& result) {
@@ -71,12 +69,6 @@ QString linkLostSentence(const QString& port, const QString& systemText, const Q
            (savedPath.isEmpty()
                 ? QStringLiteral(". Nothing was saved.")
                 : QStringLiteral(". The image had been saved as %1 before.").arg(savedPath));
-}
-
-void setUpLinkForBox(serial::MSComm& link) {
-    link.setSettings(QStringLiteral("115200,N,8,1"));
-    link.setInputLen(0);
-    link.setInBufferSize(int(dump::kReplySize));
 }
 
 }  // namespace tessaly::dump

@@ -32,7 +32,4 @@ QString arrivalsText(const WaitArrivals& arrived);
 QString linkLostSentence(const QString& port, const QString& systemText,
                          const QString& savedPath = {});
 
-// Line settings, input length and receive buffer the exchange with the box needs.
-void setUpLinkForBox(serial::MSComm& link);
-
 }  // namespace tessaly::dump
