@@ -24,6 +24,7 @@
 #include "BoundedWait.h"
 #include "dump/DumpLog.h"
 #include "dump/DumpRun.h"
+#include "dump/ImageFile.h"
 #include "serial/SerialLink.h"
 #include "sim/SimulatedBox.h"
 #include "window/DumpController.h"

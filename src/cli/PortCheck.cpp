@@ -2,14 +2,14 @@
 
 #include "cli/DumpReport.h"
 #include "cli/ExitStatus.h"
-#include "dump/Reply.h"
+#include "dump/ByteConversions.h"
 
 namespace tessaly::cli {
 
 PortCheck::PortCheck(QString device, Console& console)
     : device_(std::move(device)), console_(console) {
     quiet_.setSingleShot(true);
-    quiet_.setInterval(dump::LoopbackCheck::kQuietMs);
+    quiet_.setInterval(serial::LoopbackCheck::kQuietMs);
     // Bytes that came back while the process was stopped are taken before quiet is judged.
     connect(&quiet_, &QTimer::timeout, this, [this] {
         link_.takeWaiting();
@@ -31,7 +31,7 @@ void PortCheck::start() {
         return end(kPortNotOpened);
     }
     link_.discardInput();
-    link_.write(dump::byteArrayOf(dump::LoopbackCheck::pattern()));
+    link_.write(dump::byteArrayOf(serial::LoopbackCheck::pattern()));
     quiet_.start();
 }
 
@@ -49,15 +49,15 @@ void PortCheck::take() {
 }
 
 void PortCheck::judge() {
-    const dump::LoopbackCheck::Verdict verdict = check_.verdict();
+    const serial::LoopbackCheck::Verdict verdict = check_.verdict();
     const QString sentence = QString::fromStdString(verdict.sentence);
-    if (verdict.outcome == dump::LoopbackCheck::Outcome::Ok) {
+    if (verdict.outcome == serial::LoopbackCheck::Outcome::Ok) {
         console_.log(QStringLiteral("%1: %2\r\n").arg(device_, sentence));
         return end(kSavedAndVerified);
     }
     console_.error(QStringLiteral("Loopback check of %1: %2.").arg(device_, sentence));
-    end(verdict.outcome == dump::LoopbackCheck::Outcome::NothingBack ? kBoxSilent
-                                                                     : kLoopbackChanged);
+    end(verdict.outcome == serial::LoopbackCheck::Outcome::NothingBack ? kBoxSilent
+                                                                       : kLoopbackChanged);
 }
 
 void PortCheck::end(int exitStatus) {

@@ -5,7 +5,7 @@
 #include <QTimer>
 
 #include "cli/Console.h"
-#include "dump/LoopbackCheck.h"
+#include "serial/LoopbackCheck.h"
 #include "serial/SerialLink.h"
 
 namespace tessaly::cli {
@@ -34,7 +34,7 @@ private:
     const QString device_;
     Console& console_;
     serial::SerialLink link_;
-    dump::LoopbackCheck check_;
+    serial::LoopbackCheck check_;
     QTimer quiet_;
     bool ended_ = false;
 };

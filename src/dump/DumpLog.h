@@ -9,7 +9,6 @@
 // show the same thing.
 namespace tessaly::dump {
 
-inline constexpr char kImageFileName[] = "EEPROM.bin";
 inline constexpr char kRequestLog[] = "sending request...\r\n";
 inline constexpr char kChecksumErrorLog[] = "CRC Error!!!\r\n";
 inline constexpr char kPortClosedLog[] = "\r\nSerial port closed.\r\n";

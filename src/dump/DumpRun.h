@@ -7,9 +7,9 @@
 #include <chrono>
 #include <optional>
 
-#include "dump/DumpProtocol.h"
 #include "dump/ImageFile.h"
 #include "dump/Reply.h"
+#include "dump/core/DumpProtocol.h"
 
 namespace tessaly::serial {
 class SerialLink;

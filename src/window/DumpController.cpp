@@ -6,6 +6,7 @@
 
 #include "dump/DumpLog.h"
 #include "dump/ImageCompare.h"
+#include "dump/ImageFile.h"
 #include "serial/CommError.h"
 #include "window/Form1.h"
 #include "window/TargetDirectory.h"

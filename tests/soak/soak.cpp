@@ -28,6 +28,7 @@
 #include "BoundedWait.h"
 #include "dump/DumpLog.h"
 #include "dump/DumpRun.h"
+#include "dump/ImageFile.h"
 #include "serial/CommError.h"
 #include "serial/PortOwnership.h"
 #include "serial/SerialLink.h"

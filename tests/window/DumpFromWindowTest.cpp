@@ -14,7 +14,7 @@
 
 #include "FormFixture.h"
 #include "dump/DumpLog.h"
-#include "dump/DumpProtocol.h"
+#include "dump/core/DumpProtocol.h"
 #include "serial/SerialLink.h"
 #include "sim/SimulatedBox.h"
 

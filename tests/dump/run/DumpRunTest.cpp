@@ -11,6 +11,7 @@
 
 #include "dump/DumpLog.h"
 #include "dump/DumpRun.h"
+#include "dump/ImageFile.h"
 #include "serial/SerialLink.h"
 
 #ifdef Q_OS_UNIX
