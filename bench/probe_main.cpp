@@ -24,7 +24,8 @@
 #include "BoundedWait.h"
 #include "dump/DumpLog.h"
 #include "dump/DumpRun.h"
-#include "serial/MSComm.h"
+#include "dump/ImageFile.h"
+#include "serial/SerialLink.h"
 #include "sim/SimulatedBox.h"
 #include "window/DumpController.h"
 #include "window/Form1.h"
@@ -80,7 +81,7 @@ Seams headlessDesktop() {
     };
     seams.openUrl = [](const QUrl&) {};
     seams.chooseFolder = [](QWidget*, const QString&, const QString&) { return QString(); };
-    seams.systemPorts = [] { return std::vector<SystemPort>(); };
+    seams.systemPorts = [] { return std::vector<tessaly::serial::SystemPort>(); };
     return seams;
 }
 
@@ -180,7 +181,7 @@ void measureWindowWait(int seconds) {
     const qint64 cpuNs = processCpuNs() - cpuBefore;
     const qint64 wallNs = wall.nsecsElapsed();
 
-    if (!window.controller().serialControl().PortOpen())
+    if (!window.controller().link().isOpen())
         throw ProbeFailure("the window stopped waiting for the silent box");
     window.clickClose();
     report("wait_wall_ms", milliseconds(wallNs));
@@ -241,9 +242,7 @@ void measureWindowReaction(int runs) {
 void measureExchange(const QString& device, int runs) {
     QTemporaryDir directory;
     const QString imagePath = QDir(directory.path()).filePath(tessaly::dump::kImageFileName);
-    tessaly::serial::MSComm link;
-    tessaly::dump::setUpLinkForBox(link);
-    link.setCommPort(link.AddDevice(device));
+    tessaly::serial::SerialLink link;
     DumpRun run(link);
     run.setWaitLimit(10s);
     std::unique_ptr<BoundedWait> done;
@@ -254,14 +253,14 @@ void measureExchange(const QString& device, int runs) {
     });
 
     for (int i = 0; i < runs; ++i) {
-        link.setPortOpen(true);
+        link.open(device);
         done = std::make_unique<BoundedWait>(30s);
         QElapsedTimer clock;
         clock.start();
         run.start(imagePath);
         const bool ended = done->run();
         const qint64 elapsedNs = clock.nsecsElapsed();
-        link.setPortOpen(false);
+        link.close();
         if (!ended || outcome != DumpRun::Outcome::Saved)
             throw ProbeFailure("a dump from " + device.toStdString() + " did not succeed");
         report("exchange_ms", milliseconds(elapsedNs));

@@ -2,21 +2,21 @@
 
 #include "cli/DumpReport.h"
 #include "cli/ExitStatus.h"
-#include "dump/Reply.h"
+#include "dump/ByteConversions.h"
 
 namespace tessaly::cli {
 
 PortCheck::PortCheck(QString device, Console& console)
     : device_(std::move(device)), console_(console) {
     quiet_.setSingleShot(true);
-    quiet_.setInterval(dump::LoopbackCheck::kQuietMs);
+    quiet_.setInterval(serial::LoopbackCheck::kQuietMs);
     // Bytes that came back while the process was stopped are taken before quiet is judged.
     connect(&quiet_, &QTimer::timeout, this, [this] {
         link_.takeWaiting();
         if (!ended_ && !quiet_.isActive()) judge();
     });
-    connect(&link_, &serial::MSComm::dataReceived, this, &PortCheck::take);
-    connect(&link_, &serial::MSComm::linkLost, this, [this](const QString& reason) {
+    connect(&link_, &serial::SerialLink::dataReceived, this, &PortCheck::take);
+    connect(&link_, &serial::SerialLink::linkLost, this, [this](const QString& reason) {
         console_.error(
             QStringLiteral("The link to %1 was lost during the check (%2).").arg(device_, reason));
         end(kLinkOrFileFailed);
@@ -24,16 +24,14 @@ PortCheck::PortCheck(QString device, Console& console)
 }
 
 void PortCheck::start() {
-    link_.setCommPort(link_.AddDevice(device_));
-    link_.setSettings(QStringLiteral("115200,N,8,1"));
     try {
-        link_.setPortOpen(true);
+        link_.open(device_);
     } catch (const serial::CommError& error) {
         console_.error(openFailureSentence(device_, error.number(), error.reason()));
         return end(kPortNotOpened);
     }
-    link_.setInBufferCount(0);
-    link_.Output(dump::byteArrayOf(dump::LoopbackCheck::pattern()));
+    link_.discardInput();
+    link_.write(dump::byteArrayOf(serial::LoopbackCheck::pattern()));
     quiet_.start();
 }
 
@@ -43,7 +41,7 @@ void PortCheck::stop(int exitStatus) {
 }
 
 void PortCheck::take() {
-    check_.receive(dump::bytesOf(link_.Input()));
+    check_.receive(dump::bytesOf(link_.readAll()));
     if (check_.complete())
         judge();
     else
@@ -51,22 +49,22 @@ void PortCheck::take() {
 }
 
 void PortCheck::judge() {
-    const dump::LoopbackCheck::Verdict verdict = check_.verdict();
+    const serial::LoopbackCheck::Verdict verdict = check_.verdict();
     const QString sentence = QString::fromStdString(verdict.sentence);
-    if (verdict.outcome == dump::LoopbackCheck::Outcome::Ok) {
+    if (verdict.outcome == serial::LoopbackCheck::Outcome::Ok) {
         console_.log(QStringLiteral("%1: %2\r\n").arg(device_, sentence));
         return end(kSavedAndVerified);
     }
     console_.error(QStringLiteral("Loopback check of %1: %2.").arg(device_, sentence));
-    end(verdict.outcome == dump::LoopbackCheck::Outcome::NothingBack ? kBoxSilent
-                                                                     : kLoopbackChanged);
+    end(verdict.outcome == serial::LoopbackCheck::Outcome::NothingBack ? kBoxSilent
+                                                                       : kLoopbackChanged);
 }
 
 void PortCheck::end(int exitStatus) {
     if (ended_) return;
     ended_ = true;
     quiet_.stop();
-    if (link_.PortOpen()) link_.setPortOpen(false);
+    link_.close();
     emit ended(exitStatus);
 }
 

@@ -5,8 +5,8 @@
 #include <QTimer>
 
 #include "cli/Console.h"
-#include "dump/LoopbackCheck.h"
-#include "serial/MSComm.h"
+#include "serial/LoopbackCheck.h"
+#include "serial/SerialLink.h"
 
 namespace tessaly::cli {
 
@@ -33,8 +33,8 @@ private:
 
     const QString device_;
     Console& console_;
-    serial::MSComm link_;
-    dump::LoopbackCheck check_;
+    serial::SerialLink link_;
+    serial::LoopbackCheck check_;
     QTimer quiet_;
     bool ended_ = false;
 };

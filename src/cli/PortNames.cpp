@@ -4,9 +4,8 @@
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSerialPortInfo>
 
-#include "serial/MSComm.h"
+#include "serial/SystemPorts.h"
 
 namespace tessaly::cli {
 
@@ -26,10 +25,10 @@ QString orNothing(const QString& text) { return text.isEmpty() ? QStringLiteral(
 }  // namespace
 
 QString devicePathFor(const QString& port) {
-    int number = serial::MSComm::ComPortNumber(port);
-    // A bare number is a port number here too, as scripts give it.
-    if (number == 0) number = serial::MSComm::ComPortNumber(QStringLiteral("COM") + port.trimmed());
-    return number > 0 ? serial::MSComm().DeviceName(number) : port;
+    // A bare number names one of those ports too, as scripts give it.
+    for (const QString& name : {port, QStringLiteral("COM") + port.trimmed()})
+        if (const QString device = serial::comPortDevice(name); !device.isEmpty()) return device;
+    return port;
 }
 
 QString directoryNameFor(const QString& devicePath) {
@@ -44,20 +43,20 @@ QString directoryNameFor(const QString& devicePath) {
 }
 
 void listPorts(bool json, Console& console) {
-    for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts()) {
-        const QString byId = byIdNameOf(port.systemLocation());
+    for (const serial::SystemPort& port : serial::systemPorts()) {
+        const QString byId = byIdNameOf(port.device);
         if (json) {
             console.record({
-                {"device", port.systemLocation()},
-                {"description", port.description()},
-                {"manufacturer", port.manufacturer()},
-                {"serial_number", port.serialNumber()},
+                {"device", port.device},
+                {"description", port.description},
+                {"manufacturer", port.manufacturer},
+                {"serial_number", port.serialNumber},
                 {"by_id", byId.isEmpty() ? QJsonValue() : QJsonValue(byId)},
             });
             continue;
         }
-        const QStringList row{port.systemLocation(), orNothing(port.description()),
-                              orNothing(port.manufacturer()), orNothing(port.serialNumber()),
+        const QStringList row{port.device, orNothing(port.description),
+                              orNothing(port.manufacturer), orNothing(port.serialNumber),
                               orNothing(byId)};
         console.print(row.join('\t') + '\n');
     }

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "dump/ImageCompare.h"
-#include "serial/MSComm.h"
 
 namespace tessaly::dump {
 
@@ -86,12 +85,6 @@ QString linkLostSentence(const QString& port, const QString& systemText, const Q
            (savedPath.isEmpty()
                 ? QStringLiteral(". Nothing was saved.")
                 : QStringLiteral(". The image had been saved as %1 before.").arg(savedPath));
-}
-
-void setUpLinkForBox(serial::MSComm& link) {
-    link.setSettings(QStringLiteral("115200,N,8,1"));
-    link.setInputLen(0);
-    link.setInBufferSize(int(dump::kReplySize));
 }
 
 }  // namespace tessaly::dump

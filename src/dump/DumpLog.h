@@ -10,7 +10,6 @@
 // show the same thing.
 namespace tessaly::dump {
 
-inline constexpr char kImageFileName[] = "EEPROM.bin";
 inline constexpr char kRequestLog[] = "sending request...\r\n";
 inline constexpr char kChecksumErrorLog[] = "CRC Error!!!\r\n";
 inline constexpr char kPortClosedLog[] = "\r\nSerial port closed.\r\n";
@@ -61,8 +60,5 @@ QString arrivalsText(const WaitArrivals& arrived);
 // no line end.
 QString linkLostSentence(const QString& port, const QString& systemText,
                          const QString& savedPath = {});
-
-// Line settings, input length and receive buffer the exchange with the box needs.
-void setUpLinkForBox(serial::MSComm& link);
 
 }  // namespace tessaly::dump

@@ -1,47 +1,48 @@
 #include "dump/DumpRun.h"
 
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 
 namespace tessaly::dump {
 
 namespace {
 
-void execute(serial::MSComm& link, const Commands& commands) {
+void execute(serial::SerialLink& link, const Commands& commands) {
     for (const Command& command : commands) {
         if (const auto* send = std::get_if<Send>(&command))
-            link.Output(byteArrayOf(send->bytes));
+            link.write(byteArrayOf(send->bytes));
         else
-            link.setInBufferCount(0);
+            link.discardInput();
     }
 }
 
 }  // namespace
 
-DumpRun::DumpRun(serial::MSComm& link, QObject* parent) : QObject(parent), link_(link) {
+DumpRun::DumpRun(serial::SerialLink& link, QObject* parent) : QObject(parent), link_(link) {
+    link_.setReceiveLimit(qsizetype(kReplySize));
     waitTimer_.setSingleShot(true);
     // A coarse timer may fire 5 % early: a box given 10 s must get all of them.
     waitTimer_.setTimerType(Qt::PreciseTimer);
     connect(&waitTimer_, &QTimer::timeout, this, &DumpRun::waitExpired);
-    connect(&link_, &serial::MSComm::dataReceived, this, &DumpRun::readWaiting);
+    connect(&link_, &serial::SerialLink::dataReceived, this, &DumpRun::readWaiting);
     // Once the reply is complete, the run ends with what storing it did: a link that goes away
     // meanwhile only keeps the acknowledgement from the box. A closed link still lets an
     // acknowledgement under way out.
-    connect(&link_, &serial::MSComm::closed, this, [this] {
+    connect(&link_, &serial::SerialLink::closed, this, [this] {
         if (acknowledging_) return finish(*acknowledging_);
         if (!result_.reply) return finish(Outcome::Cancelled);
         if (result_.acknowledgementFailure.isEmpty())
             result_.acknowledgementFailure =
                 QStringLiteral("the port was closed before it was sent");
     });
-    connect(&link_, &serial::MSComm::linkLost, this, [this](const QString& reason) {
+    connect(&link_, &serial::SerialLink::linkLost, this, [this](const QString& reason) {
         if (!result_.reply) return finish(Outcome::LinkLost, reason);
         result_.acknowledgementFailure = reason;
         if (acknowledging_) finish(*acknowledging_);
     });
-    connect(&link_, &serial::MSComm::outputSent, this, [this] {
+    connect(&link_, &serial::SerialLink::outputSent, this, [this] {
         if (acknowledging_) finish(*acknowledging_);
     });
-    connect(&link_, &serial::MSComm::outputStalled, this, [this] {
+    connect(&link_, &serial::SerialLink::outputStalled, this, [this] {
         if (!acknowledging_) return;
         result_.acknowledgementFailure =
             QStringLiteral("it did not leave the port within a second");
@@ -68,7 +69,7 @@ void DumpRun::start(const QString& imagePath, Storing storing) {
 void DumpRun::readWaiting() {
     if (!running_ || result_.reply) return;
     const dump::Stage before = protocol_.stage();
-    const QByteArray read = link_.Input();
+    const QByteArray read = link_.readAll();
     WaitArrivals& arrived = result_.arrived;
     arrived.count += read.size();
     arrived.first += read.left(WaitArrivals::kKept - arrived.first.size());
@@ -118,7 +119,7 @@ void DumpRun::acknowledge(Outcome outcome) {
     waitTimer_.stop();
     acknowledging_ = outcome;
     // A link that went away while the image was stored cannot carry it any more.
-    if (!link_.PortOpen()) return finish(outcome);
+    if (!link_.isOpen()) return finish(outcome);
     execute(link_, protocol_.acknowledge());
 }
 

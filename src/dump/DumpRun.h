@@ -7,12 +7,12 @@
 #include <chrono>
 #include <optional>
 
-#include "dump/DumpProtocol.h"
 #include "dump/ImageFile.h"
 #include "dump/Reply.h"
+#include "dump/core/DumpProtocol.h"
 
 namespace tessaly::serial {
-class MSComm;
+class SerialLink;
 }
 
 namespace tessaly::dump {
@@ -55,7 +55,8 @@ public:
     // each other are only acknowledged; their caller stores the agreed one.
     enum class Storing { Always, WhenChecksumMatches, Never };
 
-    explicit DumpRun(serial::MSComm& link, QObject* parent = nullptr);
+    // Cuts the link's receive buffer to the reply, the most the exchange ever awaits.
+    explicit DumpRun(serial::SerialLink& link, QObject* parent = nullptr);
 
     // Longest wait for each token and for the reply; zero waits until the link closes.
     void setWaitLimit(std::chrono::milliseconds limit) { waitTimer_.setInterval(limit); }
@@ -83,7 +84,7 @@ private:
     void acknowledge(Outcome outcome);
     void finish(Outcome outcome, const QString& detail = {});
 
-    serial::MSComm& link_;
+    serial::SerialLink& link_;
     dump::DumpProtocol protocol_;
     QTimer waitTimer_;
     QString imagePath_;

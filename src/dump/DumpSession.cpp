@@ -2,14 +2,12 @@
 
 #include <algorithm>
 
-#include "dump/DumpLog.h"
 #include "serial/CommError.h"
 
 namespace tessaly::dump {
 
 DumpSession::DumpSession(Options options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {
-    setUpLinkForBox(link_);
     run_.setWaitLimit(options_.waitLimit);
     connect(&run_, &DumpRun::finished, this, &DumpSession::readFinished);
     connect(&run_, &DumpRun::progressed, this, &DumpSession::progressed);
@@ -19,9 +17,8 @@ void DumpSession::start() {
     result_.started = QDateTime::currentDateTime();
     clock_.start();
     if (interrupted_) return finish(Outcome::Interrupted);
-    link_.setCommPort(link_.AddDevice(options_.device));
     try {
-        link_.setPortOpen(true);
+        link_.open(options_.device);
     } catch (const serial::CommError& error) {
         result_.openError = error.number();
         return finish(Outcome::PortNotOpened, error.reason());
@@ -33,7 +30,7 @@ void DumpSession::interrupt() {
     interrupted_ = true;
     // The run sees the closed port as a cancel, exactly as when the user presses Close.
     if (run_.running())
-        link_.setPortOpen(false);
+        link_.close();
     else if (result_.started.isValid() && !storing_)
         finish(Outcome::Interrupted);
 }
@@ -154,7 +151,7 @@ void DumpSession::storeAndFinish(Outcome outcome, const DumpRun::Result& read) {
 void DumpSession::finish(Outcome outcome, const QString& detail) {
     if (done_) return;
     done_ = true;
-    link_.setPortOpen(false);
+    link_.close();
     result_.outcome = outcome;
     result_.detail = detail;
     result_.finished = QDateTime::currentDateTime();

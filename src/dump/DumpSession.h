@@ -8,7 +8,7 @@
 
 #include "dump/DumpRun.h"
 #include "dump/ImageFile.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 
 namespace tessaly::dump {
 
@@ -97,7 +97,7 @@ private:
     bool readsLeft() const { return result_.reads < options_.reads; }
 
     const Options options_;
-    serial::MSComm link_;
+    serial::SerialLink link_;
     DumpRun run_{link_};
     Result result_;
     QElapsedTimer clock_;

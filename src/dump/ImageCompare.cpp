@@ -4,7 +4,8 @@
 #include <QStringList>
 #include <algorithm>
 
-#include "dump/Reply.h"
+#include "dump/ByteConversions.h"
+#include "dump/core/DumpProtocol.h"
 
 namespace tessaly::dump {
 

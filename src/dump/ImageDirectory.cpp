@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "dump/platform/FileSystem.h"
+#include "dump/FileSystem.h"
 
 namespace tessaly::dump {
 

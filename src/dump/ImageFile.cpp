@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "dump/FileSystem.h"
 #include "dump/ImageCompare.h"
 #include "dump/ImageDirectory.h"
-#include "dump/platform/FileSystem.h"
 
 namespace tessaly::dump {
 

@@ -22,6 +22,9 @@ struct StoredImage {
     bool stored() const { return failure.isEmpty() && !path.isEmpty(); }
 };
 
+// The name the image is stored under in the chosen directory.
+inline constexpr char kImageFileName[] = "EEPROM.bin";
+
 // `fileName` inside `directory`, joined as a path whether or not the directory text ends in a
 // separator; with the platform's separators.
 QString imagePathIn(const QString& directory, const QString& fileName);

@@ -4,17 +4,10 @@
 #include <cstdint>
 #include <span>
 
-#include "dump/DumpProtocol.h"
+#include "dump/ByteConversions.h"
+#include "dump/core/DumpProtocol.h"
 
 namespace tessaly::dump {
-
-// A Qt byte array's bytes as the protocol core takes them, and back.
-inline std::span<const std::uint8_t> bytesOf(const QByteArray& bytes) {
-    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())};
-}
-inline QByteArray byteArrayOf(std::span<const std::uint8_t> bytes) {
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
-}
 
 // A complete reply of the box: its data and the checksum byte it sent for them, with the data's
 // own sum worked out once for the listing, the store and the reports.

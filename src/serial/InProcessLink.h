@@ -12,8 +12,8 @@ namespace tessaly::serial {
 class InProcessDevice;
 
 // A serial connection inside the program, for a simulated box that runs in the same process: the
-// box holds the link, MSComm opens it by name() like a port. Bytes travel both ways in order, on
-// the event loop, never inside the call that sent them, as they would over a wire. Like a
+// box holds the link, SerialLink opens it by name() like a port. Bytes travel both ways in order,
+// on the event loop, never inside the call that sent them, as they would over a wire. Like a
 // terminal, the link keeps what the box sent while the host has it closed.
 class InProcessLink : public QObject {
     Q_OBJECT
@@ -56,7 +56,7 @@ private:
     bool hungUp_ = false;
 };
 
-// The host's end of an InProcessLink, as MSComm drives it.
+// The host's end of an InProcessLink, as SerialLink drives it.
 class InProcessDevice : public SerialDevice {
     Q_OBJECT
 public:
@@ -64,9 +64,6 @@ public:
 
     void open(const QString& name, const LineSettings& line) override;
     bool isOpen() const override { return open_; }
-    // There is no line to set up, so nothing is ever refused.
-    bool applySettings(const LineSettings&) override { return true; }
-    QString errorString() const override { return {}; }
     void discardInput() override;
     QByteArray readAll() override;
     void write(const QByteArray& bytes) override;

@@ -7,15 +7,16 @@
 
 namespace tessaly::serial {
 
+// The line the box speaks, without flow control: 115200 8N1 unless said otherwise.
 struct LineSettings {
-    qint32 baudRate;
-    QSerialPort::Parity parity;
-    QSerialPort::DataBits dataBits;
-    QSerialPort::StopBits stopBits;
+    qint32 baudRate = 115200;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
 };
 
 // What carries the link's bytes: a serial port, or an in-process connection to a simulated box.
-// Only MSComm drives it, so nothing above the link knows which one it talks to.
+// Only SerialLink drives it, so nothing above the link knows which one it talks to.
 class SerialDevice : public QObject {
     Q_OBJECT
 public:
@@ -24,9 +25,6 @@ public:
     // Opens the named device with these settings; throws CommError.
     virtual void open(const QString& name, const LineSettings& line) = 0;
     virtual bool isOpen() const = 0;
-    // Changes the settings of the open device; false when it refuses them (see errorString()).
-    virtual bool applySettings(const LineSettings& line) = 0;
-    virtual QString errorString() const = 0;
     // Drops every received byte that has not been read, including what the system still holds.
     virtual void discardInput() = 0;
     virtual QByteArray readAll() = 0;

@@ -84,20 +84,18 @@ void SerialPortDevice::open(const QString& name, const LineSettings& line) {
     // Claimed before Qt opens it: its open sets the line up, under whoever holds it already.
     claim_.take(name, device);
     port_->setPortName(device);
-    applySettings(line);  // a closed port only records them
+    // A closed port only records the settings, which its open applies.
+    port_->setBaudRate(line.baudRate);
+    port_->setParity(line.parity);
+    port_->setDataBits(line.dataBits);
+    port_->setStopBits(line.stopBits);
+    port_->setFlowControl(QSerialPort::NoFlowControl);
     if (!port_->open(QIODevice::ReadWrite)) {
         claim_.release();
         throw openFailure(*port_, name, device);
     }
     // Some adapters power the box's side from DTR; pseudo-terminals refuse it, which is harmless.
     port_->setDataTerminalReady(true);
-}
-
-bool SerialPortDevice::applySettings(const LineSettings& line) {
-    const QScopedValueRollback settingUp(configuring_, true);
-    return port_->setBaudRate(line.baudRate) && port_->setParity(line.parity) &&
-           port_->setDataBits(line.dataBits) && port_->setStopBits(line.stopBits) &&
-           port_->setFlowControl(QSerialPort::NoFlowControl);
 }
 
 void SerialPortDevice::discardInput() {

@@ -17,8 +17,6 @@ public:
 
     void open(const QString& name, const LineSettings& line) override;
     bool isOpen() const override { return port_->isOpen(); }
-    bool applySettings(const LineSettings& line) override;
-    QString errorString() const override { return port_->errorString(); }
     void discardInput() override;
     QByteArray readAll() override { return port_->readAll(); }
     QByteArray readAllNow() override;

@@ -58,8 +58,8 @@ public:
         : SimulatedBox(std::move(options), newWire(), parent) {}
 };
 
-// A simulated box inside the program, on every platform: MSComm opens it by devicePath() through
-// an in-process link. Only this process can reach it.
+// A simulated box inside the program, on every platform: SerialLink opens it by devicePath()
+// through an in-process link. Only this process can reach it.
 std::unique_ptr<BoxWire> newInProcessWire();
 using InProcessBox = SimulatedBoxOn<newInProcessWire>;
 

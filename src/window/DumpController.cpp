@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "dump/DumpLog.h"
+#include "dump/ImageFile.h"
 #include "serial/CommError.h"
 #include "window/Form1.h"
 #include "window/TargetDirectory.h"
@@ -28,8 +29,7 @@ QString openFailureText(const QString& name, const serial::CommError& error) {
 }  // namespace
 
 DumpController::DumpController(Form1& form)
-    : form_(form), dumpRun_(MSComm1), ports_(*form.portList, MSComm1, form.seams().systemPorts) {
-    dump::setUpLinkForBox(MSComm1);
+    : form_(form), dumpRun_(link_), ports_(*form.portList, form.seams().systemPorts) {
     connect(&dumpRun_, &dump::DumpRun::finished, this, &DumpController::dumpFinished);
     connect(&dumpRun_, &dump::DumpRun::progressed, this, &DumpController::noticeProgress);
     silenceTimer_.setSingleShot(true);
@@ -39,18 +39,17 @@ DumpController::DumpController(Form1& form)
     connect(&form, &Form1::unloading, this, &DumpController::unloading);
 }
 
-bool DumpController::OpenPort(int port) {
+bool DumpController::OpenPort(const QString& device) {
     try {
-        MSComm1.setCommPort(port);
-        MSComm1.setPortOpen(true);
+        link_.open(device);
     } catch (const serial::CommError& error) {
-        const QString name = ports_.portName(port, QStringLiteral("COM "));
+        const QString name = ports_.portName(device, QStringLiteral("COM "));
         form_.showMessage(openFailureText(name, error), QStringLiteral("Error opening ") + name);
         return false;
     }
-    if (!MSComm1.PortOpen()) {
+    if (!link_.isOpen()) {
         form_.appendLog(QStringLiteral("error opening ") +
-                        ports_.portName(port, QStringLiteral("COM")) + kCrLf);
+                        ports_.portName(device, QStringLiteral("COM")) + kCrLf);
         return false;
     }
     form_.setLinkControls(true);
@@ -59,9 +58,9 @@ bool DumpController::OpenPort(int port) {
 }
 
 void DumpController::ClosePort() {
-    if (MSComm1.PortOpen()) {
+    if (link_.isOpen()) {
         form_.showLinkOpen(false);
-        MSComm1.setPortOpen(false);
+        link_.close();
         form_.appendLog(QLatin1String(dump::kPortClosedLog));
     }
     form_.setLinkControls(false);
@@ -77,7 +76,7 @@ void DumpController::openClicked() {
         form_.showMessage(refusal, kErrorCaption);
         return;
     }
-    if (!OpenPort(ports_.selectedPort())) {
+    if (!OpenPort(ports_.selectedDevice())) {
         ClosePort();
         return;
     }
@@ -91,11 +90,11 @@ void DumpController::openClicked() {
 void DumpController::closeClicked() { ClosePort(); }
 
 void DumpController::unloading() {
-    if (MSComm1.PortOpen()) ClosePort();
+    if (link_.isOpen()) ClosePort();
 }
 
 void DumpController::interruptRun() {
-    if (!MSComm1.PortOpen()) return;
+    if (!link_.isOpen()) return;
     form_.appendLog(QStringLiteral("Interrupted") + kCrLf);
     ClosePort();
 }
@@ -113,7 +112,7 @@ void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
     if (result.outcome == Outcome::LinkLost)
         form_.appendLog(
             kCrLf +
-            dump::linkLostSentence(ports_.portName(ports_.selectedPort(), QStringLiteral("COM ")),
+            dump::linkLostSentence(ports_.portName(ports_.selectedDevice(), QStringLiteral("COM ")),
                                    result.detail) +
             kCrLf);
     if (!result.acknowledgementFailure.isEmpty())
@@ -123,7 +122,7 @@ void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
                         kCrLf);
     // A link that failed during the run, the acknowledgement's sending included, is closed
     // already: the lamp must not stay green.
-    if (!MSComm1.PortOpen()) form_.showLinkOpen(false);
+    if (!link_.isOpen()) form_.showLinkOpen(false);
     // The port is released before a failure is explained, so that no box or lock waits on the
     // user reading it.
     ClosePort();

@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "dump/DumpRun.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 #include "window/PortList.h"
 
 namespace tessaly::window {
@@ -21,11 +21,11 @@ public:
     explicit DumpController(Form1& form);
 
     PortList& ports() { return ports_; }
-    const serial::MSComm& serialControl() const { return MSComm1; }
+    const serial::SerialLink& link() const { return link_; }
 
-    // Opens the link on a port number, switching the controls to the open-link state; explains
-    // a failure in a message box. True when the link is open afterwards.
-    bool OpenPort(int port);
+    // Opens the link on `device`, switching the controls to the open-link state; explains a
+    // failure in a message box. True when the link is open afterwards.
+    bool OpenPort(const QString& device);
     // Closes the link if it is open and always returns the controls to the closed-link state.
     void ClosePort();
 
@@ -44,7 +44,7 @@ private:
     void remindOfHostMode();
 
     Form1& form_;
-    serial::MSComm MSComm1;
+    serial::SerialLink link_;
     dump::DumpRun dumpRun_;
     PortList ports_;
     QString imagePath_;

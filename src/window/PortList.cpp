@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "serial/MSComm.h"
+#include "serial/SystemPorts.h"
 
 namespace tessaly::window {
 
@@ -17,15 +17,17 @@ const QString kPortToolTip = QStringLiteral("Select the COM-Port for the receive
 const QString kSimulatedBoxLabel = QStringLiteral("Simulated box");
 // Marks entries that came from the system's list, which may drop them again.
 constexpr int kSystemListedRole = Qt::UserRole + 1;
+// The first entries are always COM 1 to COM 4, in this order.
+constexpr int kComPorts = 4;
 
-QString portLabel(const SystemPort& port) {
+QString portLabel(const serial::SystemPort& port) {
     if (port.description.isEmpty()) return port.device;
     return QStringLiteral("%1 (%2)").arg(port.device, port.description);
 }
 
-bool listsDevice(const std::vector<SystemPort>& ports, const QString& device) {
+bool listsDevice(const std::vector<serial::SystemPort>& ports, const QString& device) {
     return std::any_of(ports.begin(), ports.end(),
-                       [&device](const SystemPort& port) { return port.device == device; });
+                       [&device](const serial::SystemPort& port) { return port.device == device; });
 }
 
 // Devices are neither plain files nor directories; anything else that is not a device fails to
@@ -46,7 +48,7 @@ void fitListToEntries(QComboBox& box) {
 // the whole entry.
 void showWholePortName(QComboBox& box) {
     box.lineEdit()->home(false);
-    const bool addedDevice = box.currentData().toInt() >= serial::MSComm::FirstAddedPort;
+    const bool addedDevice = box.currentIndex() >= kComPorts;
     box.setToolTip(addedDevice ? kPortToolTip + QLatin1Char('\n') + box.currentText()
                                : kPortToolTip);
 }
@@ -76,48 +78,44 @@ void PortCombo::showPopup() {
     QComboBox::showPopup();
 }
 
-PortList::PortList(PortCombo& box, serial::MSComm& link,
-                   std::function<std::vector<SystemPort>()> systemPorts)
-    : box_(box), link_(link), systemPorts_(std::move(systemPorts)) {
+PortList::PortList(PortCombo& box, std::function<std::vector<serial::SystemPort>()> systemPorts)
+    : box_(box), systemPorts_(std::move(systemPorts)) {
     connect(&box_, &PortCombo::aboutToDropDown, this, &PortList::refreshSystemPorts);
     connect(box_.lineEdit(), &QLineEdit::textEdited, this,
             [this](const QString& typed) { forgetSelectionWhenEdited(box_, typed); });
     connect(&box_, &QComboBox::currentIndexChanged, this, [this] { showWholePortName(box_); });
-    for (int port = 1; port < serial::MSComm::FirstAddedPort; ++port)
-        box_.addItem(QStringLiteral("COM %1").arg(port), port);
+    for (int number = 1; number <= kComPorts; ++number) {
+        const QString name = QStringLiteral("COM %1").arg(number);
+        box_.addItem(name, serial::comPortDevice(name));
+    }
     refreshSystemPorts();
     selectPort(0);
 }
 
 void PortList::refreshSystemPorts() {
-    const std::vector<SystemPort> present = systemPorts_();
+    const std::vector<serial::SystemPort> present = systemPorts_();
     // A vanished device that the user has chosen stays, so the choice never changes behind
     // their back; opening it then says that it is not there.
     for (int index = box_.count() - 1; index >= 0; --index) {
         if (index == box_.currentIndex() || !box_.itemData(index, kSystemListedRole).toBool())
             continue;
-        if (!listsDevice(present, link_.DeviceName(box_.itemData(index).toInt())))
-            box_.removeItem(index);
+        if (!listsDevice(present, box_.itemData(index).toString())) box_.removeItem(index);
     }
-    for (const SystemPort& port : present) listSystemPort(port);
+    for (const serial::SystemPort& port : present) listSystemPort(port);
     fitListToEntries(box_);
 }
 
-void PortList::listSystemPort(const SystemPort& port) {
-    for (int number = 1; number < serial::MSComm::FirstAddedPort; ++number)
-        if (link_.DeviceName(number) == port.device) return;  // listed as "COM n" already
-    const int number = link_.AddDevice(port.device);
-    if (box_.findData(number) >= 0) return;
-    box_.addItem(portLabel(port), number);
+void PortList::listSystemPort(const serial::SystemPort& port) {
+    if (box_.findData(port.device) >= 0) return;  // as "COM n", or named before
+    box_.addItem(portLabel(port), port.device);
     box_.setItemData(box_.count() - 1, true, kSystemListedRole);
 }
 
 int PortList::addPort(const QString& devicePath, const QString& label) {
-    const int port = link_.AddDevice(devicePath);
     // A device named twice (on the command line and by the system) keeps its one entry.
-    int index = box_.findData(port);
+    int index = box_.findData(devicePath);
     if (index < 0) {
-        box_.addItem(label, port);
+        box_.addItem(label, devicePath);
         index = box_.count() - 1;
         fitListToEntries(box_);
     }
@@ -130,9 +128,10 @@ void PortList::offerStartDevices(const QString& device, const QString& simulated
     if (!simulatedBox.isEmpty()) selectPort(addPort(simulatedBox, kSimulatedBoxLabel));
 }
 
-QString PortList::portName(int port, const QString& comPrefix) const {
-    if (port < serial::MSComm::FirstAddedPort) return comPrefix + QString::number(port);
-    return link_.DeviceName(port);
+QString PortList::portName(const QString& device, const QString& comPrefix) const {
+    const int index = box_.findData(device);
+    if (index >= 0 && index < kComPorts) return comPrefix + QString::number(index + 1);
+    return device;
 }
 
 QString PortList::takeTypedPort() {
@@ -145,13 +144,10 @@ QString PortList::takeTypedPort() {
 }
 
 int PortList::portEntryFor(const QString& typed) {
-    for (int index = 0; index < box_.count(); ++index) {
-        if (box_.itemText(index) == typed ||
-            link_.DeviceName(box_.itemData(index).toInt()) == typed)
-            return index;
-    }
-    if (const int number = serial::MSComm::ComPortNumber(typed); number > 0)
-        return box_.findData(number);
+    if (const int index = box_.findText(typed); index >= 0) return index;
+    const QString comPort = serial::comPortDevice(typed);
+    if (const int index = box_.findData(comPort.isEmpty() ? typed : comPort); index >= 0)
+        return index;
     const bool serialDevice = isDeviceNode(typed) || listsDevice(systemPorts_(), typed);
     return serialDevice ? addPort(typed, typed) : -1;
 }

@@ -4,22 +4,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QSerialPortInfo>
 
 namespace tessaly::window {
-
-namespace {
-
-// How the port list and the link name a listed device.
-QString devicePathOf(const QSerialPortInfo& info) {
-#ifdef Q_OS_WIN
-    return info.portName();
-#else
-    return info.systemLocation();
-#endif
-}
-
-}  // namespace
 
 Seams Seams::desktop() {
     Seams seams;
@@ -33,12 +19,7 @@ Seams Seams::desktop() {
         return QDir::toNativeSeparators(QFileDialog::getExistingDirectory(
             owner, title, QDir::fromNativeSeparators(startDirectory), QFileDialog::ShowDirsOnly));
     };
-    seams.systemPorts = [] {
-        std::vector<SystemPort> ports;
-        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-            ports.push_back({devicePathOf(info), info.description()});
-        return ports;
-    };
+    seams.systemPorts = serial::systemPorts;
     return seams;
 }
 

@@ -5,15 +5,11 @@
 #include <functional>
 #include <vector>
 
+#include "serial/SystemPorts.h"
+
 class QWidget;
 
 namespace tessaly::window {
-
-// A serial device as the system lists it.
-struct SystemPort {
-    QString device;       // what the link opens ("/dev/ttyUSB0", "COM5")
-    QString description;  // what the system calls it ("FT232R USB UART"); may be empty
-};
 
 // The window's ways out to the desktop, replaceable so that tests need no person at the screen.
 struct Seams {
@@ -26,7 +22,7 @@ struct Seams {
     std::function<QString(QWidget* owner, const QString& title, const QString& startDirectory)>
         chooseFolder;
     // The serial devices the system has now; adapters come and go.
-    std::function<std::vector<SystemPort>()> systemPorts;
+    std::function<std::vector<serial::SystemPort>()> systemPorts;
 
     // The real desktop ones.
     static Seams desktop();

@@ -15,7 +15,7 @@
 
 #include "RunDump.h"
 #include "cli/DumpOptions.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 #include "sim/PseudoTerminal.h"
 #include "sim/SimulatedBox.h"
 
@@ -141,9 +141,8 @@ TEST_P(StopSignalTest, EndsTheWaitLikeCloseAndLeavesThePortFree) {
     EXPECT_FALSE(box.transcript().contains("E2PROMDOWN"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"EEPROM.bin"});
     EXPECT_EQ(readFile(dir.filePath("EEPROM.bin")), "earlier image");
-    serial::MSComm next;
-    next.setCommPort(next.AddDevice(box.devicePath()));
-    EXPECT_NO_THROW(next.setPortOpen(true)) << "the lock went with the port";
+    serial::SerialLink next;
+    EXPECT_NO_THROW(next.open(box.devicePath())) << "the lock went with the port";
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP));

@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 
 #include "RunDump.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 #include "sim/SimulatedBox.h"
 
 namespace tessaly {
@@ -115,9 +115,8 @@ TEST_F(DumpCommandTest, MissingDirectoryIsRefusedBeforeTheBoxIsAsked) {
 
 TEST_F(DumpCommandTest, PortHeldByAnotherProgramExitsTwo) {
     box_.emplace();
-    serial::MSComm holder;
-    holder.setCommPort(holder.AddDevice(box_->devicePath()));
-    holder.setPortOpen(true);
+    serial::SerialLink holder;
+    holder.open(box_->devicePath());
 
     const RunResult result = run({"--port", box_->devicePath(), "--dir", dir_.path()});
 

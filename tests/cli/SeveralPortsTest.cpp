@@ -176,6 +176,16 @@ INSTANTIATE_TEST_SUITE_P(
                       FolderCase{"/dev/.hidden", "hidden"}, FolderCase{"--box", "box"},
                       FolderCase{"..", "port"}, FolderCase{"COM7", "COM7"}));
 
+TEST(PortNameTest, NamesTheFirstFourPortsAsComPortsOrNumbersAndTakesOtherNamesAsDevices) {
+    for (const auto& [port, device] : {std::pair{"3", "/dev/ttyS2"},
+                                       {"COM 1", "/dev/ttyS0"},
+                                       {" com4", "/dev/ttyS3"},
+                                       {"5", "5"},
+                                       {"COM7", "COM7"},
+                                       {"/dev/pts/3", "/dev/pts/3"}})
+        EXPECT_EQ(cli::devicePathFor(port), device) << port;
+}
+
 class SharedFolderTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
 TEST_P(SharedFolderTest, IsRefusedBeforeAnyBoxIsAsked) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "dump/DumpProtocol.h"
+#include "dump/core/DumpProtocol.h"
 
 namespace {
 

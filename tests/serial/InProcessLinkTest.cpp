@@ -1,5 +1,5 @@
-// MSComm over the in-process link that carries the built-in box: it must open, refuse and lose
-// the link the way a serial port does, since nothing above MSComm can tell the two apart.
+// SerialLink over the in-process link that carries the built-in box: it must open, refuse and lose
+// the link the way a serial port does, since nothing above SerialLink can tell the two apart.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -8,17 +8,16 @@
 
 #include "Wait.h"
 #include "serial/InProcessLink.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 
 namespace tessaly {
 namespace {
 
 using test::waitUntil;
 
-int openError(serial::MSComm& link, const QString& device) {
-    link.setCommPort(link.AddDevice(device));
+int openError(serial::SerialLink& link, const QString& device) {
     try {
-        link.setPortOpen(true);
+        link.open(device);
     } catch (const serial::CommError& error) {
         return error.number();
     }
@@ -28,14 +27,14 @@ int openError(serial::MSComm& link, const QString& device) {
 TEST(InProcessLinkTest, OpensLikeAPortAndIsRefusedLikeOne) {
     auto box = std::make_unique<serial::InProcessLink>();
     const QString name = box->name();
-    serial::MSComm first;
-    serial::MSComm second;
+    serial::SerialLink first;
+    serial::SerialLink second;
 
     EXPECT_EQ(openError(first, name), 0);
     EXPECT_EQ(openError(second, name), serial::CommError::PortInUse);
-    first.setPortOpen(false);
+    first.close();
     EXPECT_EQ(openError(second, name), 0);
-    second.setPortOpen(false);
+    second.close();
 
     box->hangUp();
     ASSERT_TRUE(waitUntil([&] { return openError(first, name) == serial::CommError::OpenFailed; }));
@@ -46,15 +45,15 @@ TEST(InProcessLinkTest, OpensLikeAPortAndIsRefusedLikeOne) {
 TEST(InProcessLinkTest, CarriesBytesBothWaysAndDropsWhatCameBeforeTheOpen) {
     serial::InProcessLink box;
     box.send("stale");
-    serial::MSComm link;
+    serial::SerialLink link;
     ASSERT_EQ(openError(link, box.name()), 0);
 
-    link.Output(QByteArray("REQUEST\0\r\n", 10));
+    link.write(QByteArray("REQUEST\0\r\n", 10));
     box.send("PC___");
-    ASSERT_TRUE(waitUntil([&] { return link.InBufferCount() == 5; }));
-    EXPECT_EQ(link.Input(), "PC___");
-    link.Output("ack");
-    link.setPortOpen(false);  // what is queued still reaches the box
+    ASSERT_TRUE(waitUntil([&] { return link.bytesAvailable() == 5; }));
+    EXPECT_EQ(link.readAll(), "PC___");
+    link.write("ack");
+    link.close();  // what is queued still reaches the box
     EXPECT_EQ(box.takeReceived(), QByteArray("REQUEST\0\r\nack", 13));
 }
 
@@ -65,11 +64,11 @@ class LinkLossTest : public ::testing::TestWithParam<bool> {};
 TEST_P(LinkLossTest, ComesOnceAfterTheBytesSentBeforeIt) {
     const bool boxDestroyed = GetParam();
     auto box = std::make_unique<serial::InProcessLink>();
-    serial::MSComm link;
+    serial::SerialLink link;
     ASSERT_EQ(openError(link, box->name()), 0);
-    QSignalSpy lost(&link, &serial::MSComm::linkLost);
+    QSignalSpy lost(&link, &serial::SerialLink::linkLost);
     QByteArray received;
-    QObject::connect(&link, &serial::MSComm::dataReceived, [&] { received += link.Input(); });
+    QObject::connect(&link, &serial::SerialLink::dataReceived, [&] { received += link.readAll(); });
 
     box->send("half a reply");
     if (boxDestroyed) {
@@ -81,7 +80,7 @@ TEST_P(LinkLossTest, ComesOnceAfterTheBytesSentBeforeIt) {
 
     ASSERT_TRUE(waitUntil([&] { return lost.count() > 0; }));
     EXPECT_EQ(received, "half a reply");
-    EXPECT_FALSE(link.PortOpen());
+    EXPECT_FALSE(link.isOpen());
     // The link delivers only through posted calls: a second loss would be among them.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();

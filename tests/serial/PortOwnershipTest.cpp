@@ -17,18 +17,17 @@
 #include <vector>
 
 #include "Sanitizers.h"
-#include "serial/MSComm.h"
 #include "serial/PortOwnership.h"
+#include "serial/SerialLink.h"
 #include "sim/PseudoTerminal.h"
 
 namespace tessaly {
 namespace {
 
 // The failure of opening `device`, or nothing when it opened.
-std::optional<serial::CommError> openFailure(serial::MSComm& link, const QString& device) {
-    link.setCommPort(link.AddDevice(device));
+std::optional<serial::CommError> openFailure(serial::SerialLink& link, const QString& device) {
     try {
-        link.setPortOpen(true);
+        link.open(device);
         return std::nullopt;
     } catch (const serial::CommError& error) {
         return error;
@@ -54,9 +53,9 @@ TEST(PortOwnership, EveryNameOfAnOpenDeviceIsInUse) {
          {std::pair{pty.devicePath(), alias}, std::pair{alias, pty.devicePath()},
           std::pair{alias, linkToAlias}}) {
         SCOPED_TRACE((first + QStringLiteral(" then ") + second).toStdString());
-        serial::MSComm holder;
+        serial::SerialLink holder;
         ASSERT_FALSE(openFailure(holder, first));
-        serial::MSComm other;
+        serial::SerialLink other;
         const std::optional<serial::CommError> failure = openFailure(other, second);
         ASSERT_TRUE(failure);
         EXPECT_EQ(failure->number(), serial::CommError::PortInUse);
@@ -96,7 +95,7 @@ TEST_P(ForeignLockTest, LockOfALiveProcessIsInUseAndOneOfAnEndedProcessIsTakenOv
         QFile file(lockFile);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(lock) == lock.size());
     }
-    serial::MSComm link;
+    serial::SerialLink link;
     const std::optional<serial::CommError> failure = openFailure(link, pty.devicePath());
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->number(), serial::CommError::PortInUse);
@@ -111,7 +110,7 @@ TEST_P(ForeignLockTest, LockOfALiveProcessIsInUseAndOneOfAnEndedProcessIsTakenOv
     holder.waitForFinished();
     const std::optional<serial::CommError> afterEnd = openFailure(link, pty.devicePath());
     EXPECT_FALSE(afterEnd) << afterEnd->reason().toStdString();
-    link.setPortOpen(false);
+    link.close();
     EXPECT_FALSE(QFile::exists(lockFile));
 }
 
@@ -159,7 +158,7 @@ private:
 TEST(PortOwnership, LockThatCannotBeMadeIsNotAPortInUse) {
     if (test::kUnderSanitizers) GTEST_SKIP() << "the sanitizers cannot run without descriptors";
     sim::PseudoTerminal pty;
-    serial::MSComm link;
+    serial::SerialLink link;
     std::optional<serial::CommError> failure;
     {
         NoDescriptorsLeft exhausted;

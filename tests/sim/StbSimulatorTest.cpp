@@ -5,7 +5,7 @@
 
 #include "TestHost.h"
 #include "Wait.h"
-#include "dump/LoopbackCheck.h"
+#include "serial/LoopbackCheck.h"
 #include "sim/SimulatedBox.h"
 
 using tessaly::sim::SimOptions;
@@ -273,7 +273,7 @@ TEST(StbSimulator, HostileOptionsMisbehaveAsAsked) {
     EXPECT_TRUE(box.deviations().isEmpty()) << box.deviations().join('\n').toStdString();
 }
 
-using tessaly::dump::LoopbackCheck;
+using tessaly::serial::LoopbackCheck;
 using tessaly::sim::Loopback;
 
 struct LoopbackCase {

@@ -28,9 +28,10 @@
 #include "BoundedWait.h"
 #include "dump/DumpLog.h"
 #include "dump/DumpRun.h"
+#include "dump/ImageFile.h"
 #include "serial/CommError.h"
-#include "serial/MSComm.h"
 #include "serial/PortOwnership.h"
+#include "serial/SerialLink.h"
 #include "sim/SimulatedBox.h"
 
 namespace {
@@ -40,7 +41,7 @@ using tessaly::bench::BoundedWait;
 using tessaly::dump::DumpRun;
 using tessaly::dump::Stage;
 using tessaly::serial::CommError;
-using tessaly::serial::MSComm;
+using tessaly::serial::SerialLink;
 using tessaly::sim::SimOptions;
 using tessaly::sim::StbSimulator;
 using Outcome = DumpRun::Outcome;
@@ -404,7 +405,6 @@ QStringList violationsOf(const Scenario& scenario, const RunRecord& record) {
 class Port {
 public:
     Port() : dump_(link_) {
-        tessaly::dump::setUpLinkForBox(link_);
         if (!directory_.isValid()) throw std::runtime_error("no temporary directory");
     }
 
@@ -426,7 +426,7 @@ private:
     DirectoryContent directoryContent() const;
 
     QTemporaryDir directory_;
-    MSComm link_;
+    SerialLink link_;
     DumpRun dump_;
     Scenario scenario_;
     RunRecord record_;
@@ -496,10 +496,10 @@ void Port::begin(const Scenario& scenario, std::function<void()> ended) {
                              record_.reached = Stage::Acknowledged;
                          // Closed at once, as the window and the command do: what is still
                          // queued must go out.
-                         if (link_.PortOpen()) link_.setPortOpen(false);
+                         link_.close();
                          ended();
                      });
-    QObject::connect(&link_, &MSComm::dataReceived, scope_.get(), [this] {
+    QObject::connect(&link_, &SerialLink::dataReceived, scope_.get(), [this] {
         // Runs after the dump run's own handler, so the stage is what that read led to.
         if (dump_.protocol().stage() != Stage::Cancelled)
             record_.reached = dump_.protocol().stage();
@@ -531,9 +531,8 @@ QString Port::openOnNewBox() {
     std::unique_ptr<StbSimulator> refused;
     for (int attempt = 1;; ++attempt) {
         box_ = std::make_unique<StbSimulator>(scenario_.box);
-        link_.setCommPort(link_.AddDevice(box_->devicePath()));
         try {
-            link_.setPortOpen(true);
+            link_.open(box_->devicePath());
             break;
         } catch (const CommError& error) {
             const std::optional<qint64> holder = lockHolder(box_->devicePath());
@@ -553,7 +552,7 @@ void Port::interrupt() {
     if (!dump_.running() || dump_.protocol().stage() == Stage::ReplyReceived) return;
     record_.interrupted = true;
     if (scenario_.interrupt == Interrupt::UserCloses) {
-        link_.setPortOpen(false);
+        link_.close();
         return;
     }
     record_.transcript = box_->transcript();
@@ -565,14 +564,14 @@ void Port::interrupt() {
 RunRecord Port::conclude() {
     if (record_.openFailure.isEmpty()) {
         const bool ended = record_.ended;
-        if (link_.PortOpen()) link_.setPortOpen(false);
+        link_.close();
         record_.ended = ended;  // closing a hung run ends it, which must not hide the hang
         if (box_) {
             watchTranscript();
             if (!record_.boxHungUp) {
                 try {
-                    link_.setPortOpen(true);
-                    link_.setPortOpen(false);
+                    link_.open(box_->devicePath());
+                    link_.close();
                 } catch (const CommError& error) {
                     record_.reopenFailure = error.reason();
                 }

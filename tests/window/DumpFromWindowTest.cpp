@@ -14,8 +14,8 @@
 
 #include "FormFixture.h"
 #include "dump/DumpLog.h"
-#include "dump/DumpProtocol.h"
-#include "serial/MSComm.h"
+#include "dump/core/DumpProtocol.h"
+#include "serial/SerialLink.h"
 #include "sim/SimulatedBox.h"
 
 namespace tessaly::test {
@@ -224,7 +224,7 @@ TEST_P(RefusedFolderTest, IsRefusedBeforeTheBoxIsAsked) {
     EXPECT_TRUE(desktop.messages[0].text.contains(GetParam().says))
         << desktop.messages[0].text.toStdString();
     EXPECT_EQ(desktop.messages[0].caption, "Error");
-    EXPECT_FALSE(controller.serialControl().PortOpen());
+    EXPECT_FALSE(controller.link().isOpen());
     EXPECT_EQ(form.logText(), kGreeting);
     EXPECT_FALSE(waitUntil([&] { return !box->transcript().isEmpty(); }, 300ms));
 }
@@ -272,7 +272,7 @@ TEST_F(DumpFromWindowTest, ClosingTheWindowDuringAWaitReleasesThePort) {
 
     form.close();
 
-    EXPECT_FALSE(controller.serialControl().PortOpen());
+    EXPECT_FALSE(controller.link().isOpen());
     EXPECT_EQ(form.logText(), kRequestLine + kCloseLine);
 }
 
@@ -325,16 +325,15 @@ TEST_F(DumpFromWindowTest, InterruptDuringAWaitClosesThePortLikeClose) {
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(box->successAcknowledgements() + box->errorAcknowledgements(), 0);
     EXPECT_FALSE(QFile::exists(directory.filePath("EEPROM.bin")));
-    serial::MSComm next;
-    next.setCommPort(next.AddDevice(box->devicePath()));
-    EXPECT_NO_THROW(next.setPortOpen(true));
+    serial::SerialLink next;
+    EXPECT_NO_THROW(next.open(box->devicePath()));
 }
 
 // The port is released before the save failure is explained: a box unplugged while the user
 // reads it, or a message left open, holds no port and leaves no green lamp.
 TEST_F(DumpFromWindowTest, SaveFailureIsExplainedOnceThePortIsReleased) {
     desktop.onMessage = [&] {
-        EXPECT_FALSE(controller.serialControl().PortOpen());
+        EXPECT_FALSE(controller.link().isOpen());
         EXPECT_EQ(lamp(), QColor(255, 0, 0));
         EXPECT_EQ(linkControls(), closedLinkState());
         box.reset();

@@ -40,32 +40,38 @@ TEST_F(EverydayUseTest, PortListFollowsTheSystemWhenItDropsDownAndKeepsTheChoice
     EXPECT_EQ(cmbCom()->toolTip(), "Select the COM-Port for the receiver\n" + adapter);
 }
 
-class TypedPortTest : public FormTest, public ::testing::WithParamInterface<const char*> {};
+// What is typed, and the entry it selects (none when it is refused).
+using TypedPort = std::pair<const char*, const char*>;
+class TypedPortTest : public FormTest, public ::testing::WithParamInterface<TypedPort> {};
 
 // A typed port is used when it names a device or a COM port; anything else is refused.
 TEST_P(TypedPortTest, IsUsedOnlyWhenItNamesAPort) {
     sim::PseudoTerminal terminal;
-    QString typed = QString(GetParam()).replace("$pty", terminal.devicePath());
+    const QString typed = QString(GetParam().first).replace("$pty", terminal.devicePath());
+    const QString entry = QString(GetParam().second).replace("$pty", terminal.devicePath());
     cmbCom()->setCurrentIndex(-1);
     cmbCom()->setEditText(typed);
 
-    Command1()->click();
+    // COM 1 to COM 4 are this machine's own ports: chosen, never opened.
+    const bool comPort = entry.startsWith("COM");
+    if (comPort)
+        EXPECT_EQ(controller.ports().takeTypedPort(), QString());
+    else
+        Command1()->click();
 
-    const serial::MSComm& link = controller.serialControl();
-    if (typed == "COM 1x" || typed == "/etc/hostname") {
+    if (entry.isEmpty())
         EXPECT_EQ(desktop.messages,
                   (std::vector<FakeDesktop::Message>{{"No such port: " + typed, "Error"}}));
-    } else if (typed.startsWith("/")) {
-        EXPECT_EQ(link.DeviceName(link.CommPort()), typed);
-        EXPECT_TRUE(link.PortOpen());
-    } else {
-        EXPECT_EQ(link.CommPort(), typed.back().digitValue());
-    }
+    else
+        EXPECT_EQ(cmbCom()->currentText(), entry);
+    EXPECT_EQ(controller.link().isOpen(), !entry.isEmpty() && !comPort);
     controller.ClosePort();
 }
 
 INSTANTIATE_TEST_SUITE_P(, TypedPortTest,
-                         ::testing::Values("COM 3", "com2", "$pty", "COM 1x", "/etc/hostname"));
+                         ::testing::Values(TypedPort{"COM 3", "COM 3"}, TypedPort{"com2", "COM 2"},
+                                           TypedPort{"$pty", "$pty"}, TypedPort{"COM 1x", ""},
+                                           TypedPort{"/etc/hostname", ""}));
 
 // Return and Enter press the focused button; the focus waits on Close during a run and is back
 // on Open after it, so the next box is one key away.
@@ -78,11 +84,11 @@ TEST_F(EverydayUseTest, ReturnAndEnterDriveARunAndTheFocusFollows) {
     Command1()->setFocus();
 
     QTest::keyClick(Command1(), Qt::Key_Return);
-    ASSERT_TRUE(controller.serialControl().PortOpen());
+    ASSERT_TRUE(controller.link().isOpen());
     EXPECT_EQ(QApplication::focusWidget(), Command2());
 
     QTest::keyClick(Command2(), Qt::Key_Enter);
-    EXPECT_FALSE(controller.serialControl().PortOpen());
+    EXPECT_FALSE(controller.link().isOpen());
     EXPECT_EQ(QApplication::focusWidget(), Command1());
 }
 

@@ -38,7 +38,7 @@ struct FakeDesktop {
     QStringList folderTitles;
     QStringList folderStarts;
     QString folderChoice;  // empty: the user cancels
-    std::vector<window::SystemPort> systemPorts;
+    std::vector<serial::SystemPort> systemPorts;
     std::function<void()> onMessage;  // what happens while a message is shown
 
     window::Seams seams() {
@@ -87,11 +87,10 @@ protected:
     static std::vector<bool> closedLinkState() { return {true, true, true, false, true}; }
     static std::vector<bool> openLinkState() { return {false, false, false, true, false}; }
 
-    // Adds a device to the port list, selects it and returns its port number.
-    int selectDevice(const QString& devicePath) {
-        const int index = controller.ports().addPort(devicePath, devicePath);
-        controller.ports().selectPort(index);
-        return cmbCom()->itemData(index).toInt();
+    // Adds a device to the port list, selects it and returns it.
+    QString selectDevice(const QString& devicePath) {
+        controller.ports().selectPort(controller.ports().addPort(devicePath, devicePath));
+        return devicePath;
     }
 
     FakeDesktop desktop;

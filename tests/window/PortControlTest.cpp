@@ -5,7 +5,7 @@
 #include <QTemporaryFile>
 
 #include "FormFixture.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 #include "sim/PseudoTerminal.h"
 
 namespace tessaly::test {
@@ -23,7 +23,7 @@ protected:
 TEST_F(PortControlTest, OpenLeavesOnlyCloseUsableAndTurnsTheLampGreen) {
     ASSERT_TRUE(controller.OpenPort(selectDevice(terminal.devicePath())));
 
-    EXPECT_TRUE(controller.serialControl().PortOpen());
+    EXPECT_TRUE(controller.link().isOpen());
     EXPECT_EQ(linkControls(), openLinkState());
     EXPECT_EQ(lamp(), kGreen);
     EXPECT_EQ(form.logText(), kGreeting);
@@ -35,7 +35,7 @@ TEST_F(PortControlTest, CloseButtonClosesTheLinkAndSaysSo) {
 
     Command2()->click();
 
-    EXPECT_FALSE(controller.serialControl().PortOpen());
+    EXPECT_FALSE(controller.link().isOpen());
     EXPECT_EQ(lamp(), kRed);
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(form.logText(), kGreeting + kCloseLine);
@@ -70,25 +70,21 @@ TEST_F(PortControlTest, OpenOnAMissingDeviceNamesItAndLeavesTheLogAlone) {
 }
 
 TEST_F(PortControlTest, MissingComPortIsCalledComN) {
-    serial::MSComm names;
-    int port = 1;
-    while (port < serial::MSComm::FirstAddedPort && QFileInfo::exists(names.DeviceName(port)))
-        ++port;
-    if (port == serial::MSComm::FirstAddedPort)
-        GTEST_SKIP() << "this machine has all four COM ports";
+    int index = 0;
+    while (index < 4 && QFileInfo::exists(cmbCom()->itemData(index).toString())) ++index;
+    if (index == 4) GTEST_SKIP() << "this machine has all four COM ports";
 
-    EXPECT_FALSE(controller.OpenPort(port));
+    EXPECT_FALSE(controller.OpenPort(cmbCom()->itemData(index).toString()));
 
-    const QString name = QStringLiteral("COM %1").arg(port);
+    const QString name = QStringLiteral("COM %1").arg(index + 1);
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0], (FakeDesktop::Message{"Serial port " + name + " not present.",
                                                          "Error opening " + name}));
 }
 
 TEST_F(PortControlTest, DeviceHeldElsewhereIsReportedAsBlocked) {
-    serial::MSComm holder;
-    holder.setCommPort(holder.AddDevice(terminal.devicePath()));
-    holder.setPortOpen(true);
+    serial::SerialLink holder;
+    holder.open(terminal.devicePath());
     const QString device = terminal.devicePath();
 
     EXPECT_FALSE(controller.OpenPort(selectDevice(device)));
@@ -123,9 +119,8 @@ TEST_F(PortControlTest, ClosingTheWindowReleasesAnOpenPort) {
     EXPECT_TRUE(form.close());
 
     EXPECT_EQ(form.logText(), kGreeting + kCloseLine);
-    serial::MSComm next;
-    next.setCommPort(next.AddDevice(terminal.devicePath()));
-    EXPECT_NO_THROW(next.setPortOpen(true));
+    serial::SerialLink next;
+    EXPECT_NO_THROW(next.open(terminal.devicePath()));
 }
 
 TEST_F(PortControlTest, ClosingTheWindowWithTheLinkClosedLogsNothing) {
@@ -165,7 +160,7 @@ TEST_F(PortControlTest, LosingTheDeviceDuringARunIsLoggedAndRestoresTheControls)
     EXPECT_FALSE(form.logText().contains("Serial port closed."));
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(lamp(), kRed);
-    EXPECT_FALSE(controller.serialControl().PortOpen());
+    EXPECT_FALSE(controller.link().isOpen());
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ TEST_F(StartStateTest, PortListStartsWithTheFourComPortsAndSelectsTheFirst) {
     ASSERT_GE(ports->count(), 4);
     for (int index = 0; index < 4; ++index) {
         EXPECT_EQ(ports->itemText(index), QStringLiteral("COM %1").arg(index + 1));
-        EXPECT_EQ(ports->itemData(index).toInt(), index + 1);
+        EXPECT_EQ(ports->itemData(index).toString(), QStringLiteral("/dev/ttyS%1").arg(index));
     }
     EXPECT_EQ(ports->currentIndex(), 0);
     EXPECT_EQ(ports->currentText(), "COM 1");
@@ -26,14 +26,10 @@ TEST_F(StartStateTest, PortListStartsWithTheFourComPortsAndSelectsTheFirst) {
     EXPECT_EQ(ports->toolTip(), "Select the COM-Port for the receiver");
 }
 
-TEST_F(StartStateTest, LinkIsClosedAndConfiguredForTheBox) {
+TEST_F(StartStateTest, LinkIsClosed) {
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(lamp(), QColor(255, 0, 0));
-    const serial::MSComm& link = controller.serialControl();
-    EXPECT_FALSE(link.PortOpen());
-    EXPECT_EQ(link.Settings(), "115200,N,8,1");
-    EXPECT_EQ(link.InputLen(), 0);
-    EXPECT_EQ(link.InBufferSize(), 1025);
+    EXPECT_FALSE(controller.link().isOpen());
 }
 
 TEST_F(StartStateTest, TargetIsTheProgramDirectoryAndTheLogHoldsOnlyTheGreeting) {

@@ -104,7 +104,7 @@ TEST_F(WindowActionsTest, OpenWithoutTargetDirectoryIsRefused) {
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0],
               (FakeDesktop::Message{"Select a directory for saving data first.", "Error"}));
-    EXPECT_FALSE(controller.serialControl().PortOpen());
+    EXPECT_FALSE(controller.link().isOpen());
     EXPECT_EQ(form.logText(), kGreeting);
 }
 
@@ -114,7 +114,7 @@ TEST_F(WindowActionsTest, ADeviceAddedTwiceKeepsOneEntry) {
 
     EXPECT_EQ(controller.ports().addPort("/dev/ttyUSB7", "/dev/ttyUSB7"), first);
     EXPECT_EQ(cmbCom()->count(), entries + 1);
-    EXPECT_GE(cmbCom()->itemData(first).toInt(), serial::MSComm::FirstAddedPort);
+    EXPECT_EQ(cmbCom()->itemData(first).toString(), "/dev/ttyUSB7");
 }
 
 TEST_F(WindowActionsTest, TextTypedIntoTheLogStaysWhenTheProgramAppends) {

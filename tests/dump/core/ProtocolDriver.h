@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dump/DumpProtocol.h"
+#include "dump/core/DumpProtocol.h"
 
 namespace tessaly::dump {
 

@@ -11,7 +11,8 @@
 
 #include "dump/DumpLog.h"
 #include "dump/DumpRun.h"
-#include "serial/MSComm.h"
+#include "dump/ImageFile.h"
+#include "serial/SerialLink.h"
 
 #ifdef Q_OS_UNIX
 #include <FileSizeLimit.h>
@@ -31,7 +32,6 @@ QByteArray imageBytes(const SimOptions& options) { return test::bytesOf(options.
 class DumpRunTest : public ::testing::Test {
 protected:
     DumpRunTest() {
-        dump::setUpLinkForBox(link_);
         QObject::connect(
             &run_, &dump::DumpRun::finished,
             [this](const dump::DumpRun::Result& result) { results_.push_back(result); });
@@ -40,8 +40,7 @@ protected:
     void startBox(SimOptions options = {}) {
         options_ = options;
         box_.emplace(options);
-        link_.setCommPort(link_.AddDevice(box_->devicePath()));
-        link_.setPortOpen(true);
+        link_.open(box_->devicePath());
     }
 
     // Runs one dump to its end and returns how it ended.
@@ -63,7 +62,7 @@ protected:
     QTemporaryDir dir_;
     SimOptions options_;
     std::optional<test::TestBox> box_;
-    serial::MSComm link_;
+    serial::SerialLink link_;
     dump::DumpRun run_{link_};
     std::vector<dump::DumpRun::Result> results_;
 };
@@ -113,7 +112,7 @@ TEST_F(DumpRunTest, ClosingTheLinkDuringAnyWaitCancelsQuietly) {
                               : silentAfter == 7 ? kBytesThroughMessage7
                                                  : kBytesThroughMessage10;
         startAndWaitForHostBytes(hostBytes);
-        link_.setPortOpen(false);
+        link_.close();
 
         ASSERT_EQ(results_.size(), 1u);
         EXPECT_EQ(results_.front().outcome, Outcome::Cancelled);
@@ -132,7 +131,7 @@ TEST_F(DumpRunTest, LinkLossDuringTheReplyEndsTheRunAndLeavesTheEarlierImage) {
 
     EXPECT_EQ(result.outcome, Outcome::LinkLost);
     EXPECT_FALSE(result.detail.isEmpty());
-    EXPECT_FALSE(link_.PortOpen());
+    EXPECT_FALSE(link_.isOpen());
     EXPECT_EQ(readFile(imagePath()), "earlier image");
     EXPECT_EQ(dump::linkLostSentence(QStringLiteral("/dev/ttyUSB0"), result.detail),
               QStringLiteral("The link to the box on /dev/ttyUSB0 was lost: the adapter was "

@@ -4,7 +4,7 @@
 #include <QDir>
 #include <QTemporaryFile>
 
-#include "dump/platform/FileSystem.h"
+#include "dump/FileSystem.h"
 
 namespace tessaly::dump::platform {
 

@@ -1,4 +1,4 @@
-#include "dump/LoopbackCheck.h"
+#include "serial/LoopbackCheck.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <optional>
 
-namespace tessaly::dump {
+namespace tessaly::serial {
 namespace {
 
 constexpr std::array<std::uint8_t, 256> kPattern = [] {
@@ -103,4 +103,4 @@ LoopbackCheck::Verdict LoopbackCheck::verdict() const {
     return verdict;
 }
 
-}  // namespace tessaly::dump
+}  // namespace tessaly::serial

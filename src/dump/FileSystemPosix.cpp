@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "dump/platform/FileSystem.h"
+#include "dump/FileSystem.h"
 
 namespace tessaly::dump::platform {
 

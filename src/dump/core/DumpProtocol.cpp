@@ -1,4 +1,4 @@
-#include "dump/DumpProtocol.h"
+#include "dump/core/DumpProtocol.h"
 
 #include <algorithm>
 #include <iterator>

@@ -14,7 +14,7 @@
 #include <stdexcept>
 
 #include "Wait.h"
-#include "serial/MSComm.h"
+#include "serial/SerialLink.h"
 #include "sim/PseudoTerminal.h"
 
 namespace tessaly {
@@ -58,12 +58,9 @@ QByteArray sampleBytes(int count) {
     return bytes;
 }
 
-class MSCommOnPty : public ::testing::Test {
+class SerialLinkOnPty : public ::testing::Test {
 protected:
-    void open(sim::PseudoTerminal& peer) {
-        link.setCommPort(link.AddDevice(peer.devicePath()));
-        link.setPortOpen(true);
-    }
+    void open(sim::PseudoTerminal& peer) { link.open(peer.devicePath()); }
     // Everything the peer has received once `count` bytes are there.
     QByteArray peerReceives(sim::PseudoTerminal& peer, qsizetype count) {
         QByteArray received;
@@ -74,57 +71,51 @@ protected:
         return received;
     }
     bool linkReceives(qsizetype count) {
-        return waitUntil([&] { return link.InBufferCount() >= count; });
+        return waitUntil([&] { return link.bytesAvailable() >= count; });
     }
 
     sim::PseudoTerminal pty;
     DeviceProbe probe{pty.devicePath()};
-    serial::MSComm link;
+    serial::SerialLink link;
 };
 
-TEST_F(MSCommOnPty, OutputSendsEveryByteAsGivenAndInputReturnsThemEachTime) {
+TEST_F(SerialLinkOnPty, WriteSendsEveryByteAsGivenAndReadAllReturnsThemEachTime) {
     open(pty);
     const QByteArray bytes("REQ\0\x82\xFF\r\n", 8);
-    link.Output(bytes);
+    link.write(bytes);
     EXPECT_EQ(peerReceives(pty, bytes.size()), bytes);
 
-    QSignalSpy dataReceived(&link, &serial::MSComm::dataReceived);
+    QSignalSpy dataReceived(&link, &serial::SerialLink::dataReceived);
     for (int read = 0; read < 2; ++read) {
         ASSERT_EQ(pty.writeSome(bytes), bytes.size());
         ASSERT_TRUE(linkReceives(bytes.size()));
-        EXPECT_EQ(link.Input(), bytes);
-        EXPECT_EQ(link.InBufferCount(), 0);
-        EXPECT_TRUE(link.Input().isEmpty());
+        EXPECT_EQ(link.readAll(), bytes);
+        EXPECT_EQ(link.bytesAvailable(), 0);
+        EXPECT_TRUE(link.readAll().isEmpty());
     }
     EXPECT_GE(dataReceived.count(), 2);
-
-    link.setInputLen(3);
-    pty.writeSome("abcde");
-    ASSERT_TRUE(linkReceives(5));
-    EXPECT_EQ(link.Input(), "abc");
-    EXPECT_EQ(link.Input(), "de");
 }
 
-TEST_F(MSCommOnPty, ReceiveBufferKeepsTheFirstBytesUpToItsSizeAndDropsTheRest) {
-    link.setInBufferSize(1025);
+TEST_F(SerialLinkOnPty, ReceiveBufferKeepsTheFirstBytesUpToItsSizeAndDropsTheRest) {
+    link.setReceiveLimit(1025);
     open(pty);
     const QByteArray sent = sampleBytes(1500);
     ASSERT_EQ(pty.writeSome(sent), sent.size());
     ASSERT_TRUE(
-        waitUntil([&] { return link.InBufferCount() >= 1025 && probe.waitingInSystem() == 0; }));
-    EXPECT_EQ(link.InBufferCount(), 1025);
-    EXPECT_EQ(link.Input(), sent.left(1025));
+        waitUntil([&] { return link.bytesAvailable() >= 1025 && probe.waitingInSystem() == 0; }));
+    EXPECT_EQ(link.bytesAvailable(), 1025);
+    EXPECT_EQ(link.readAll(), sent.left(1025));
 
     // Reading makes room again.
     pty.writeSome("next");
     ASSERT_TRUE(linkReceives(4));
-    EXPECT_EQ(link.Input(), "next");
+    EXPECT_EQ(link.readAll(), "next");
 }
 
-TEST_F(MSCommOnPty, ReaderWhoKeepsUpLosesNothingOfAReadLargerThanTheBuffer) {
-    link.setInBufferSize(1025);
+TEST_F(SerialLinkOnPty, ReaderWhoKeepsUpLosesNothingOfAReadLargerThanTheBuffer) {
+    link.setReceiveLimit(1025);
     QByteArray taken;
-    QObject::connect(&link, &serial::MSComm::dataReceived, [&] { taken += link.Input(); });
+    QObject::connect(&link, &serial::SerialLink::dataReceived, [&] { taken += link.readAll(); });
     open(pty);
     const QByteArray sent = sampleBytes(3000);
     ASSERT_EQ(pty.writeSome(sent), sent.size());
@@ -133,72 +124,49 @@ TEST_F(MSCommOnPty, ReaderWhoKeepsUpLosesNothingOfAReadLargerThanTheBuffer) {
     EXPECT_EQ(taken, sent);
 }
 
-TEST_F(MSCommOnPty, OpeningDiscardsWhatArrivedWhileClosed) {
+TEST_F(SerialLinkOnPty, OpeningDiscardsWhatArrivedWhileClosed) {
     pty.writeSome("stale");
     ASSERT_TRUE(probe.waitForSystemInput());
     open(pty);
     pty.writeSome("fresh");
     ASSERT_TRUE(linkReceives(5));
-    EXPECT_EQ(link.Input(), "fresh");
+    EXPECT_EQ(link.readAll(), "fresh");
 }
 
-TEST_F(MSCommOnPty, EmptyingTheBufferAlsoDiscardsWhatTheSystemStillHolds) {
+TEST_F(SerialLinkOnPty, DiscardingInputAlsoDropsWhatTheSystemStillHolds) {
     open(pty);
     pty.writeSome("read already");
     ASSERT_TRUE(linkReceives(12));
     pty.writeSome("held by the system");
     ASSERT_TRUE(probe.waitForSystemInput());
 
-    link.setInBufferCount(0);
-    EXPECT_EQ(link.InBufferCount(), 0);
+    link.discardInput();
+    EXPECT_EQ(link.bytesAvailable(), 0);
     pty.writeSome("new");
     ASSERT_TRUE(linkReceives(3));
-    EXPECT_EQ(link.Input(), "new");
+    EXPECT_EQ(link.readAll(), "new");
 }
 
 // A pseudo-terminal forces 8 data bits without parity, so only the speed and stop bits show.
-TEST_F(MSCommOnPty, SettingsApplyAtOpenAndAtOnceWhileOpen) {
-    link.setSettings("9600,E,7,2");
-    open(pty);
+TEST_F(SerialLinkOnPty, SettingsApplyAtOpenAndDefaultToTheBoxLine) {
+    link.open(pty.devicePath(),
+              {9600, QSerialPort::EvenParity, QSerialPort::Data7, QSerialPort::TwoStop});
     termios line = probe.lineSettings();
     EXPECT_EQ(cfgetospeed(&line), speed_t(B9600));
     EXPECT_TRUE(line.c_cflag & CSTOPB);
 
-    link.setSettings("115200,n,8,1");
+    link.close();
+    open(pty);
     line = probe.lineSettings();
     EXPECT_EQ(cfgetospeed(&line), speed_t(B115200));
     EXPECT_FALSE(line.c_cflag & CSTOPB);
     EXPECT_FALSE(line.c_cflag & CRTSCTS);
 }
 
-TEST(MSCommSettings, MalformedTextIsRejectedAndLeavesTheSettingsAlone) {
-    serial::MSComm link;
-    link.setSettings("115200,N,8,1");
-    for (const char* text : {"", "115200", "115200,N,8", "115200,N,8,1,1", "fast,N,8,1", "0,N,8,1",
-                             "115200,X,8,1", "115200,N,9,1", "115200,N,4,1", "115200,N,8,3"}) {
-        EXPECT_THROW(link.setSettings(text), std::invalid_argument) << text;
-    }
-    EXPECT_EQ(link.Settings(), "115200,N,8,1");
-    EXPECT_NO_THROW(link.setSettings("2400,M,5,1.5"));
-}
-
-TEST(MSCommPorts, NumbersNameTheFirstSerialPortsThenTheAddedDevices) {
-    serial::MSComm link;
-    EXPECT_EQ(link.DeviceName(1), "/dev/ttyS0");
-    EXPECT_EQ(link.DeviceName(4), "/dev/ttyS3");
-    EXPECT_EQ(link.AddDevice("/dev/pts/7"), serial::MSComm::FirstAddedPort);
-    EXPECT_EQ(link.AddDevice("/dev/ttyUSB0"), serial::MSComm::FirstAddedPort + 1);
-    EXPECT_EQ(link.AddDevice("/dev/pts/7"), serial::MSComm::FirstAddedPort);
-    EXPECT_EQ(link.DeviceName(serial::MSComm::FirstAddedPort + 1), "/dev/ttyUSB0");
-    EXPECT_TRUE(link.DeviceName(0).isEmpty());
-    EXPECT_TRUE(link.DeviceName(serial::MSComm::FirstAddedPort + 2).isEmpty());
-}
-
 // The error number of a failed open, or 0 when the port opened.
-int openErrorNumber(serial::MSComm& link, const QString& device) {
-    link.setCommPort(link.AddDevice(device));
+int openErrorNumber(serial::SerialLink& link, const QString& device) {
     try {
-        link.setPortOpen(true);
+        link.open(device);
         return 0;
     } catch (const serial::CommError& error) {
         EXPECT_EQ(error.device(), device);
@@ -207,38 +175,30 @@ int openErrorNumber(serial::MSComm& link, const QString& device) {
     }
 }
 
-TEST(MSCommOpenErrors, MissingDeviceUnknownNumberAndNoTerminalAreTold) {
-    serial::MSComm link;
+TEST(SerialLinkOpenErrors, MissingDeviceAndNoTerminalAreTold) {
+    serial::SerialLink link;
     EXPECT_EQ(openErrorNumber(link, "/dev/pts/99999"), serial::CommError::NoSuchPort);
-
-    link.setCommPort(serial::MSComm::FirstAddedPort + 10);
-    try {
-        link.setPortOpen(true);
-        ADD_FAILURE() << "a port number without a device opened";
-    } catch (const serial::CommError& error) {
-        EXPECT_EQ(error.number(), serial::CommError::NoSuchPort);
-    }
 
     QTemporaryFile regularFile;
     ASSERT_TRUE(regularFile.open());
     EXPECT_EQ(openErrorNumber(link, regularFile.fileName()), serial::CommError::OpenFailed);
-    EXPECT_FALSE(link.PortOpen());
+    EXPECT_FALSE(link.isOpen());
 }
 
-TEST_F(MSCommOnPty, DeviceHeldElsewhereOrAlreadyOpenIsPortInUse) {
+TEST_F(SerialLinkOnPty, DeviceHeldElsewhereOrAlreadyOpenIsPortInUse) {
     open(pty);
-    serial::MSComm other;
+    serial::SerialLink other;
     EXPECT_EQ(openErrorNumber(other, pty.devicePath()), serial::CommError::PortInUse);
-    EXPECT_FALSE(other.PortOpen());
+    EXPECT_FALSE(other.isOpen());
 
     try {
-        link.setPortOpen(true);
+        link.open(pty.devicePath());
         ADD_FAILURE() << "an open port opened again";
     } catch (const serial::CommError& error) {
         EXPECT_EQ(error.number(), serial::CommError::PortInUse);
     }
     // The holder keeps working.
-    link.Output("still here");
+    link.write("still here");
     EXPECT_EQ(peerReceives(pty, 10), "still here");
 }
 
@@ -250,12 +210,12 @@ TEST_F(MSCommOnPty, DeviceHeldElsewhereOrAlreadyOpenIsPortInUse) {
         std::fprintf(stderr, "cannot drop privileges\n");
         std::_Exit(2);
     }
-    serial::MSComm link;
+    serial::SerialLink link;
     std::fprintf(stderr, "error %d\n", openErrorNumber(link, device));
     std::_Exit(0);
 }
 
-TEST(MSCommOpenErrors, DeviceWithoutPermissionIsAccessDenied) {
+TEST(SerialLinkOpenErrors, DeviceWithoutPermissionIsAccessDenied) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to become an unprivileged user";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     sim::PseudoTerminal pty;
@@ -264,44 +224,44 @@ TEST(MSCommOpenErrors, DeviceWithoutPermissionIsAccessDenied) {
                 "error 8010");
 }
 
-TEST_F(MSCommOnPty, DeliberateCloseSendsWhatWasQueuedAndSignalsOnce) {
+TEST_F(SerialLinkOnPty, DeliberateCloseSendsWhatWasQueuedAndSignalsOnce) {
     open(pty);
-    QSignalSpy closed(&link, &serial::MSComm::closed);
-    QSignalSpy lost(&link, &serial::MSComm::linkLost);
+    QSignalSpy closed(&link, &serial::SerialLink::closed);
+    QSignalSpy lost(&link, &serial::SerialLink::linkLost);
     pty.writeSome("unread");
     ASSERT_TRUE(linkReceives(6));
 
     const QByteArray acknowledgement = "E2PROMDOWN_SUCCESS\r\n";
-    link.Output(acknowledgement);
-    link.setPortOpen(false);
-    EXPECT_FALSE(link.PortOpen());
-    EXPECT_EQ(link.InBufferCount(), 0);
+    link.write(acknowledgement);
+    link.close();
+    EXPECT_FALSE(link.isOpen());
+    EXPECT_EQ(link.bytesAvailable(), 0);
     EXPECT_EQ(peerReceives(pty, acknowledgement.size()), acknowledgement);
 
-    link.setPortOpen(false);
+    link.close();
     EXPECT_EQ(closed.count(), 1);
     EXPECT_EQ(lost.count(), 0);
 }
 
-// A dump ends once its acknowledgement has left; telling so inside Output() would end it while
+// A dump ends once its acknowledgement has left; telling so inside write() would end it while
 // the sender is still in the middle of sending.
-TEST_F(MSCommOnPty, OutputReturnsAtOnceAndTellsLaterThatEverythingLeft) {
+TEST_F(SerialLinkOnPty, WriteReturnsAtOnceAndTellsLaterThatEverythingLeft) {
     open(pty);
-    QSignalSpy sent(&link, &serial::MSComm::outputSent);
-    link.Output("REQUEST_E2PROM\r\n");
-    link.Output("E2PROMDOWN_SUCCESS\r\n");
+    QSignalSpy sent(&link, &serial::SerialLink::outputSent);
+    link.write("REQUEST_E2PROM\r\n");
+    link.write("E2PROMDOWN_SUCCESS\r\n");
     EXPECT_EQ(sent.count(), 0);
     ASSERT_TRUE(sent.wait(10000));
     EXPECT_EQ(peerReceives(pty, 36), "REQUEST_E2PROM\r\nE2PROMDOWN_SUCCESS\r\n");
 }
 
-TEST_F(MSCommOnPty, PeerHangingUpLosesTheLinkOnceAndANewDeviceOpens) {
+TEST_F(SerialLinkOnPty, PeerHangingUpLosesTheLinkOnceAndANewDeviceOpens) {
     open(pty);
-    QSignalSpy closed(&link, &serial::MSComm::closed);
-    QSignalSpy lost(&link, &serial::MSComm::linkLost);
+    QSignalSpy closed(&link, &serial::SerialLink::closed);
+    QSignalSpy lost(&link, &serial::SerialLink::linkLost);
     pty.close();
     ASSERT_TRUE(lost.wait(10000));
-    EXPECT_FALSE(link.PortOpen());
+    EXPECT_FALSE(link.isOpen());
     EXPECT_EQ(lost.first().first().toString(), "the device went away");
 
     // The round trip on a fresh device also gives a repeated loss signal time to show.
@@ -309,7 +269,7 @@ TEST_F(MSCommOnPty, PeerHangingUpLosesTheLinkOnceAndANewDeviceOpens) {
     open(replacement);
     replacement.writeSome("back");
     ASSERT_TRUE(linkReceives(4));
-    EXPECT_EQ(link.Input(), "back");
+    EXPECT_EQ(link.readAll(), "back");
     EXPECT_EQ(lost.count(), 1);
     EXPECT_EQ(closed.count(), 0);
 }

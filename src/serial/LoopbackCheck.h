@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace tessaly::dump {
+namespace tessaly::serial {
 
 // The check of an adapter and cable whose TX is tied to RX (a jumper where the box would be),
 // without I/O. The host opens the port at the link's usual settings, sends pattern(), feeds every
@@ -41,4 +41,4 @@ private:
     std::vector<std::uint8_t> received_;
 };
 
-}  // namespace tessaly::dump
+}  // namespace tessaly::serial

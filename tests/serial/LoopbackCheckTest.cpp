@@ -3,9 +3,9 @@
 
 #include <functional>
 
-#include "dump/LoopbackCheck.h"
+#include "serial/LoopbackCheck.h"
 
-namespace tessaly::dump {
+namespace tessaly::serial {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -83,4 +83,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<EchoCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace tessaly::dump
+}  // namespace tessaly::serial
