@@ -39,7 +39,7 @@ DumpController::DumpController(Form1& form)
     connect(&form, &Form1::unloading, this, &DumpController::unloading);
 }
 
-bool DumpController::OpenPort(const QString& device) {
+bool DumpController::openPort(const QString& device) {
     try {
         link_.open(device);
     } catch (const serial::CommError& error) {
@@ -57,7 +57,7 @@ bool DumpController::OpenPort(const QString& device) {
     return true;
 }
 
-void DumpController::ClosePort() {
+void DumpController::closePort() {
     if (link_.isOpen()) {
         form_.showLinkOpen(false);
         link_.close();
@@ -76,8 +76,8 @@ void DumpController::openClicked() {
         form_.showMessage(refusal, kErrorCaption);
         return;
     }
-    if (!OpenPort(ports_.selectedDevice())) {
-        ClosePort();
+    if (!openPort(ports_.selectedDevice())) {
+        closePort();
         return;
     }
     form_.replaceLog(QLatin1String(dump::kRequestLog));
@@ -87,16 +87,16 @@ void DumpController::openClicked() {
     silenceTimer_.start(patience_);
 }
 
-void DumpController::closeClicked() { ClosePort(); }
+void DumpController::closeClicked() { closePort(); }
 
 void DumpController::unloading() {
-    if (link_.isOpen()) ClosePort();
+    if (link_.isOpen()) closePort();
 }
 
 void DumpController::interruptRun() {
     if (!link_.isOpen()) return;
     form_.appendLog(QStringLiteral("Interrupted") + kCrLf);
-    ClosePort();
+    closePort();
 }
 
 void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
@@ -125,7 +125,7 @@ void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
     if (!link_.isOpen()) form_.showLinkOpen(false);
     // The port is released before a failure is explained, so that no box or lock waits on the
     // user reading it.
-    ClosePort();
+    closePort();
     if (result.outcome == Outcome::WriteFailed)
         form_.showMessage(QStringLiteral("The image could not be saved as %1: %2.")
                               .arg(imagePath_, result.detail),
