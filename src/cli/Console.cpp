@@ -4,6 +4,7 @@
 #include <QJsonObject>
 
 #include "cli/ExitStatus.h"
+#include "dump/DumpLog.h"
 
 namespace tessaly::cli {
 
@@ -24,14 +25,45 @@ QString asciiJson(const QJsonObject& object) {
     return ascii;
 }
 
+// Auto colours a terminal only, and never against a NO_COLOR with a value; a Windows console is
+// told to read the escapes whenever they may come.
+bool wantsColor(ColorChoice choice, const ConsoleStream& stream) {
+    switch (choice) {
+        case ColorChoice::Never:
+            return false;
+        case ColorChoice::Always:
+            stream.allowColor();
+            return true;
+        case ColorChoice::Auto:
+            return qEnvironmentVariableIsEmpty("NO_COLOR") && stream.allowColor();
+    }
+    return false;
+}
+
+// The damage in bold red and a changed byte black on yellow, as the window marks them; each
+// stretch ends with a reset, so that nothing after it is coloured.
+QString inColor(const dump::MarkedLog& log) {
+    QString text;
+    qsizetype done = 0;
+    for (const dump::LogStretch& stretch : log.stretches) {
+        text += QStringView(log.text).sliced(done, stretch.from - done);
+        text += stretch.mark == dump::LogMark::Damage ? u"\033[1;31m" : u"\033[30;43m";
+        text += QStringView(log.text).sliced(stretch.from, stretch.length);
+        text += u"\033[0m";
+        done = stretch.from + stretch.length;
+    }
+    return text += QStringView(log.text).sliced(done);
+}
+
 }  // namespace
 
 Console::Console(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
 
-void Console::setMode(bool json, bool quiet) {
+void Console::setMode(bool json, bool quiet, ColorChoice color) {
     json_ = json;
     quiet_ = quiet;
     progress_ = !quiet && err_.isTerminal();
+    color_ = wantsColor(color, json ? err_ : out_);
 }
 
 void Console::print(const QString& text) { write(out_, text, &texts_); }
@@ -42,6 +74,10 @@ void Console::log(const QString& text) {
         write(err_, text);
     else
         write(out_, text, &texts_);
+}
+
+QString Console::painted(const dump::MarkedLog& log) const {
+    return color_ ? inColor(log) : log.text;
 }
 
 void Console::record(const QJsonObject& object) {

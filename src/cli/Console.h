@@ -6,8 +6,14 @@
 #include "cli/ConsoleStream.h"
 
 class QJsonObject;
+namespace tessaly::dump {
+struct MarkedLog;
+}
 
 namespace tessaly::cli {
+
+// When the log's marked stretches are coloured: auto on a terminal unless NO_COLOR is set.
+enum class ColorChoice { Auto, Always, Never };
 
 // Where tessaly-dump's texts go. Human text goes to `out`, or to `err` when `out` carries JSON;
 // errors and warnings always go to `err`. A reader that went away only loses the text: it never
@@ -18,12 +24,14 @@ public:
     Console(std::FILE* out, std::FILE* err);
 
     // Set once the options are known; the progress line is shown only when `err` is a terminal.
-    void setMode(bool json, bool quiet);
+    void setMode(bool json, bool quiet, ColorChoice color);
 
     // Text as it stands on `out` whatever the mode: help, version, the list of ports.
     void print(const QString& text);
     // Text for people (the log, result lines, the summary); CR LF as in the window.
     void log(const QString& text);
+    // `log`'s text as log() shows it: its marked stretches in colour where colour is on.
+    QString painted(const dump::MarkedLog& log) const;
     // One JSON object on a line of its own, in ASCII: names outside it as \u escapes, so that
     // every reader gets the same values whatever the console's code page.
     void record(const QJsonObject& object);
@@ -51,6 +59,7 @@ private:
     ConsoleStream err_;
     bool json_ = false;
     bool quiet_ = false;
+    bool color_ = false;
     bool progress_ = false;
     bool progressShown_ = false;
     QString lastProgress_;

@@ -62,6 +62,14 @@ std::optional<WriteFailure> writeAll(const Unit* const start, qsizetype left, Wr
 
 bool ConsoleStream::isTerminal() const { return isConsole(handleOf(descriptor_)); }
 
+// Windows 10 consoles read escapes once asked to; older ones refuse, and then show none.
+bool ConsoleStream::allowColor() const {
+    const HANDLE handle = handleOf(descriptor_);
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) != 0 &&
+           SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 std::optional<WriteFailure> ConsoleStream::write(const QString& text) const {
     const HANDLE handle = handleOf(descriptor_);
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
@@ -87,6 +95,8 @@ std::optional<WriteFailure> ConsoleStream::write(const QString& text) const {
 #else
 
 bool ConsoleStream::isTerminal() const { return ::isatty(descriptor_) != 0; }
+
+bool ConsoleStream::allowColor() const { return isTerminal(); }
 
 std::optional<WriteFailure> ConsoleStream::write(const QString& text) const {
     QString withLineEnds = text;

@@ -23,6 +23,9 @@ public:
 
     // A terminal or console that someone watches.
     bool isTerminal() const;
+    // Whether colour escapes show here: on a terminal, and on a Windows console once it is told
+    // to read them, which this does.
+    bool allowColor() const;
     // Writes all of `text`, or says why not.
     std::optional<WriteFailure> write(const QString& text) const;
 

@@ -82,14 +82,15 @@ void DumpCommand::sessionFinished(qsizetype index, const dump::DumpSession::Resu
 
 int DumpCommand::report(const PortTarget& target, const dump::DumpSession::Result& result) {
     const BoxVerdict verdict = verdictOn(target, result, options_.timeoutSeconds, interruptStatus_);
-    const QString lines = resultLines(result, options_.verify);
+    const dump::MarkedLog lines = resultLines(result, options_.verify);
     if (single()) {
         const bool opened = result.outcome != dump::DumpSession::Outcome::PortNotOpened;
         if (opened) announceRequest();
-        console_.log(listingLog(result) + lines);
+        dump::MarkedLog log = listingLog(result);
+        console_.log(console_.painted(log += lines));
         if (opened) console_.log(QLatin1StringView(dump::kPortClosedLog));
     } else {
-        console_.log(prefixed(target.name, lines));
+        console_.log(prefixed(target.name, console_.painted(lines)));
     }
     const QString who = single() ? QString() : QStringLiteral("[%1] ").arg(target.name);
     if (!verdict.failure.isEmpty()) console_.error(who + verdict.failure);

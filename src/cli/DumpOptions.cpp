@@ -35,6 +35,14 @@ int boundedNumber(const QString& text, const QString& option, qint64 lowest, qin
                      QStringLiteral(", not \"%1\"").arg(text));
 }
 
+ColorChoice colorChoice(const QString& value) {
+    const qsizetype choice = QStringList{"auto", "always", "never"}.indexOf(value);
+    if (choice < 0)
+        throw usageError(
+            QStringLiteral("--color takes auto, always or never, not \"%1\"").arg(value));
+    return ColorChoice(choice);  // the names in the order of the choices
+}
+
 // Each system's help speaks of its own ports and paths.
 #ifdef Q_OS_WIN
 constexpr char kImagePath[] = "DIRECTORY\\EEPROM.bin";
@@ -144,6 +152,7 @@ DumpOptions optionsFrom(const QCommandLineParser& parser) {
                                       QStringLiteral("--reads"), 1, kMostReads);
     options.json = parser.isSet(QStringLiteral("json"));
     options.quiet = parser.isSet(QStringLiteral("quiet"));
+    options.color = colorChoice(parser.value(QStringLiteral("color")));
     takeTask(options, parser);
     checkCombinations(options, parser);
     return options;
@@ -171,6 +180,11 @@ void addOptions(QCommandLineParser& parser) {
          "n"},
         {"json", "One JSON object per box on stdout when its run ends; everything else on stderr."},
         {{"q", "quiet"}, "Print errors and warnings only."},
+        {"color",
+         "Colour the checksum error, a damaged dump's checksum line and the bytes that differ "
+         "from the earlier image: auto (on a terminal unless NO_COLOR has a value), always or "
+         "never (default auto).",
+         "when", "auto"},
         {"list-ports", "List the serial ports the system reports, then end."},
         {"compare",
          "Compare two image files A and B given after it: the differing bytes (offset, A's, "

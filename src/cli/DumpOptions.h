@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <variant>
 
+#include "cli/Console.h"
 #include "program/Utf8Arguments.h"
 
 // What tessaly-dump is asked to do, from its command line.
@@ -23,6 +24,7 @@ struct DumpOptions {
     int reads = 1;
     bool json = false;
     bool quiet = false;
+    ColorChoice color = ColorChoice::Auto;
     QStringList files;  // --compare A B, --show FILE
 };
 

@@ -67,7 +67,7 @@ int runUntilEnded(Task& task) {
 }
 
 int runWith(const DumpOptions& options, Console& console) {
-    console.setMode(options.json, options.quiet);
+    console.setMode(options.json, options.quiet, options.color);
     switch (options.task) {
         case Task::ListPorts:
             listPorts(options.json, console);

@@ -5,7 +5,6 @@
 #include <QRegularExpression>
 
 #include "cli/ExitStatus.h"
-#include "dump/DumpLog.h"
 #include "serial/CommError.h"
 
 namespace tessaly::cli {
@@ -147,23 +146,25 @@ BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& 
     return {kLinkOrFileFailed, {}};
 }
 
-QString listingLog(const dump::DumpSession::Result& result) {
-    return endedWithARead(result) ? dump::dumpResultLog(result.read) : QString();
+dump::MarkedLog listingLog(const dump::DumpSession::Result& result) {
+    return endedWithARead(result) ? dump::dumpResultLog(result.read, result.stored)
+                                  : dump::MarkedLog();
 }
 
-QString resultLines(const dump::DumpSession::Result& result, bool verify) {
+dump::MarkedLog resultLines(const dump::DumpSession::Result& result, bool verify) {
     if (result.outcome == Outcome::ReadsDisagree ||
         result.outcome == Outcome::AgreedWithWrongChecksum)
-        return QStringLiteral("not saved: %1\r\n").arg(result.detail);
+        return {QStringLiteral("not saved: %1\r\n").arg(result.detail), {}};
     if (!endedWithARead(result)) return {};
-    QString lines = dump::storedImageLog(result.stored, *result.read.reply);
+    dump::MarkedLog lines =
+        dump::storedImageLog(result.stored, *result.read.reply, dump::Wording::CommandLine);
     if (verify && result.outcome == Outcome::Saved)
-        lines +=
+        lines.text +=
             QStringLiteral("verified: two of %1 reads agree byte for byte\r\n").arg(result.reads);
     else if (result.outcome == Outcome::Unverified)
-        lines += QStringLiteral("not verified: the box gave one good read only\r\n");
+        lines.text += QStringLiteral("not verified: the box gave one good read only\r\n");
     else if (!verify)
-        lines += rereadLine(result);
+        lines.text += rereadLine(result);
     return lines;
 }
 

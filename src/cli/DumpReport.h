@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include "dump/DumpLog.h"
 #include "dump/DumpSession.h"
 
 // What tessaly-dump tells people and scripts about each box.
@@ -33,12 +34,12 @@ BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& 
 
 // The window's listing of the read that counts, with "CRC Error!!!" after a mismatch; empty
 // when there is none to show.
-QString listingLog(const dump::DumpSession::Result& result);
+dump::MarkedLog listingLog(const dump::DumpSession::Result& result);
 
 // What became of the image: the path, size, checksum and digest, and whether two reads agreed
 // or how many reads a mismatched checksum took; or why nothing was saved. Empty when no reply
 // came.
-QString resultLines(const dump::DumpSession::Result& result, bool verify);
+dump::MarkedLog resultLines(const dump::DumpSession::Result& result, bool verify);
 
 // The line said as read `read` of at most `reads` is followed by another one, and why.
 QString readingAgainLine(int read, int reads, dump::DumpSession::ReadAgain why);

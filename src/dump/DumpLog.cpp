@@ -3,16 +3,21 @@
 #include <QFileInfo>
 #include <cstdint>
 
+#include "dump/ImageCompare.h"
+
 namespace tessaly::dump {
 
-QString dumpResultLog(const DumpRun::Result& result) {
+MarkedLog dumpResultLog(const DumpRun::Result& result, const StoredImage& stored) {
     if (!result.reply) return {};
-    QString log = QString::fromStdString(hexListing(bytesOf(result.reply->data())));
+    MarkedLog log{QString::fromStdString(hexListing(bytesOf(result.reply->data()))), {}};
+    for (const qsizetype offset : stored.differingOffsets)
+        log.stretches.push_back({qsizetype(hexListingPosition(offset)), 2, LogMark::Change});
     // The checksum error line continues the listing's last line; the result lines that follow
     // start on a line of their own either way.
-    log += result.outcome == DumpRun::Outcome::ChecksumMismatch
-               ? QLatin1StringView(kChecksumErrorLog)
-               : QLatin1StringView("\r\n");
+    const bool crcError = result.outcome == DumpRun::Outcome::ChecksumMismatch;
+    const QLatin1StringView end(crcError ? kChecksumErrorLog : "\r\n");
+    if (crcError) log.stretches.push_back({log.text.size(), end.size() - 2, LogMark::Damage});
+    log.text += end;
     return log;
 }
 
@@ -21,30 +26,41 @@ namespace {
 QString byteText(std::uint8_t byte) { return QString::asprintf("0x%02X", unsigned(byte)); }
 
 // What became of the file that was there before; nothing when there was none.
-QString earlierFileLines(const StoredImage& stored) {
+QString earlierFileLines(const StoredImage& stored, Wording wording) {
     const QString name = QFileInfo(stored.path).fileName();
     if (!stored.hadEarlier) return {};
     if (stored.sameAsEarlier) return QStringLiteral("same as the earlier %1\r\n").arg(name);
-    return QStringLiteral("the earlier %1 was kept as %2 (%3 %4)\r\n")
-        .arg(name, QFileInfo(stored.keptAs).fileName())
-        .arg(stored.differingBytes)
-        .arg(stored.differingBytes == 1 ? QStringLiteral("byte differs")
-                                        : QStringLiteral("bytes differ"));
+    const QList<qsizetype> named =
+        wording == Wording::Window ? stored.differingOffsets : QList<qsizetype>();
+    return QStringLiteral("the earlier %1 was kept as %2 (%3)\r\n")
+        .arg(name, QFileInfo(stored.keptAs).fileName(),
+             differingBytesSummary(stored.differingBytes, named));
 }
 
 }  // namespace
 
-QString storedImageLog(const StoredImage& stored, const Reply& reply) {
+MarkedLog storedImageLog(const StoredImage& stored, const Reply& reply, Wording wording) {
     if (stored.path.isEmpty() && stored.failure.isEmpty()) return {};  // no complete reply
-    if (!stored.stored()) return QStringLiteral("not saved: %1\r\n").arg(stored.failure);
-    return QStringLiteral(
-               "saved %1: %2 bytes, checksum %3 (box %4, data %5)\r\n"
-               "SHA-256 %6\r\n%7")
-        .arg(stored.path)
-        .arg(dump::kDataSize)
-        .arg(reply.checksumMatches() ? QStringLiteral("OK") : QStringLiteral("WRONG"))
-        .arg(byteText(reply.boxChecksum()), byteText(reply.dataSum()),
-             QString::fromLatin1(stored.sha256.toHex()), earlierFileLines(stored));
+    if (!stored.stored()) return {QStringLiteral("not saved: %1\r\n").arg(stored.failure), {}};
+    const bool damaged = !reply.checksumMatches();
+    // One pass, so that a path with a "%1" in it stays as it is.
+    QString checksumLine = QStringLiteral("saved %1: %2 bytes, checksum %3 (box %4, data %5)")
+                               .arg(stored.path, QString::number(kDataSize),
+                                    damaged ? QStringLiteral("WRONG") : QStringLiteral("OK"),
+                                    byteText(reply.boxChecksum()), byteText(reply.dataSum()));
+    // The window says it once more, so that nobody takes the file for a backup.
+    if (damaged && wording == Wording::Window) {
+        checksumLine += QStringLiteral(": the file holds a damaged dump");
+        if (!stored.keptAs.isEmpty())
+            checksumLine += QStringLiteral(", the earlier image is kept as %1")
+                                .arg(QFileInfo(stored.keptAs).fileName());
+    }
+    MarkedLog log{checksumLine + QStringLiteral("\r\nSHA-256 %1\r\n%2")
+                                     .arg(QString::fromLatin1(stored.sha256.toHex()),
+                                          earlierFileLines(stored, wording)),
+                  {}};
+    if (damaged) log.stretches.push_back({0, checksumLine.size(), LogMark::Damage});
+    return log;
 }
 
 QString arrivalsText(const WaitArrivals& arrived) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <vector>
 
 #include "dump/DumpRun.h"
 #include "dump/ImageFile.h"
@@ -13,14 +14,42 @@ inline constexpr char kRequestLog[] = "sending request...\r\n";
 inline constexpr char kChecksumErrorLog[] = "CRC Error!!!\r\n";
 inline constexpr char kPortClosedLog[] = "\r\nSerial port closed.\r\n";
 
+// How a stretch of the log stands out: a damaged dump, or a byte in which the kept earlier image
+// differs. Each front end shows them in its own way.
+enum class LogMark { Damage, Change };
+struct LogStretch {
+    qsizetype from;  // in the text, CR LF counted as it stands
+    qsizetype length;
+    LogMark mark;
+};
+
+// Text for the log with the stretches of it that stand out, in text order and apart.
+struct MarkedLog {
+    QString text;
+    std::vector<LogStretch> stretches;
+
+    MarkedLog& operator+=(const MarkedLog& more) {  // its stretches moved along
+        for (const LogStretch& s : more.stretches)
+            stretches.push_back({s.from + text.size(), s.length, s.mark});
+        text += more.text;
+        return *this;
+    }
+};
+
 // The listing of the received data, its last line ended by the checksum error line on a mismatch
-// or by a plain line end; empty when no complete reply arrived.
-QString dumpResultLog(const DumpRun::Result& result);
+// or by a plain line end; empty when no complete reply arrived. The checksum error stands out, and
+// so do the bytes in which the earlier image that `stored` kept differs.
+MarkedLog dumpResultLog(const DumpRun::Result& result, const StoredImage& stored);
+
+// The window names the first differing offsets and says on the checksum line of a damaged dump
+// what the file holds; the command line keeps the lines that scripts know.
+enum class Wording { Window, CommandLine };
 
 // The result lines after the listing: the path written, the size, the checksum (the box's byte
 // and the data's sum), the SHA-256 and what became of an earlier file; or "not saved" and why;
-// nothing when storing was not tried. Each line ends in CR LF.
-QString storedImageLog(const StoredImage& stored, const Reply& reply);
+// nothing when storing was not tried. Each line ends in CR LF; the checksum line of a damaged dump
+// stands out.
+MarkedLog storedImageLog(const StoredImage& stored, const Reply& reply, Wording wording);
 
 // "nothing arrived", or "12 bytes arrived: 48 45 4C 4C 4F 0D 0A ... ("HELLO..")" with the
 // first bytes in hex and as text (a dot for what is not printable).

@@ -42,7 +42,7 @@ QString differingBytesSummary(qint64 count, const QList<qsizetype>& offsets) {
     QString summary = count == 1 ? QStringLiteral("1 byte differs")
                                  : QStringLiteral("%1 bytes differ").arg(count);
     if (!shown.isEmpty()) summary += QStringLiteral(": ") + shown.join(QStringLiteral(", "));
-    if (count > shown.size()) summary += QStringLiteral(", ...");
+    if (!shown.isEmpty() && count > shown.size()) summary += QStringLiteral(", ...");
     return summary;
 }
 

@@ -43,7 +43,7 @@ struct ImageListing {
 ImageListing listImage(const QByteArray& image);
 
 // "3 bytes differ: 0x010, 0x011, 0x3F0", the first few offsets only; `count` may exceed the
-// offsets given (bytes beyond the listing).
+// offsets given (bytes beyond the listing). Without offsets, the count alone.
 QString differingBytesSummary(qint64 count, const QList<qsizetype>& offsets);
 
 }  // namespace tessaly::dump

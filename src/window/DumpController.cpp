@@ -1,11 +1,9 @@
 #include "window/DumpController.h"
 
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "dump/DumpLog.h"
-#include "dump/ImageCompare.h"
 #include "dump/ImageFile.h"
 #include "serial/CommError.h"
 #include "window/Form1.h"
@@ -14,19 +12,6 @@
 namespace tessaly::window {
 
 namespace {
-
-// Ends the checksum result line of a damaged dump, so that nobody takes the file for a backup.
-QString damagedDumpNote(const dump::StoredImage& stored) {
-    QString note = QStringLiteral(": the file holds a damaged dump");
-    if (!stored.keptAs.isEmpty())
-        note += QStringLiteral(", the earlier image is kept as %1")
-                    .arg(QFileInfo(stored.keptAs).fileName());
-    return note;
-}
-
-// Where byte `offset` stands in the listing: each line of 16 starts with CR LF, each byte is two
-// hex digits and a space.
-qsizetype listingPosition(qsizetype offset) { return offset * 3 + (offset / 16 + 1) * 2; }
 
 // Why port `name` did not open: the two cases users meet most in few words, the rest with the
 // system's own.
@@ -41,40 +26,6 @@ QString openFailureText(const QString& name, const serial::CommError& error) {
     return text;
 }
 
-// The bytes that differ from the kept earlier image are marked in the listing, and the line
-// about that image names the first of them.
-void markChanges(const dump::StoredImage& image, QString& storedLines,
-                 std::vector<LogStretch>& stretches) {
-    if (image.differingOffsets.isEmpty()) return;
-    for (const qsizetype offset : image.differingOffsets)
-        stretches.push_back({listingPosition(offset), 2, LogMark::Change});
-    const qsizetype countStart = storedLines.lastIndexOf(QLatin1Char('(')) + 1;
-    const qsizetype countEnd = storedLines.lastIndexOf(QLatin1Char(')'));
-    storedLines.replace(countStart, countEnd - countStart,
-                        dump::differingBytesSummary(image.differingBytes, image.differingOffsets));
-}
-
-// The listing of a complete reply and what was saved; nothing for an incomplete one. A damaged
-// dump stands out: its checksum error line and the checksum result line, which says so plainly.
-void showResult(Form1& form, const dump::DumpRun::Result& result) {
-    if (!result.reply) return;
-    const QString listing = dump::dumpResultLog(result);
-    QString stored = dump::storedImageLog(result.stored, *result.reply);
-    std::vector<LogStretch> stretches;
-    if (result.outcome == dump::DumpRun::Outcome::ChecksumMismatch) {
-        const QLatin1StringView crcError(dump::kChecksumErrorLog);
-        stretches.push_back(
-            {listing.size() - crcError.size(), crcError.size() - 2, LogMark::Damage});
-        if (result.stored.stored()) {
-            stored.insert(stored.indexOf(kCrLf), damagedDumpNote(result.stored));
-            stretches.push_back({listing.size(), stored.indexOf(kCrLf), LogMark::Damage});
-        }
-    }
-    markChanges(result.stored, stored, stretches);
-    // One append for the whole listing: the log widget is slow to grow byte by byte.
-    form.appendLog(listing + stored, stretches);
-}
-
 }  // namespace
 
 DumpController::DumpController(Form1& form)
@@ -83,12 +34,12 @@ DumpController::DumpController(Form1& form)
     connect(&dumpRun_, &dump::DumpRun::progressed, this, &DumpController::noticeProgress);
     silenceTimer_.setSingleShot(true);
     connect(&silenceTimer_, &QTimer::timeout, this, &DumpController::remindOfHostMode);
-    connect(form.openButton, &QPushButton::clicked, this, &DumpController::Command1_Click);
-    connect(form.closeButton, &QPushButton::clicked, this, &DumpController::Command2_Click);
-    connect(&form, &Form1::unloading, this, &DumpController::Form_Unload);
+    connect(form.openButton, &QPushButton::clicked, this, &DumpController::openClicked);
+    connect(form.closeButton, &QPushButton::clicked, this, &DumpController::closeClicked);
+    connect(&form, &Form1::unloading, this, &DumpController::unloading);
 }
 
-bool DumpController::OpenPort(const QString& device) {
+bool DumpController::openPort(const QString& device) {
     try {
         link_.open(device);
     } catch (const serial::CommError& error) {
@@ -106,7 +57,7 @@ bool DumpController::OpenPort(const QString& device) {
     return true;
 }
 
-void DumpController::ClosePort() {
+void DumpController::closePort() {
     if (link_.isOpen()) {
         form_.showLinkOpen(false);
         link_.close();
@@ -115,7 +66,7 @@ void DumpController::ClosePort() {
     form_.setLinkControls(false);
 }
 
-void DumpController::Command1_Click() {
+void DumpController::openClicked() {
     const QString target = form_.targetDirectory->text();
     // The folder is checked before the box is asked, so that a dump is never read only to be lost.
     QString refusal = target.isEmpty() ? QStringLiteral("Select a directory for saving data first.")
@@ -125,8 +76,8 @@ void DumpController::Command1_Click() {
         form_.showMessage(refusal, kErrorCaption);
         return;
     }
-    if (!OpenPort(ports_.selectedDevice())) {
-        ClosePort();
+    if (!openPort(ports_.selectedDevice())) {
+        closePort();
         return;
     }
     form_.replaceLog(QLatin1String(dump::kRequestLog));
@@ -136,23 +87,28 @@ void DumpController::Command1_Click() {
     silenceTimer_.start(patience_);
 }
 
-void DumpController::Command2_Click() { ClosePort(); }
+void DumpController::closeClicked() { closePort(); }
 
-void DumpController::Form_Unload() {
-    if (link_.isOpen()) ClosePort();
+void DumpController::unloading() {
+    if (link_.isOpen()) closePort();
 }
 
 void DumpController::interruptRun() {
     if (!link_.isOpen()) return;
     form_.appendLog(QStringLiteral("Interrupted") + kCrLf);
-    ClosePort();
+    closePort();
 }
 
 void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
     using Outcome = dump::DumpRun::Outcome;
     silenceTimer_.stop();
     if (result.outcome == Outcome::Cancelled) return;  // whoever closed the link is done already
-    showResult(form_, result);
+    // One append for the whole listing: the log widget is slow to grow byte by byte.
+    if (result.reply) {
+        dump::MarkedLog log = dump::dumpResultLog(result, result.stored);
+        log += dump::storedImageLog(result.stored, *result.reply, dump::Wording::Window);
+        form_.appendLog(log.text, log.stretches);
+    }
     if (result.outcome == Outcome::LinkLost)
         form_.appendLog(
             kCrLf +
@@ -169,7 +125,7 @@ void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
     if (!link_.isOpen()) form_.showLinkOpen(false);
     // The port is released before a failure is explained, so that no box or lock waits on the
     // user reading it.
-    ClosePort();
+    closePort();
     if (result.outcome == Outcome::WriteFailed)
         form_.showMessage(QStringLiteral("The image could not be saved as %1: %2.")
                               .arg(imagePath_, result.detail),

@@ -25,9 +25,9 @@ public:
 
     // Opens the link on `device`, switching the controls to the open-link state; explains a
     // failure in a message box. True when the link is open afterwards.
-    bool OpenPort(const QString& device);
+    bool openPort(const QString& device);
     // Closes the link if it is open and always returns the controls to the closed-link state.
-    void ClosePort();
+    void closePort();
 
     // How long the box may stay silent in one wait before the log reminds the user of its mode.
     void setPatience(std::chrono::milliseconds patience) { patience_ = patience; }
@@ -36,9 +36,9 @@ public:
     void interruptRun();
 
 private:
-    void Command1_Click();
-    void Command2_Click();
-    void Form_Unload();
+    void openClicked();
+    void closeClicked();
+    void unloading();
     void dumpFinished(const dump::DumpRun::Result& result);
     void noticeProgress();
     void remindOfHostMode();

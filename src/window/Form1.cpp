@@ -132,9 +132,11 @@ QPlainTextEdit* createLog(QWidget* window) {
     return log;
 }
 
-QTextCharFormat formatOf(LogMark mark) {
+// A damaged dump in red and bold, a changed byte on a coloured ground. Both stay readable because
+// the log keeps its white ground under any scheme.
+QTextCharFormat formatOf(dump::LogMark mark) {
     QTextCharFormat format;
-    if (mark == LogMark::Damage) {
+    if (mark == dump::LogMark::Damage) {
         format.setForeground(QColor(204, 0, 0));
         format.setFontWeight(QFont::Bold);
     } else {
@@ -187,8 +189,8 @@ Form1::Form1(Seams seams) : seams_(std::move(seams)) {
     QWidget::setTabOrder(closeButton, log);
     targetDirectory->setFocus();
     webLink->installEventFilter(this);
-    connect(directoryButton, &QPushButton::clicked, this, &Form1::cmdDir_Click);
-    Form_Load();
+    connect(directoryButton, &QPushButton::clicked, this, &Form1::directoryClicked);
+    loaded();
 }
 
 void Form1::createControls() {
@@ -250,7 +252,7 @@ void Form1::createControls() {
     }
 }
 
-void Form1::Form_Load() {
+void Form1::loaded() {
     targetDirectory->setText(defaultTargetDirectory());
     replaceLog(QStringLiteral(R"(ACTIVATE THE "HOST - MODE" OF THE STB FIRST, CLICK OPEN THEN)") +
                kCrLf);
@@ -272,12 +274,10 @@ void Form1::showLinkOpen(bool open) {
     linkLamp->setFillColor(open ? kLinkOpenColor : kLinkClosedColor);
 }
 
-QString Form1::BrowseForFolder(const QString& sTitle) {
-    return seams_.chooseFolder(this, sTitle, targetDirectory->text());
-}
-
-void Form1::cmdDir_Click() {
-    const QString chosen = BrowseForFolder(kDirectoryTitle);
+// The platform's folder chooser, opened at the current target; cancelling it goes back to the
+// program's own directory.
+void Form1::directoryClicked() {
+    const QString chosen = seams_.chooseFolder(this, kDirectoryTitle, targetDirectory->text());
     if (chosen.isEmpty())
         targetDirectory->setText(defaultTargetDirectory());
     else
@@ -291,7 +291,7 @@ void Form1::setTargetFolder(const QString& folder) {
         showMessage(problem, kErrorCaption);
 }
 
-void Form1::Label6_Click() { seams_.openUrl(kProjectAddress); }
+void Form1::linkClicked() { seams_.openUrl(kProjectAddress); }
 
 void Form1::showMessage(const QString& text, const QString& caption) {
     seams_.showMessage(this, text, caption);
@@ -299,7 +299,7 @@ void Form1::showMessage(const QString& text, const QString& caption) {
 
 QString Form1::logText() const { return log->toPlainText().replace(QLatin1Char('\n'), kCrLf); }
 
-void Form1::appendLog(const QString& text, const std::vector<LogStretch>& stretches) {
+void Form1::appendLog(const QString& text, const std::vector<dump::LogStretch>& stretches) {
     QTextCursor cursor(log->document());
     cursor.movePosition(QTextCursor::End);
     const int start = cursor.position();
@@ -308,7 +308,7 @@ void Form1::appendLog(const QString& text, const std::vector<LogStretch>& stretc
     const auto at = [&](qsizetype position) {
         return start + int(position - QStringView(text).left(position).count(kCrLf));
     };
-    for (const LogStretch& stretch : stretches) {
+    for (const dump::LogStretch& stretch : stretches) {
         cursor.setPosition(at(stretch.from));
         cursor.setPosition(at(stretch.from + stretch.length), QTextCursor::KeepAnchor);
         cursor.mergeCharFormat(formatOf(stretch.mark));
@@ -333,7 +333,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton &&
             webLink->rect().contains(mouse->position().toPoint()))
-            Label6_Click();
+            linkClicked();
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <vector>
 
+#include "dump/DumpLog.h"
 #include "window/Seams.h"
 
 class QLabel;
@@ -19,15 +20,6 @@ class PortCombo;
 inline const QString kCrLf = QStringLiteral("\r\n");
 // The caption of the message boxes that refuse an action.
 inline const QString kErrorCaption = QStringLiteral("Error");
-
-// How a stretch of the log stands out: a damaged dump in red and bold, a changed byte on a
-// coloured ground. Both stay readable because the log keeps its white ground under any scheme.
-enum class LogMark { Damage, Change };
-struct LogStretch {
-    qsizetype from;  // in the appended text, CR LF counted as it stands
-    qsizetype length;
-    LogMark mark;
-};
 
 // A round lamp with a thin black rim, filled with one colour; it shows state and takes no input.
 class Indicator : public QWidget {
@@ -70,8 +62,6 @@ public:
     void setLinkControls(bool linkOpen);
     void showLinkOpen(bool open);
 
-    // The platform's folder chooser, opened at the current target; empty when cancelled.
-    QString BrowseForFolder(const QString& sTitle);
     // Makes `folder` the target, with a separator added, and warns at once when it cannot take
     // the image; the choice stays so that it can be corrected.
     void setTargetFolder(const QString& folder);
@@ -79,13 +69,13 @@ public:
     // The log with CR LF line ends, including whatever the user typed into it.
     QString logText() const;
     // Both take texts with CR LF line ends; stretches of an appended text can stand out.
-    void appendLog(const QString& text, const std::vector<LogStretch>& stretches = {});
+    void appendLog(const QString& text, const std::vector<dump::LogStretch>& stretches = {});
     void replaceLog(const QString& text);
 
     void showMessage(const QString& text, const QString& caption);
 
 signals:
-    // Form_Unload: the window is closing, which always proceeds.
+    // The window is closing, which always proceeds.
     void unloading();
 
 protected:
@@ -95,9 +85,9 @@ protected:
 
 private:
     void createControls();
-    void Form_Load();
-    void cmdDir_Click();
-    void Label6_Click();
+    void loaded();
+    void directoryClicked();
+    void linkClicked();
 
     Seams seams_;
 };

@@ -1,6 +1,6 @@
 // What scripts and command-line users rely on: usage errors, checks before the box is asked,
-// stop signals, a reader that goes away, quiet runs, an output file, the list of ports. What
-// needs a process of its own (signals, pipes, limits, another user) starts the program.
+// stop signals, a reader that goes away, quiet runs, colour, an output file, the list of ports.
+// What needs a process of its own (signals, pipes, limits, another user) starts the program.
 #include <Files.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -16,6 +16,7 @@
 #include "RunDump.h"
 #include "cli/DumpOptions.h"
 #include "serial/SerialLink.h"
+#include "sim/PseudoTerminal.h"
 #include "sim/SimulatedBox.h"
 
 namespace tessaly::test {
@@ -203,6 +204,43 @@ const UnwritableOutputCase kUnwritableOutputCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Streams, UnwritableOutputTest, ::testing::ValuesIn(kUnwritableOutputCases),
                          [](const auto& info) { return info.param.name; });
+
+// The damage in bold red and a changed byte highlighted, only where asked for.
+TEST(ColorTest, MarksOnlyWhereAskedFor) {
+    const struct {
+        const char* color;    // --color's value; empty: not given
+        bool onTerminal;      // stdout is a terminal rather than a file
+        const char* noColor;  // NO_COLOR's value; null: not set
+        bool colored;
+    } cases[] = {{"always", false, nullptr, true}, {"always", true, "1", true},
+                 {"never", true, nullptr, false},  {"auto", false, nullptr, false},
+                 {"", true, nullptr, true},        {"auto", true, "", true},
+                 {"auto", true, "1", false}};
+    QByteArray earlier = bytesOf(SimOptions::recognisableImage());
+    earlier[17] = char(~earlier[17]);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QStringLiteral("--color=%1 %2").arg(c.color).arg(c.onTerminal).toStdString());
+        c.noColor ? qputenv("NO_COLOR", c.noColor) : qunsetenv("NO_COLOR");
+        QTemporaryDir dir;
+        ASSERT_TRUE(writeFile(dir.filePath("EEPROM.bin"), earlier));
+        sim::PseudoTerminal terminal;
+        std::FILE* out =
+            c.onTerminal ? std::fopen(qPrintable(terminal.devicePath()), "w") : std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        cli::Console console(out, err);
+        QStringList arguments{"tessaly-dump", "--simulate-box", "wrong-checksum", "--dir",
+                              dir.path()};
+        if (*c.color) arguments << QStringLiteral("--color=") + c.color;
+        cli::runDumpProgram(arguments, {}, console);
+        std::fclose(err);
+        const QString shown =
+            c.onTerminal ? (std::fclose(out), QString(terminal.readAvailable())) : takeText(out);
+        EXPECT_EQ(shown.contains("A5 \033[1;31mCRC Error!!!\033[0m\n\033[1;31msaved "), c.colored);
+        EXPECT_EQ(shown.contains("\n50 \033[30;43m52\033[0m 4F "), c.colored);
+        EXPECT_EQ(shown.contains('\033'), c.colored) << shown.toStdString();
+    }
+    qunsetenv("NO_COLOR");
+}
 
 TEST(ListPortsTest, GivesEveryPortOnALineInBothForms) {
     const RunResult text = runDump({"--list-ports"});

@@ -43,6 +43,7 @@ INSTANTIATE_TEST_SUITE_P(Options, UsageTest, ::testing::Values(
     UsageCase{{"--simulate", "--reads", "11"}, "from 1 to 10"},
     UsageCase{{"--simulate", "--reads", "0"}, "from 1 to 10"},
     UsageCase{{"--simulate", "--verify", "--reads", "1"}, "--reads 2 or more"},
+    UsageCase{{"--simulate", "--color=yes"}, "--color takes auto, always or never, not \"yes\""},
     UsageCase{{"--simulate", "-o", "image.bin", "-d", "."}, "--output and --dir exclude"},
     UsageCase{{"--simulate", "-p", "/dev/ttyS0"}, "--simulate and --port exclude each other"},
     UsageCase{{"--simulate-box", "noise=2", "-p", "/dev/ttyS0"}, "--simulate-box and --port"},

@@ -41,6 +41,8 @@ expect "noise=" tessaly-dump -q --simulate-box no
 expect "$work/backups" tessaly-dump --dir "$work/b"
 expect "$work/backups $work/backup.bin" tessaly-dump -o "$work/b"
 expect "" tessaly-dump --timeout ""
+expect "auto always never" tessaly-dump --color ""
+expect "always" tessaly-dump --color=al
 [ "$(complete -p tessaly-stb-sim)" = "complete -F _tessaly tessaly-stb-sim" ] ||
   { echo "FAILED: tessaly-stb-sim has no completion"; failures=$((failures + 1)); }
 [ $failures -eq 0 ] && echo "completion: all cases passed"

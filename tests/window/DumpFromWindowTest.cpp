@@ -77,10 +77,7 @@ protected:
         std::ranges::copy(options.image, reply.begin());
         reply.back() =
             std::uint8_t(dump::checksumOf(options.image) + (options.wrongChecksum ? 1 : 0));
-        QString lines = dump::storedImageLog(stored, dump::Reply(reply));
-        if (options.wrongChecksum)
-            lines.insert(lines.indexOf("\r\n"), ": the file holds a damaged dump");
-        return lines;
+        return dump::storedImageLog(stored, dump::Reply(reply), dump::Wording::Window).text;
     }
 
     // Whether the log's character at `position` (plain line breaks) is shown as damage.

@@ -65,7 +65,7 @@ TEST_P(TypedPortTest, IsUsedOnlyWhenItNamesAPort) {
     else
         EXPECT_EQ(cmbCom()->currentText(), entry);
     EXPECT_EQ(controller.link().isOpen(), !entry.isEmpty() && !comPort);
-    controller.ClosePort();
+    controller.closePort();
 }
 
 INSTANTIATE_TEST_SUITE_P(, TypedPortTest,

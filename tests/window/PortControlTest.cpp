@@ -21,7 +21,7 @@ protected:
 };
 
 TEST_F(PortControlTest, OpenLeavesOnlyCloseUsableAndTurnsTheLampGreen) {
-    ASSERT_TRUE(controller.OpenPort(selectDevice(terminal.devicePath())));
+    ASSERT_TRUE(controller.openPort(selectDevice(terminal.devicePath())));
 
     EXPECT_TRUE(controller.link().isOpen());
     EXPECT_EQ(linkControls(), openLinkState());
@@ -31,7 +31,7 @@ TEST_F(PortControlTest, OpenLeavesOnlyCloseUsableAndTurnsTheLampGreen) {
 }
 
 TEST_F(PortControlTest, CloseButtonClosesTheLinkAndSaysSo) {
-    ASSERT_TRUE(controller.OpenPort(selectDevice(terminal.devicePath())));
+    ASSERT_TRUE(controller.openPort(selectDevice(terminal.devicePath())));
 
     Command2()->click();
 
@@ -48,7 +48,7 @@ TEST_F(PortControlTest, ClosingAClosedLinkOnlyRestoresTheControls) {
     Command2()->setEnabled(true);
     control<window::Indicator>("Shape1")->setFillColor(kGreen);
 
-    controller.ClosePort();
+    controller.closePort();
 
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(lamp(), kGreen);
@@ -74,7 +74,7 @@ TEST_F(PortControlTest, MissingComPortIsCalledComN) {
     while (index < 4 && QFileInfo::exists(cmbCom()->itemData(index).toString())) ++index;
     if (index == 4) GTEST_SKIP() << "this machine has all four COM ports";
 
-    EXPECT_FALSE(controller.OpenPort(cmbCom()->itemData(index).toString()));
+    EXPECT_FALSE(controller.openPort(cmbCom()->itemData(index).toString()));
 
     const QString name = QStringLiteral("COM %1").arg(index + 1);
     ASSERT_EQ(desktop.messages.size(), 1u);
@@ -87,7 +87,7 @@ TEST_F(PortControlTest, DeviceHeldElsewhereIsReportedAsBlocked) {
     holder.open(terminal.devicePath());
     const QString device = terminal.devicePath();
 
-    EXPECT_FALSE(controller.OpenPort(selectDevice(device)));
+    EXPECT_FALSE(controller.openPort(selectDevice(device)));
 
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0],
@@ -101,7 +101,7 @@ TEST_F(PortControlTest, OtherOpenFailuresAreExplainedNotSwallowed) {
     ASSERT_TRUE(notADevice.open());
     const QString device = notADevice.fileName();
 
-    EXPECT_FALSE(controller.OpenPort(selectDevice(device)));
+    EXPECT_FALSE(controller.openPort(selectDevice(device)));
 
     ASSERT_EQ(desktop.messages.size(), 1u);
     const FakeDesktop::Message& message = desktop.messages[0];
@@ -114,7 +114,7 @@ TEST_F(PortControlTest, OtherOpenFailuresAreExplainedNotSwallowed) {
 
 TEST_F(PortControlTest, ClosingTheWindowReleasesAnOpenPort) {
     form.show();
-    ASSERT_TRUE(controller.OpenPort(selectDevice(terminal.devicePath())));
+    ASSERT_TRUE(controller.openPort(selectDevice(terminal.devicePath())));
 
     EXPECT_TRUE(form.close());
 

@@ -58,7 +58,7 @@ std::uint8_t checksumOf(std::span<const std::uint8_t> data) {
 std::string hexListing(std::span<const std::uint8_t> data) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string listing;
-    listing.reserve(data.size() * 3 + (data.size() / 16 + 1) * 2);
+    listing.reserve(hexListingPosition(data.size()));
     for (std::size_t i = 0; i < data.size(); ++i) {
         if (i % 16 == 0) listing += "\r\n";
         listing += kDigits[data[i] >> 4];

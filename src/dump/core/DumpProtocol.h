@@ -46,6 +46,8 @@ std::uint8_t checksumOf(std::span<const std::uint8_t> data);
 // The listing shown for a dump: each byte as two upper-case hex digits and a space, with CR LF
 // before every 16th byte (so the text starts with a line break and ends with a space).
 std::string hexListing(std::span<const std::uint8_t> data);
+// Where the two digits of byte `index` start in that listing.
+constexpr std::size_t hexListingPosition(std::size_t i) { return i * 3 + (i / 16 + 1) * 2; }
 
 class DumpProtocol {
 public:

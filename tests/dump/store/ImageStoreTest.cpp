@@ -12,6 +12,7 @@
 #include <cstring>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "dump/DumpLog.h"
@@ -108,7 +109,8 @@ TEST_P(EarlierFileTest, NewImageIsWrittenAndADifferingEarlierOneKept) {
     }
     EXPECT_EQ(entries(dir.path()), expected);
 
-    const QString log = dump::storedImageLog(stored, zeroReply(0x5B));
+    const QString log =
+        dump::storedImageLog(stored, zeroReply(0x5B), dump::Wording::CommandLine).text;
     EXPECT_TRUE(log.startsWith(QStringLiteral("saved %1: 1024 bytes, checksum WRONG (box 0x5B, "
                                               "data 0x00)\r\nSHA-256 %2\r\n")
                                    .arg(path, QString::fromLatin1(stored.sha256.toHex()))))
@@ -271,10 +273,10 @@ TEST(ImageStoreTest, EveryFailureWritesNothingAndSaysWhy) {
         EXPECT_TRUE(stored.sha256.isEmpty());
         EXPECT_EQ(entries(dir.path()), before);
         EXPECT_EQ(readFile(dir.filePath(QStringLiteral("EEPROM.bin"))), "earlier");
-        EXPECT_EQ(dump::storedImageLog(stored, zeroReply(0)),
+        EXPECT_EQ(dump::storedImageLog(stored, zeroReply(0), dump::Wording::CommandLine).text,
                   QStringLiteral("not saved: %1\r\n").arg(stored.failure));
     }
-    EXPECT_EQ(dump::storedImageLog(dump::StoredImage{}, zeroReply(0)), QString())
+    EXPECT_EQ(dump::storedImageLog({}, zeroReply(0), dump::Wording::CommandLine).text, QString())
         << "nothing said when nothing came";
 }
 
@@ -351,6 +353,44 @@ INSTANTIATE_TEST_SUITE_P(Cases, LinkTest,
                                            LinkCase{"elsewhere", false, 65534, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 #endif
+
+// The checksum error, the checksum line of a damaged dump and the changed bytes stand out; the
+// "%1" in the path is no placeholder.
+TEST(ImageStoreTest, ResultLogMarksExactlyWhatStandsOut) {
+    using dump::LogMark;
+    const QString damaged =
+        "saved /i/%1/E.bin: 1024 bytes, checksum WRONG (box 0x01, data 0x00)"
+        ": the file holds a damaged dump, the earlier image is kept as K.bin";
+    const struct {
+        std::uint8_t boxChecksum;  // the data sum to 0x00
+        QList<qsizetype> changed;  // where the kept earlier image differs
+        std::vector<std::pair<LogMark, QString>> marked;
+    } cases[] = {
+        {1, {}, {{LogMark::Damage, "CRC Error!!!"}, {LogMark::Damage, damaged}}},
+        {0, {0x010, 0x3F0}, {{LogMark::Change, "10"}, {LogMark::Change, "F0"}}},
+    };
+    std::array<std::uint8_t, dump::kReplySize> bytes{};
+    for (std::size_t i = 0; i < dump::kDataSize; ++i) bytes[i] = std::uint8_t(i);
+    dump::StoredImage stored;
+    stored.path = "/i/%1/E.bin";
+    stored.keptAs = "/i/%1/K.bin";
+    stored.sha256 = QByteArray(32, 0);
+    stored.hadEarlier = true;
+    for (const auto& c : cases) {
+        bytes.back() = c.boxChecksum;
+        dump::DumpRun::Result read;
+        read.outcome = c.boxChecksum ? dump::DumpRun::Outcome::ChecksumMismatch
+                                     : dump::DumpRun::Outcome::Saved;
+        read.reply.emplace(bytes);
+        stored.differingOffsets = c.changed;
+        dump::MarkedLog log = dump::dumpResultLog(read, stored);
+        log += dump::storedImageLog(stored, *read.reply, dump::Wording::Window);
+        std::vector<std::pair<LogMark, QString>> marked;
+        for (const dump::LogStretch& s : log.stretches)
+            marked.emplace_back(s.mark, log.text.mid(s.from, s.length));
+        EXPECT_EQ(marked, c.marked) << log.text.toStdString();
+    }
+}
 
 TEST(ImageStoreTest, ImagePathJoinsDirectoryAndNameWithOneSeparator) {
     for (const char* directory : {"/tmp/backups", "/tmp/backups/", "/tmp//backups//"})
