@@ -24,7 +24,8 @@ using EverydayUseTest = FormTest;
 
 TEST_F(EverydayUseTest, PortListFollowsTheSystemWhenItDropsDownAndKeepsTheChoice) {
     const QString adapter = "/dev/ttyUSB0 (FT232R USB UART)";
-    desktop.systemPorts = {{"/dev/ttyUSB0", "FT232R USB UART"}, {"/dev/ttyACM0", {}}};
+    desktop.systemPorts = {{"/dev/ttyUSB0", "FT232R USB UART", {}, {}},
+                           {"/dev/ttyACM0", {}, {}, {}}};
     cmbCom()->showPopup();
     EXPECT_EQ(cmbCom()->findText("/dev/ttyACM0"), 5);
     controller.ports().selectPort(cmbCom()->findText(adapter));
