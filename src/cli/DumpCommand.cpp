@@ -72,7 +72,7 @@ void DumpCommand::announceRequest() {
 void DumpCommand::sessionFinished(qsizetype index, const dump::DumpSession::Result& result) {
     results_[index] = result;
     // A directory made for a box that gave nothing would only be clutter.
-    if (!result.stored.stored() && !targets_[index].createdDirectory.isEmpty())
+    if (!result.read.stored.stored() && !targets_[index].createdDirectory.isEmpty())
         QDir().rmdir(targets_[index].createdDirectory);
     status_ = std::max(status_, report(targets_[index], result));
     if (--running_ > 0) return;
@@ -94,10 +94,10 @@ int DumpCommand::report(const PortTarget& target, const dump::DumpSession::Resul
     }
     const QString who = single() ? QString() : QStringLiteral("[%1] ").arg(target.name);
     if (!verdict.failure.isEmpty()) console_.error(who + verdict.failure);
-    if (!result.acknowledgementFailure.isEmpty())
+    if (!result.read.acknowledgementFailure.isEmpty())
         console_.warning(who + QStringLiteral("the acknowledgement may not have reached the box "
                                               "on %1: %2.")
-                                   .arg(target.device, result.acknowledgementFailure));
+                                   .arg(target.device, result.read.acknowledgementFailure));
     if (options_.json) console_.record(jsonRecord(target, result, verdict));
     return verdict.exitStatus;
 }

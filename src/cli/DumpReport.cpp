@@ -42,7 +42,7 @@ QString timestamp(const QDateTime& time) {
 // Without --verify a run reads again only after a wrong checksum: how often, and which read was
 // saved. Empty for a single read, so that the output scripts know stays as it is.
 QString rereadLine(const dump::DumpSession::Result& result) {
-    if (result.reads < 2 || !result.stored.stored()) return {};
+    if (result.reads < 2 || !result.read.stored.stored()) return {};
     if (result.outcome == Outcome::Saved)
         return QStringLiteral(
                    "%1 reads: the checksum did not match until read %1, which was saved\r\n")
@@ -92,8 +92,9 @@ QString openFailureSentence(const QString& device, int openError, const QString&
 BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& result,
                      int timeoutSeconds, int interruptStatus) {
     const QString& device = target.device;
-    const QString path = result.stored.path.isEmpty() ? QDir::toNativeSeparators(target.imagePath)
-                                                      : result.stored.path;
+    const QString path = result.read.stored.path.isEmpty()
+                             ? QDir::toNativeSeparators(target.imagePath)
+                             : result.read.stored.path;
     switch (result.outcome) {
         case Outcome::Saved:
             return {kSavedAndVerified, {}};
@@ -147,7 +148,7 @@ BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& 
 }
 
 dump::MarkedLog listingLog(const dump::DumpSession::Result& result) {
-    return endedWithARead(result) ? dump::dumpResultLog(result.read, result.stored)
+    return endedWithARead(result) ? dump::dumpResultLog(result.read, result.read.stored)
                                   : dump::MarkedLog();
 }
 
@@ -157,7 +158,7 @@ dump::MarkedLog resultLines(const dump::DumpSession::Result& result, bool verify
         return {QStringLiteral("not saved: %1\r\n").arg(result.detail), {}};
     if (!endedWithARead(result)) return {};
     dump::MarkedLog lines =
-        dump::storedImageLog(result.stored, *result.read.reply, dump::Wording::CommandLine);
+        dump::storedImageLog(result.read.stored, *result.read.reply, dump::Wording::CommandLine);
     if (verify && result.outcome == Outcome::Saved)
         lines.text +=
             QStringLiteral("verified: two of %1 reads agree byte for byte\r\n").arg(result.reads);
@@ -179,7 +180,8 @@ QString readingAgainLine(int read, int reads, dump::DumpSession::ReadAgain why) 
 
 QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result,
                        const BoxVerdict& verdict) {
-    const bool stored = result.stored.stored();
+    const dump::StoredImage& image = result.read.stored;
+    const bool stored = image.stored();
     const std::optional<dump::Reply>& reply = result.read.reply;
     return {
         {"port", target.given},
@@ -187,17 +189,15 @@ QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result
         {"outcome", outcomeName(result.outcome)},
         {"exit_status", verdict.exitStatus},
         {"detail", textOrNull(verdict.failure)},
-        {"path", stored ? QJsonValue(result.stored.path) : QJsonValue()},
-        {"sha256",
-         stored ? QJsonValue(QString::fromLatin1(result.stored.sha256.toHex())) : QJsonValue()},
+        {"path", stored ? QJsonValue(image.path) : QJsonValue()},
+        {"sha256", stored ? QJsonValue(QString::fromLatin1(image.sha256.toHex())) : QJsonValue()},
         {"checksum_box", reply ? QJsonValue(reply->boxChecksum()) : QJsonValue()},
         {"checksum_data", reply ? QJsonValue(reply->dataSum()) : QJsonValue()},
         {"reads", result.reads},
-        {"earlier", earlierFile(result.stored)},
-        {"kept_earlier", textOrNull(stored ? result.stored.keptAs : QString())},
-        {"differing_bytes", stored && result.stored.hadEarlier
-                                ? QJsonValue(result.stored.differingBytes)
-                                : QJsonValue()},
+        {"earlier", earlierFile(image)},
+        {"kept_earlier", textOrNull(stored ? image.keptAs : QString())},
+        {"differing_bytes",
+         stored && image.hadEarlier ? QJsonValue(image.differingBytes) : QJsonValue()},
         {"started", timestamp(result.started)},
         {"finished", timestamp(result.finished)},
         {"milliseconds", result.milliseconds},
@@ -209,10 +209,10 @@ QString summaryTable(const QList<PortTarget>& targets,
     QList<QStringList> rows{{"port", "outcome", "SHA-256", "seconds"}};
     for (qsizetype i = 0; i < targets.size(); ++i) {
         const dump::DumpSession::Result& result = results[i];
+        const dump::StoredImage& image = result.read.stored;
         rows.append({targets[i].name, outcomeName(result.outcome),
-                     result.stored.stored()
-                         ? QString::fromLatin1(result.stored.sha256.toHex().left(16))
-                         : QStringLiteral("-"),
+                     image.stored() ? QString::fromLatin1(image.sha256.toHex().left(16))
+                                    : QStringLiteral("-"),
                      QString::number(double(result.milliseconds) / 1000, 'f', 2)});
     }
     // Each column but the last as wide as its widest cell, two spaces apart.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "dump/ImageFile.h"
 #include "serial/CommError.h"
 
 namespace tessaly::dump {
@@ -45,8 +46,6 @@ void DumpSession::startRead() {
 }
 
 void DumpSession::readFinished(const DumpRun::Result& read) {
-    if (!read.acknowledgementFailure.isEmpty())
-        result_.acknowledgementFailure = read.acknowledgementFailure;
     if (read.reply) result_.read = read;
     result_.arrived = read.arrived;
     // An image stored before the interruption is reported as what it is.
@@ -58,7 +57,6 @@ void DumpSession::readFinished(const DumpRun::Result& read) {
         case DumpRun::Outcome::LinkLost:
             return keepUnverified(read);
         case DumpRun::Outcome::WriteFailed:
-            result_.stored = read.stored;
             return finish(Outcome::WriteFailed, read.detail);
         case DumpRun::Outcome::Saved:
         case DumpRun::Outcome::ChecksumMismatch:
@@ -70,7 +68,6 @@ void DumpSession::readFinished(const DumpRun::Result& read) {
         emit readingAgain(result_.reads, ReadAgain::ChecksumMismatch);
         return startRead();
     }
-    result_.stored = read.stored;
     finish(read.outcome == DumpRun::Outcome::Saved ? Outcome::Saved : Outcome::ChecksumMismatch);
 }
 
@@ -141,7 +138,7 @@ void DumpSession::storeAndFinish(Outcome outcome, const DumpRun::Result& read) {
     storing_ = true;
     storeImageInBackground(options_.imagePath, read.reply->data(), this,
                            [this, outcome](const StoredImage& stored) {
-                               result_.stored = stored;
+                               result_.read.stored = stored;
                                if (!stored.stored())
                                    return finish(Outcome::WriteFailed, stored.failure);
                                finish(outcome, result_.detail);

@@ -7,7 +7,6 @@
 #include <chrono>
 
 #include "dump/DumpRun.h"
-#include "dump/ImageFile.h"
 #include "serial/SerialLink.h"
 
 namespace tessaly::dump {
@@ -51,13 +50,15 @@ public:
 
     struct Result {
         Outcome outcome = Outcome::Interrupted;
-        QString detail;        // what went wrong, in the platform's or the box's words
-        int openError = 0;     // serial::CommError number when the port could not be opened
-        DumpRun::Result read;  // the read that was written, or else the last one
-        StoredImage stored;
-        int reads = 0;                   // reads started
-        QString acknowledgementFailure;  // the last acknowledgement that could not be sent
-        WaitArrivals arrived;            // during the last wait, as the last read recorded
+        QString detail;     // what went wrong, in the platform's or the box's words
+        int openError = 0;  // serial::CommError number when the port could not be opened
+        // The read that was written, with what became of its image; or else the last read that
+        // brought a reply.
+        DumpRun::Result read;
+        int reads = 0;  // reads started
+        // During the session's last wait: the last read's, which is not `read` when it brought
+        // no reply.
+        WaitArrivals arrived;
         QDateTime started;
         QDateTime finished;
         qint64 milliseconds = 0;
