@@ -43,11 +43,12 @@ DumpCommand::DumpCommand(const DumpOptions& options, QList<PortTarget> targets, 
                     const QString line = readingAgainLine(read, options_.reads, why);
                     console_.log(single() ? line : prefixed(targets_[i].name, line));
                 });
-        if (single())
-            connect(session.get(), &dump::DumpSession::progressed, this, [this, s = session.get()] {
-                announceRequest();
-                console_.progress(stageText(*s));
-            });
+        if (!single()) continue;
+        // As in the window: once the port is open, before anything is sent.
+        connect(session.get(), &dump::DumpSession::portOpened, this,
+                [this] { console_.log(QLatin1StringView(dump::kRequestLog)); });
+        connect(session.get(), &dump::DumpSession::progressed, this,
+                [this, s = session.get()] { console_.progress(stageText(*s)); });
     }
 }
 
@@ -60,13 +61,6 @@ void DumpCommand::stop(int exitStatus) {
     if (interruptStatus_ != 0) return;
     interruptStatus_ = exitStatus;
     for (const auto& session : sessions_) session->interrupt();
-}
-
-// As in the window: once the port is open, before anything is sent.
-void DumpCommand::announceRequest() {
-    if (!single() || requestAnnounced_) return;
-    requestAnnounced_ = true;
-    console_.log(QLatin1StringView(dump::kRequestLog));
 }
 
 void DumpCommand::sessionFinished(qsizetype index, const dump::DumpSession::Result& result) {
@@ -84,11 +78,10 @@ int DumpCommand::report(const PortTarget& target, const dump::DumpSession::Resul
     const BoxVerdict verdict = verdictOn(target, result, options_.timeoutSeconds, interruptStatus_);
     const dump::MarkedLog lines = resultLines(result, options_.verify);
     if (single()) {
-        const bool opened = result.outcome != dump::DumpSession::Outcome::PortNotOpened;
-        if (opened) announceRequest();
         dump::MarkedLog log = listingLog(result);
         console_.log(console_.painted(log += lines));
-        if (opened) console_.log(QLatin1StringView(dump::kPortClosedLog));
+        if (result.outcome != dump::DumpSession::Outcome::PortNotOpened)
+            console_.log(QLatin1StringView(dump::kPortClosedLog));
     } else {
         console_.log(prefixed(target.name, console_.painted(lines)));
     }

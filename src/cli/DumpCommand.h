@@ -29,7 +29,6 @@ signals:
 
 private:
     bool single() const { return targets_.size() == 1; }
-    void announceRequest();
     void sessionFinished(qsizetype index, const dump::DumpSession::Result& result);
     // Returns the box's exit status.
     int report(const PortTarget& target, const dump::DumpSession::Result& result);
@@ -42,7 +41,6 @@ private:
     qsizetype running_ = 0;
     int status_ = kSavedAndVerified;
     int interruptStatus_ = 0;
-    bool requestAnnounced_ = false;
 };
 
 }  // namespace tessaly::cli

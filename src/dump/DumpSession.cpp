@@ -24,6 +24,10 @@ void DumpSession::start() {
         result_.openError = error.number();
         return finish(Outcome::PortNotOpened, error.reason());
     }
+    // A device that failed while it was set up is closed again already.
+    if (!link_.isOpen())
+        return finish(Outcome::PortNotOpened, QStringLiteral("the device failed as it was opened"));
+    emit portOpened();
     startRead();
 }
 
@@ -148,6 +152,7 @@ void DumpSession::storeAndFinish(Outcome outcome, const DumpRun::Result& read) {
 void DumpSession::finish(Outcome outcome, const QString& detail) {
     if (done_) return;
     done_ = true;
+    result_.closedPortAtEnd = link_.isOpen();
     link_.close();
     result_.outcome = outcome;
     result_.detail = detail;

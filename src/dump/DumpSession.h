@@ -12,8 +12,8 @@
 namespace tessaly::dump {
 
 // One box on one port: opens the link, reads the box as often as asked, stores one image and
-// closes the link again. Sessions share the event loop, each with its own link and run, so one
-// process can serve many boxes at once.
+// closes the link again. Both front ends run it: the command line one session a box, all on one
+// event loop, each with its own link and run; the window one read at a time, without a wait limit.
 class DumpSession : public QObject {
     Q_OBJECT
 public:
@@ -59,6 +59,9 @@ public:
         // During the session's last wait: the last read's, which is not `read` when it brought
         // no reply.
         WaitArrivals arrived;
+        // The port was still open at the end, and the session closed it: it was not lost and not
+        // closed by interrupt().
+        bool closedPortAtEnd = false;
         QDateTime started;
         QDateTime finished;
         qint64 milliseconds = 0;
@@ -73,14 +76,18 @@ public:
 
     // Opens the port and starts the first read. finished() follows exactly once.
     void start();
-    // Ends the session the way closing the port does: no acknowledgement, nothing written.
+    // Ends the session the way closing the port does: no acknowledgement, nothing written. A reply
+    // that is complete already is still stored, and the result says so.
     void interrupt();
+    bool portOpen() const { return link_.isOpen(); }
 
     // The read under way (1 for the first) and its run.
     int readNumber() const { return result_.reads; }
     const DumpRun& run() const { return run_; }
 
 signals:
+    // The port is open and nothing has been sent yet.
+    void portOpened();
     void finished(const tessaly::dump::DumpSession::Result& result);
     // A read started or the exchange moved on.
     void progressed();
