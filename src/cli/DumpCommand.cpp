@@ -65,20 +65,25 @@ void DumpCommand::stop(int exitStatus) {
 
 void DumpCommand::sessionFinished(qsizetype index, const dump::DumpSession::Result& result) {
     results_[index] = result;
+    const PortTarget& target = targets_[index];
     // A directory made for a box that gave nothing would only be clutter.
-    if (!result.read.stored.stored() && !targets_[index].createdDirectory.isEmpty())
-        QDir().rmdir(targets_[index].createdDirectory);
-    status_ = std::max(status_, report(targets_[index], result));
+    if (!result.read.stored.stored() && !target.createdDirectory.isEmpty())
+        QDir().rmdir(target.createdDirectory);
+    const dump::ResultTexts texts =
+        dump::resultTexts(result, target.device, dump::Wording::CommandLine);
+    status_ = std::max(status_, report(target, result, texts));
     if (--running_ > 0) return;
     if (!single()) console_.log(summaryTable(targets_, results_));
     emit ended(status_);
 }
 
-int DumpCommand::report(const PortTarget& target, const dump::DumpSession::Result& result) {
-    const BoxVerdict verdict = verdictOn(target, result, options_.timeoutSeconds, interruptStatus_);
-    const dump::MarkedLog lines = resultLines(result, options_.verify);
+int DumpCommand::report(const PortTarget& target, const dump::DumpSession::Result& result,
+                        const dump::ResultTexts& texts) {
+    const BoxVerdict verdict =
+        verdictOn(target, result, texts, options_.timeoutSeconds, interruptStatus_);
+    const dump::MarkedLog lines = resultLines(result, texts, options_.verify);
     if (single()) {
-        dump::MarkedLog log = listingLog(result);
+        dump::MarkedLog log = listingLog(result, texts);
         console_.log(console_.painted(log += lines));
         if (result.outcome != dump::DumpSession::Outcome::PortNotOpened)
             console_.log(QLatin1StringView(dump::kPortClosedLog));
@@ -87,10 +92,7 @@ int DumpCommand::report(const PortTarget& target, const dump::DumpSession::Resul
     }
     const QString who = single() ? QString() : QStringLiteral("[%1] ").arg(target.name);
     if (!verdict.failure.isEmpty()) console_.error(who + verdict.failure);
-    if (!result.read.acknowledgementFailure.isEmpty())
-        console_.warning(who + QStringLiteral("the acknowledgement may not have reached the box "
-                                              "on %1: %2.")
-                                   .arg(target.device, result.read.acknowledgementFailure));
+    if (!texts.acknowledgement.isEmpty()) console_.warning(who + texts.acknowledgement);
     if (options_.json) console_.record(jsonRecord(target, result, verdict));
     return verdict.exitStatus;
 }

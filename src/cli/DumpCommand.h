@@ -31,7 +31,8 @@ private:
     bool single() const { return targets_.size() == 1; }
     void sessionFinished(qsizetype index, const dump::DumpSession::Result& result);
     // Returns the box's exit status.
-    int report(const PortTarget& target, const dump::DumpSession::Result& result);
+    int report(const PortTarget& target, const dump::DumpSession::Result& result,
+               const dump::ResultTexts& texts);
 
     const DumpOptions options_;
     const QList<PortTarget> targets_;

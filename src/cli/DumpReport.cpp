@@ -90,7 +90,7 @@ QString openFailureSentence(const QString& device, int openError, const QString&
 }
 
 BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& result,
-                     int timeoutSeconds, int interruptStatus) {
+                     const dump::ResultTexts& texts, int timeoutSeconds, int interruptStatus) {
     const QString& device = target.device;
     const QString path = result.read.stored.path.isEmpty()
                              ? QDir::toNativeSeparators(target.imagePath)
@@ -132,9 +132,9 @@ BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& 
                                                "to this port.")
                                     .arg(device, result.detail)
                                     .arg(timeoutSeconds)
-                                    .arg(dump::arrivalsText(result.arrived))};
+                                    .arg(texts.arrivals)};
         case Outcome::LinkLost:
-            return {kLinkOrFileFailed, dump::linkLostSentence(device, result.detail)};
+            return {kLinkOrFileFailed, texts.linkLost};
         case Outcome::WriteFailed:
             return {kLinkOrFileFailed,
                     QStringLiteral("Cannot write %1: %2. An earlier file there is unchanged.")
@@ -147,18 +147,18 @@ BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& 
     return {kLinkOrFileFailed, {}};
 }
 
-dump::MarkedLog listingLog(const dump::DumpSession::Result& result) {
-    return endedWithARead(result) ? dump::dumpResultLog(result.read, result.read.stored)
-                                  : dump::MarkedLog();
+dump::MarkedLog listingLog(const dump::DumpSession::Result& result,
+                           const dump::ResultTexts& texts) {
+    return endedWithARead(result) ? texts.listing : dump::MarkedLog();
 }
 
-dump::MarkedLog resultLines(const dump::DumpSession::Result& result, bool verify) {
+dump::MarkedLog resultLines(const dump::DumpSession::Result& result, const dump::ResultTexts& texts,
+                            bool verify) {
     if (result.outcome == Outcome::ReadsDisagree ||
         result.outcome == Outcome::AgreedWithWrongChecksum)
         return {QStringLiteral("not saved: %1\r\n").arg(result.detail), {}};
     if (!endedWithARead(result)) return {};
-    dump::MarkedLog lines =
-        dump::storedImageLog(result.read.stored, *result.read.reply, dump::Wording::CommandLine);
+    dump::MarkedLog lines = texts.stored;
     if (verify && result.outcome == Outcome::Saved)
         lines.text +=
             QStringLiteral("verified: two of %1 reads agree byte for byte\r\n").arg(result.reads);

@@ -23,6 +23,14 @@ MarkedLog dumpResultLog(const DumpRun::Result& result, const StoredImage& stored
 
 namespace {
 
+// The window writes it as a line of the log; the command line as a warning naming the port.
+QString acknowledgementDoubt(const QString& failure, const QString& port, Wording wording) {
+    if (wording == Wording::Window)
+        return QStringLiteral("The acknowledgement may not have reached the box: %1").arg(failure);
+    return QStringLiteral("the acknowledgement may not have reached the box on %1: %2.")
+        .arg(port, failure);
+}
+
 QString byteText(std::uint8_t byte) { return QString::asprintf("0x%02X", unsigned(byte)); }
 
 // What became of the file that was there before; nothing when there was none.
@@ -85,6 +93,22 @@ QString linkLostSentence(const QString& port, const QString& systemText, const Q
            (savedPath.isEmpty()
                 ? QStringLiteral(". Nothing was saved.")
                 : QStringLiteral(". The image had been saved as %1 before.").arg(savedPath));
+}
+
+ResultTexts resultTexts(const DumpSession::Result& result, const QString& port, Wording wording) {
+    const DumpRun::Result& read = result.read;
+    ResultTexts texts;
+    if (read.reply) {
+        texts.listing = dumpResultLog(read, read.stored);
+        texts.stored = storedImageLog(read.stored, *read.reply, wording);
+    }
+    if (result.outcome == DumpSession::Outcome::LinkLost)
+        texts.linkLost = linkLostSentence(port, result.detail);
+    if (!read.acknowledgementFailure.isEmpty())
+        texts.acknowledgement = acknowledgementDoubt(read.acknowledgementFailure, port, wording);
+    if (result.outcome == DumpSession::Outcome::TimedOut)
+        texts.arrivals = arrivalsText(result.arrived);
+    return texts;
 }
 
 }  // namespace tessaly::dump

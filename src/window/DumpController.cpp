@@ -90,30 +90,22 @@ void DumpController::sessionFinished(const dump::DumpSession::Result& result) {
     silenceTimer_.stop();
     if (result.outcome == dump::DumpSession::Outcome::PortNotOpened)
         return explainOpenFailure(result);
-    const dump::DumpRun::Result& read = result.read;
+    const dump::ResultTexts texts =
+        dump::resultTexts(result, ports_.portName(ports_.selectedDevice(), QStringLiteral("COM ")),
+                          dump::Wording::Window);
     // One append for the whole listing: the log widget is slow to grow byte by byte.
-    if (read.reply) {
-        dump::MarkedLog log = dump::dumpResultLog(read, read.stored);
-        log += dump::storedImageLog(read.stored, *read.reply, dump::Wording::Window);
-        form_.appendLog(log.text, log.stretches);
-    }
-    if (result.outcome == dump::DumpSession::Outcome::LinkLost)
-        form_.appendLog(
-            kCrLf +
-            dump::linkLostSentence(ports_.portName(ports_.selectedDevice(), QStringLiteral("COM ")),
-                                   result.detail) +
-            kCrLf);
-    if (!read.acknowledgementFailure.isEmpty())
-        form_.appendLog(kCrLf +
-                        QStringLiteral("The acknowledgement may not have reached the box: %1")
-                            .arg(read.acknowledgementFailure) +
-                        kCrLf);
+    dump::MarkedLog log = texts.listing;
+    log += texts.stored;
+    for (const QString& sentence : {texts.linkLost, texts.acknowledgement})
+        if (!sentence.isEmpty()) log.text += kCrLf + sentence + kCrLf;
+    if (!log.text.isEmpty()) form_.appendLog(log.text, log.stretches);
     // The lamp goes red whoever closed the port: the session at its end, a lost link or Close.
     form_.showLinkOpen(false);
     if (result.closedPortAtEnd) form_.appendLog(QLatin1String(dump::kPortClosedLog));
     form_.setLinkControls(false);
     // The port is released before a failure is explained, so that no box or lock waits on the
     // user reading it. Closed while its image was stored, a read still tells how that went.
+    const dump::DumpRun::Result& read = result.read;
     if (read.outcome == dump::DumpRun::Outcome::WriteFailed)
         form_.showMessage(
             QStringLiteral("The image could not be saved as %1: %2.").arg(imagePath_, read.detail),

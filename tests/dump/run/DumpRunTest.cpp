@@ -162,6 +162,21 @@ TEST(ArrivalsTest, CountAndFirstBytesInHexAndText) {
               "(\"HELLO....xxxxxxx...\")");
 }
 
+// Each front end has its own wording: the window's is a line of its log, the command line's a
+// warning that names the port.
+TEST(ResultTextsTest, AcknowledgementThatMayNotHaveArrivedIsWordedForEachFrontEnd) {
+    dump::DumpSession::Result result;
+    result.read.acknowledgementFailure =
+        QStringLiteral("it did not leave the port within a second");
+
+    EXPECT_EQ(dump::resultTexts(result, "COM 1", dump::Wording::Window).acknowledgement,
+              "The acknowledgement may not have reached the box: it did not leave the port "
+              "within a second");
+    EXPECT_EQ(dump::resultTexts(result, "/dev/ttyUSB0", dump::Wording::CommandLine).acknowledgement,
+              "the acknowledgement may not have reached the box on /dev/ttyUSB0: it did not leave "
+              "the port within a second.");
+}
+
 TEST_F(DumpRunTest, ImageReplacesALongerEarlierFileWhole) {
     startBox();
     ASSERT_TRUE(writeFile(imagePath(), QByteArray(4096, 'x')));
