@@ -33,8 +33,8 @@ DumpController::DumpController(Form1& form)
     silenceTimer_.setSingleShot(true);
     connect(&silenceTimer_, &QTimer::timeout, this, &DumpController::remindOfHostMode);
     connect(form.openButton, &QPushButton::clicked, this, &DumpController::openClicked);
-    connect(form.closeButton, &QPushButton::clicked, this, &DumpController::closeClicked);
-    connect(&form, &Form1::unloading, this, &DumpController::unloading);
+    connect(form.closeButton, &QPushButton::clicked, this, &DumpController::closePort);
+    connect(&form, &Form1::unloading, this, &DumpController::closePort);
 }
 
 void DumpController::closePort() {
@@ -61,23 +61,15 @@ void DumpController::openClicked() {
     imagePath_ = dump::imagePathIn(target, QLatin1String(dump::kImageFileName));
     session_ = std::make_unique<dump::DumpSession>(
         dump::DumpSession::Options{ports_.selectedDevice(), imagePath_});
-    connect(session_.get(), &dump::DumpSession::portOpened, this, &DumpController::portOpened);
-    connect(session_.get(), &dump::DumpSession::progressed, this, &DumpController::noticeProgress);
+    connect(session_.get(), &dump::DumpSession::portOpened, this, [this] {
+        form_.setLinkControls(true);
+        form_.showLinkOpen(true);
+        form_.replaceLog(QLatin1String(dump::kRequestLog));
+    });
+    connect(&session_->run(), &dump::DumpRun::waitBegan, &silenceTimer_,
+            [this] { silenceTimer_.start(patience_); });
     connect(session_.get(), &dump::DumpSession::finished, this, &DumpController::sessionFinished);
-    awaited_.clear();
     session_->start();
-}
-
-void DumpController::portOpened() {
-    form_.setLinkControls(true);
-    form_.showLinkOpen(true);
-    form_.replaceLog(QLatin1String(dump::kRequestLog));
-}
-
-void DumpController::closeClicked() { closePort(); }
-
-void DumpController::unloading() {
-    if (portOpen()) closePort();
 }
 
 void DumpController::interruptRun() {
@@ -105,34 +97,23 @@ void DumpController::sessionFinished(const dump::DumpSession::Result& result) {
     form_.setLinkControls(false);
     // The port is released before a failure is explained, so that no box or lock waits on the
     // user reading it. Closed while its image was stored, a read still tells how that went.
-    const dump::DumpRun::Result& read = result.read;
-    if (read.outcome == dump::DumpRun::Outcome::WriteFailed)
-        form_.showMessage(
-            QStringLiteral("The image could not be saved as %1: %2.").arg(imagePath_, read.detail),
-            kErrorCaption);
+    if (result.read.outcome == dump::DumpRun::Outcome::WriteFailed)
+        form_.showMessage(QStringLiteral("The image could not be saved as %1: %2.")
+                              .arg(imagePath_, result.read.detail),
+                          kErrorCaption);
 }
 
 // Said in a message box, or in the log when the device failed as it was opened.
 void DumpController::explainOpenFailure(const dump::DumpSession::Result& result) {
     const QString device = ports_.selectedDevice();
-    if (result.openError == 0) {
+    const QString name = ports_.portName(device, QStringLiteral("COM "));
+    if (result.openError == 0)
         form_.appendLog(QStringLiteral("error opening ") +
                         ports_.portName(device, QStringLiteral("COM")) + kCrLf);
-    } else {
-        const QString name = ports_.portName(device, QStringLiteral("COM "));
+    else
         form_.showMessage(openFailureText(name, result.openError, result.detail),
                           QStringLiteral("Error opening ") + name);
-    }
     form_.setLinkControls(false);
-}
-
-// Only a new wait earns a new reminder: bytes that do not move the exchange on, noise for
-// instance, must not keep it from coming.
-void DumpController::noticeProgress() {
-    const QString awaited = session_->run().awaited();
-    if (awaited == awaited_) return;
-    awaited_ = awaited;
-    silenceTimer_.start(patience_);
 }
 
 void DumpController::remindOfHostMode() {

@@ -25,8 +25,8 @@ public:
     // Whether a dump holds the port open.
     bool portOpen() const { return session_ && session_->portOpen(); }
 
-    // Ends the dump that holds the port open, if any, and always returns the controls to the
-    // closed-link state.
+    // Close and the window's closing: ends the dump that holds the port open, if any, and always
+    // returns the controls to the closed-link state.
     void closePort();
 
     // How long the box may stay silent in one wait before the log reminds the user of its mode.
@@ -37,12 +37,8 @@ public:
 
 private:
     void openClicked();
-    void closeClicked();
-    void unloading();
-    void portOpened();
     void sessionFinished(const dump::DumpSession::Result& result);
     void explainOpenFailure(const dump::DumpSession::Result& result);
-    void noticeProgress();
     void remindOfHostMode();
 
     Form1& form_;
@@ -53,7 +49,6 @@ private:
     // Each wait for the box that lasts longer than `patience_` earns one reminder in the log.
     QTimer silenceTimer_;
     std::chrono::milliseconds patience_{std::chrono::seconds(10)};
-    QString awaited_;  // what the current wait is for
 };
 
 }  // namespace tessaly::window
