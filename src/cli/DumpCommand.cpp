@@ -81,14 +81,13 @@ int DumpCommand::report(const PortTarget& target, const dump::DumpSession::Resul
                         const dump::ResultTexts& texts) {
     const BoxVerdict verdict =
         verdictOn(target, result, texts, options_.timeoutSeconds, interruptStatus_);
-    const dump::MarkedLog lines = resultLines(result, texts, options_.verify);
+    const dump::MarkedLog log = resultLog(result, texts, options_.verify, single());
     if (single()) {
-        dump::MarkedLog log = listingLog(result, texts);
-        console_.log(console_.painted(log += lines));
+        console_.log(console_.painted(log));
         if (result.outcome != dump::DumpSession::Outcome::PortNotOpened)
             console_.log(QLatin1StringView(dump::kPortClosedLog));
     } else {
-        console_.log(prefixed(target.name, console_.painted(lines)));
+        console_.log(prefixed(target.name, console_.painted(log)));
     }
     const QString who = single() ? QString() : QStringLiteral("[%1] ").arg(target.name);
     if (!verdict.failure.isEmpty()) console_.error(who + verdict.failure);

@@ -92,9 +92,8 @@ QString openFailureSentence(const QString& device, int openError, const QString&
 BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& result,
                      const dump::ResultTexts& texts, int timeoutSeconds, int interruptStatus) {
     const QString& device = target.device;
-    const QString path = result.read.stored.path.isEmpty()
-                             ? QDir::toNativeSeparators(target.imagePath)
-                             : result.read.stored.path;
+    const QString& written = result.read.stored.path;
+    const QString path = written.isEmpty() ? QDir::toNativeSeparators(target.imagePath) : written;
     switch (result.outcome) {
         case Outcome::Saved:
             return {kSavedAndVerified, {}};
@@ -147,26 +146,22 @@ BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& 
     return {kLinkOrFileFailed, {}};
 }
 
-dump::MarkedLog listingLog(const dump::DumpSession::Result& result,
-                           const dump::ResultTexts& texts) {
-    return endedWithARead(result) ? texts.listing : dump::MarkedLog();
-}
-
-dump::MarkedLog resultLines(const dump::DumpSession::Result& result, const dump::ResultTexts& texts,
-                            bool verify) {
+dump::MarkedLog resultLog(const dump::DumpSession::Result& result, const dump::ResultTexts& texts,
+                          bool verify, bool withListing) {
     if (result.outcome == Outcome::ReadsDisagree ||
         result.outcome == Outcome::AgreedWithWrongChecksum)
         return {QStringLiteral("not saved: %1\r\n").arg(result.detail), {}};
     if (!endedWithARead(result)) return {};
-    dump::MarkedLog lines = texts.stored;
+    dump::MarkedLog log = withListing ? texts.listing : dump::MarkedLog();
+    log += texts.stored;
     if (verify && result.outcome == Outcome::Saved)
-        lines.text +=
+        log.text +=
             QStringLiteral("verified: two of %1 reads agree byte for byte\r\n").arg(result.reads);
     else if (result.outcome == Outcome::Unverified)
-        lines.text += QStringLiteral("not verified: the box gave one good read only\r\n");
+        log.text += QStringLiteral("not verified: the box gave one good read only\r\n");
     else if (!verify)
-        lines.text += rereadLine(result);
-    return lines;
+        log.text += rereadLine(result);
+    return log;
 }
 
 QString readingAgainLine(int read, int reads, dump::DumpSession::ReadAgain why) {

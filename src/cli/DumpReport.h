@@ -24,8 +24,7 @@ struct PortTarget {
 QString openFailureSentence(const QString& device, int openError, const QString& detail);
 
 // How one box's run ends for scripts, and the failure in one sentence that says what to check
-// (empty for a verified save); `texts` are the result's in the command line's wording,
-// `interruptStatus` is the status a stop signal asked for.
+// (empty for a verified save); `interruptStatus` is the status a stop signal asked for.
 struct BoxVerdict {
     int exitStatus;
     QString failure;
@@ -33,15 +32,11 @@ struct BoxVerdict {
 BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& result,
                      const dump::ResultTexts& texts, int timeoutSeconds, int interruptStatus);
 
-// The window's listing of the read that counts, with "CRC Error!!!" after a mismatch; empty
-// when there is none to show.
-dump::MarkedLog listingLog(const dump::DumpSession::Result& result, const dump::ResultTexts& texts);
-
-// What became of the image: the path, size, checksum and digest, and whether two reads agreed
-// or how many reads a mismatched checksum took; or why nothing was saved. Empty when no reply
-// came.
-dump::MarkedLog resultLines(const dump::DumpSession::Result& result, const dump::ResultTexts& texts,
-                            bool verify);
+// The window's listing of the read that counts (`withListing`), then what became of the image:
+// path, size, checksum, digest, whether two reads agreed or how many reads a mismatched checksum
+// took; or why nothing was saved. Empty when no reply came.
+dump::MarkedLog resultLog(const dump::DumpSession::Result& result, const dump::ResultTexts& texts,
+                          bool verify, bool withListing);
 
 // The line said as read `read` of at most `reads` is followed by another one, and why.
 QString readingAgainLine(int read, int reads, dump::DumpSession::ReadAgain why);

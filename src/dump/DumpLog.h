@@ -56,11 +56,9 @@ MarkedLog storedImageLog(const StoredImage& stored, const Reply& reply, Wording 
 // first bytes in hex and as text (a dot for what is not printable).
 QString arrivalsText(const WaitArrivals& arrived);
 
-// The link to the box went away: the likely cause in a technician's words, the system's own in
-// parentheses, and whether the image had been saved (`savedPath`, empty when not). One sentence,
-// no line end.
-QString linkLostSentence(const QString& port, const QString& systemText,
-                         const QString& savedPath = {});
+// The link to the box went away before anything was saved: the likely cause in a technician's
+// words, the system's own in parentheses. One sentence, no line end.
+QString linkLostSentence(const QString& port, const QString& systemText);
 
 // What a finished session shows, in one front end's wording, handed over in one piece for the
 // front end to place; each part is empty when it has nothing to say. Sentences have no line end.

@@ -50,18 +50,12 @@ public:
 
     struct Result {
         Outcome outcome = Outcome::Interrupted;
-        QString detail;     // what went wrong, in the platform's or the box's words
-        int openError = 0;  // serial::CommError number when the port could not be opened
-        // The read that was written, with what became of its image; or else the last read that
-        // brought a reply.
-        DumpRun::Result read;
-        int reads = 0;  // reads started
-        // During the session's last wait: the last read's, which is not `read` when it brought
-        // no reply.
-        WaitArrivals arrived;
-        // The port was still open at the end, and the session closed it: it was not lost and not
-        // closed by interrupt().
-        bool closedPortAtEnd = false;
+        QString detail;        // what went wrong, in the platform's or the box's words
+        int openError = 0;     // serial::CommError number when the port could not be opened
+        DumpRun::Result read;  // the read that was written, or else the last one with a reply
+        int reads = 0;         // reads started
+        WaitArrivals arrived;  // during the last wait, which need not be `read`'s
+        bool closedPortAtEnd = false;  // the port held until the session closed it at its end
         QDateTime started;
         QDateTime finished;
         qint64 milliseconds = 0;
