@@ -181,7 +181,7 @@ void measureWindowWait(int seconds) {
     const qint64 cpuNs = processCpuNs() - cpuBefore;
     const qint64 wallNs = wall.nsecsElapsed();
 
-    if (!window.controller().link().isOpen())
+    if (!window.controller().portOpen())
         throw ProbeFailure("the window stopped waiting for the silent box");
     window.clickClose();
     report("wait_wall_ms", milliseconds(wallNs));

@@ -43,11 +43,12 @@ DumpCommand::DumpCommand(const DumpOptions& options, QList<PortTarget> targets, 
                     const QString line = readingAgainLine(read, options_.reads, why);
                     console_.log(single() ? line : prefixed(targets_[i].name, line));
                 });
-        if (single())
-            connect(session.get(), &dump::DumpSession::progressed, this, [this, s = session.get()] {
-                announceRequest();
-                console_.progress(stageText(*s));
-            });
+        if (!single()) continue;
+        // As in the window: once the port is open, before anything is sent.
+        connect(session.get(), &dump::DumpSession::portOpened, this,
+                [this] { console_.log(QLatin1StringView(dump::kRequestLog)); });
+        connect(session.get(), &dump::DumpSession::progressed, this,
+                [this, s = session.get()] { console_.progress(stageText(*s)); });
     }
 }
 
@@ -62,42 +63,35 @@ void DumpCommand::stop(int exitStatus) {
     for (const auto& session : sessions_) session->interrupt();
 }
 
-// As in the window: once the port is open, before anything is sent.
-void DumpCommand::announceRequest() {
-    if (!single() || requestAnnounced_) return;
-    requestAnnounced_ = true;
-    console_.log(QLatin1StringView(dump::kRequestLog));
-}
-
 void DumpCommand::sessionFinished(qsizetype index, const dump::DumpSession::Result& result) {
     results_[index] = result;
+    const PortTarget& target = targets_[index];
     // A directory made for a box that gave nothing would only be clutter.
-    if (!result.stored.stored() && !targets_[index].createdDirectory.isEmpty())
-        QDir().rmdir(targets_[index].createdDirectory);
-    status_ = std::max(status_, report(targets_[index], result));
+    if (!result.read.stored.stored() && !target.createdDirectory.isEmpty())
+        QDir().rmdir(target.createdDirectory);
+    const dump::ResultTexts texts =
+        dump::resultTexts(result, target.device, dump::Wording::CommandLine);
+    status_ = std::max(status_, report(target, result, texts));
     if (--running_ > 0) return;
     if (!single()) console_.log(summaryTable(targets_, results_));
     emit ended(status_);
 }
 
-int DumpCommand::report(const PortTarget& target, const dump::DumpSession::Result& result) {
-    const BoxVerdict verdict = verdictOn(target, result, options_.timeoutSeconds, interruptStatus_);
-    const dump::MarkedLog lines = resultLines(result, options_.verify);
+int DumpCommand::report(const PortTarget& target, const dump::DumpSession::Result& result,
+                        const dump::ResultTexts& texts) {
+    const BoxVerdict verdict =
+        verdictOn(target, result, texts, options_.timeoutSeconds, interruptStatus_);
+    const dump::MarkedLog log = resultLog(result, texts, options_.verify, single());
     if (single()) {
-        const bool opened = result.outcome != dump::DumpSession::Outcome::PortNotOpened;
-        if (opened) announceRequest();
-        dump::MarkedLog log = listingLog(result);
-        console_.log(console_.painted(log += lines));
-        if (opened) console_.log(QLatin1StringView(dump::kPortClosedLog));
+        console_.log(console_.painted(log));
+        if (result.outcome != dump::DumpSession::Outcome::PortNotOpened)
+            console_.log(QLatin1StringView(dump::kPortClosedLog));
     } else {
-        console_.log(prefixed(target.name, console_.painted(lines)));
+        console_.log(prefixed(target.name, console_.painted(log)));
     }
     const QString who = single() ? QString() : QStringLiteral("[%1] ").arg(target.name);
     if (!verdict.failure.isEmpty()) console_.error(who + verdict.failure);
-    if (!result.acknowledgementFailure.isEmpty())
-        console_.warning(who + QStringLiteral("the acknowledgement may not have reached the box "
-                                              "on %1: %2.")
-                                   .arg(target.device, result.acknowledgementFailure));
+    if (!texts.acknowledgement.isEmpty()) console_.warning(who + texts.acknowledgement);
     if (options_.json) console_.record(jsonRecord(target, result, verdict));
     return verdict.exitStatus;
 }

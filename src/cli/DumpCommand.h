@@ -29,10 +29,10 @@ signals:
 
 private:
     bool single() const { return targets_.size() == 1; }
-    void announceRequest();
     void sessionFinished(qsizetype index, const dump::DumpSession::Result& result);
     // Returns the box's exit status.
-    int report(const PortTarget& target, const dump::DumpSession::Result& result);
+    int report(const PortTarget& target, const dump::DumpSession::Result& result,
+               const dump::ResultTexts& texts);
 
     const DumpOptions options_;
     const QList<PortTarget> targets_;
@@ -42,7 +42,6 @@ private:
     qsizetype running_ = 0;
     int status_ = kSavedAndVerified;
     int interruptStatus_ = 0;
-    bool requestAnnounced_ = false;
 };
 
 }  // namespace tessaly::cli

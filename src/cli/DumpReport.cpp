@@ -42,7 +42,7 @@ QString timestamp(const QDateTime& time) {
 // Without --verify a run reads again only after a wrong checksum: how often, and which read was
 // saved. Empty for a single read, so that the output scripts know stays as it is.
 QString rereadLine(const dump::DumpSession::Result& result) {
-    if (result.reads < 2 || !result.stored.stored()) return {};
+    if (result.reads < 2 || !result.read.stored.stored()) return {};
     if (result.outcome == Outcome::Saved)
         return QStringLiteral(
                    "%1 reads: the checksum did not match until read %1, which was saved\r\n")
@@ -90,10 +90,10 @@ QString openFailureSentence(const QString& device, int openError, const QString&
 }
 
 BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& result,
-                     int timeoutSeconds, int interruptStatus) {
+                     const dump::ResultTexts& texts, int timeoutSeconds, int interruptStatus) {
     const QString& device = target.device;
-    const QString path = result.stored.path.isEmpty() ? QDir::toNativeSeparators(target.imagePath)
-                                                      : result.stored.path;
+    const QString& written = result.read.stored.path;
+    const QString path = written.isEmpty() ? QDir::toNativeSeparators(target.imagePath) : written;
     switch (result.outcome) {
         case Outcome::Saved:
             return {kSavedAndVerified, {}};
@@ -131,9 +131,9 @@ BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& 
                                                "to this port.")
                                     .arg(device, result.detail)
                                     .arg(timeoutSeconds)
-                                    .arg(dump::arrivalsText(result.arrived))};
+                                    .arg(texts.arrivals)};
         case Outcome::LinkLost:
-            return {kLinkOrFileFailed, dump::linkLostSentence(device, result.detail)};
+            return {kLinkOrFileFailed, texts.linkLost};
         case Outcome::WriteFailed:
             return {kLinkOrFileFailed,
                     QStringLiteral("Cannot write %1: %2. An earlier file there is unchanged.")
@@ -146,26 +146,22 @@ BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& 
     return {kLinkOrFileFailed, {}};
 }
 
-dump::MarkedLog listingLog(const dump::DumpSession::Result& result) {
-    return endedWithARead(result) ? dump::dumpResultLog(result.read, result.stored)
-                                  : dump::MarkedLog();
-}
-
-dump::MarkedLog resultLines(const dump::DumpSession::Result& result, bool verify) {
+dump::MarkedLog resultLog(const dump::DumpSession::Result& result, const dump::ResultTexts& texts,
+                          bool verify, bool withListing) {
     if (result.outcome == Outcome::ReadsDisagree ||
         result.outcome == Outcome::AgreedWithWrongChecksum)
         return {QStringLiteral("not saved: %1\r\n").arg(result.detail), {}};
     if (!endedWithARead(result)) return {};
-    dump::MarkedLog lines =
-        dump::storedImageLog(result.stored, *result.read.reply, dump::Wording::CommandLine);
+    dump::MarkedLog log = withListing ? texts.listing : dump::MarkedLog();
+    log += texts.stored;
     if (verify && result.outcome == Outcome::Saved)
-        lines.text +=
+        log.text +=
             QStringLiteral("verified: two of %1 reads agree byte for byte\r\n").arg(result.reads);
     else if (result.outcome == Outcome::Unverified)
-        lines.text += QStringLiteral("not verified: the box gave one good read only\r\n");
+        log.text += QStringLiteral("not verified: the box gave one good read only\r\n");
     else if (!verify)
-        lines.text += rereadLine(result);
-    return lines;
+        log.text += rereadLine(result);
+    return log;
 }
 
 QString readingAgainLine(int read, int reads, dump::DumpSession::ReadAgain why) {
@@ -179,7 +175,8 @@ QString readingAgainLine(int read, int reads, dump::DumpSession::ReadAgain why) 
 
 QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result& result,
                        const BoxVerdict& verdict) {
-    const bool stored = result.stored.stored();
+    const dump::StoredImage& image = result.read.stored;
+    const bool stored = image.stored();
     const std::optional<dump::Reply>& reply = result.read.reply;
     return {
         {"port", target.given},
@@ -187,17 +184,15 @@ QJsonObject jsonRecord(const PortTarget& target, const dump::DumpSession::Result
         {"outcome", outcomeName(result.outcome)},
         {"exit_status", verdict.exitStatus},
         {"detail", textOrNull(verdict.failure)},
-        {"path", stored ? QJsonValue(result.stored.path) : QJsonValue()},
-        {"sha256",
-         stored ? QJsonValue(QString::fromLatin1(result.stored.sha256.toHex())) : QJsonValue()},
+        {"path", stored ? QJsonValue(image.path) : QJsonValue()},
+        {"sha256", stored ? QJsonValue(QString::fromLatin1(image.sha256.toHex())) : QJsonValue()},
         {"checksum_box", reply ? QJsonValue(reply->boxChecksum()) : QJsonValue()},
         {"checksum_data", reply ? QJsonValue(reply->dataSum()) : QJsonValue()},
         {"reads", result.reads},
-        {"earlier", earlierFile(result.stored)},
-        {"kept_earlier", textOrNull(stored ? result.stored.keptAs : QString())},
-        {"differing_bytes", stored && result.stored.hadEarlier
-                                ? QJsonValue(result.stored.differingBytes)
-                                : QJsonValue()},
+        {"earlier", earlierFile(image)},
+        {"kept_earlier", textOrNull(stored ? image.keptAs : QString())},
+        {"differing_bytes",
+         stored && image.hadEarlier ? QJsonValue(image.differingBytes) : QJsonValue()},
         {"started", timestamp(result.started)},
         {"finished", timestamp(result.finished)},
         {"milliseconds", result.milliseconds},
@@ -209,10 +204,10 @@ QString summaryTable(const QList<PortTarget>& targets,
     QList<QStringList> rows{{"port", "outcome", "SHA-256", "seconds"}};
     for (qsizetype i = 0; i < targets.size(); ++i) {
         const dump::DumpSession::Result& result = results[i];
+        const dump::StoredImage& image = result.read.stored;
         rows.append({targets[i].name, outcomeName(result.outcome),
-                     result.stored.stored()
-                         ? QString::fromLatin1(result.stored.sha256.toHex().left(16))
-                         : QStringLiteral("-"),
+                     image.stored() ? QString::fromLatin1(image.sha256.toHex().left(16))
+                                    : QStringLiteral("-"),
                      QString::number(double(result.milliseconds) / 1000, 'f', 2)});
     }
     // Each column but the last as wide as its widest cell, two spaces apart.

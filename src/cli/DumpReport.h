@@ -30,16 +30,13 @@ struct BoxVerdict {
     QString failure;
 };
 BoxVerdict verdictOn(const PortTarget& target, const dump::DumpSession::Result& result,
-                     int timeoutSeconds, int interruptStatus);
+                     const dump::ResultTexts& texts, int timeoutSeconds, int interruptStatus);
 
-// The window's listing of the read that counts, with "CRC Error!!!" after a mismatch; empty
-// when there is none to show.
-dump::MarkedLog listingLog(const dump::DumpSession::Result& result);
-
-// What became of the image: the path, size, checksum and digest, and whether two reads agreed
-// or how many reads a mismatched checksum took; or why nothing was saved. Empty when no reply
-// came.
-dump::MarkedLog resultLines(const dump::DumpSession::Result& result, bool verify);
+// The window's listing of the read that counts (`withListing`), then what became of the image:
+// path, size, checksum, digest, whether two reads agreed or how many reads a mismatched checksum
+// took; or why nothing was saved. Empty when no reply came.
+dump::MarkedLog resultLog(const dump::DumpSession::Result& result, const dump::ResultTexts& texts,
+                          bool verify, bool withListing);
 
 // The line said as read `read` of at most `reads` is followed by another one, and why.
 QString readingAgainLine(int read, int reads, dump::DumpSession::ReadAgain why);

@@ -75,16 +75,35 @@ QString arrivalsText(const WaitArrivals& arrived) {
              more.isEmpty() ? QString() : QStringLiteral("..."));
 }
 
-QString linkLostSentence(const QString& port, const QString& systemText, const QString& savedPath) {
+QString linkLostSentence(const QString& port, const QString& systemText) {
     QString sentence = QStringLiteral(
                            "The link to the box on %1 was lost: the adapter was "
                            "unplugged or the cable came loose")
                            .arg(port);
     if (!systemText.isEmpty()) sentence += QStringLiteral(" (%1)").arg(systemText);
-    return sentence +
-           (savedPath.isEmpty()
-                ? QStringLiteral(". Nothing was saved.")
-                : QStringLiteral(". The image had been saved as %1 before.").arg(savedPath));
+    return sentence + QStringLiteral(". Nothing was saved.");
+}
+
+ResultTexts resultTexts(const DumpSession::Result& result, const QString& port, Wording wording) {
+    const DumpRun::Result& read = result.read;
+    ResultTexts texts;
+    if (read.reply) {
+        texts.listing = dumpResultLog(read, read.stored);
+        texts.stored = storedImageLog(read.stored, *read.reply, wording);
+    }
+    if (result.outcome == DumpSession::Outcome::LinkLost)
+        texts.linkLost = linkLostSentence(port, result.detail);
+    // The window writes it as a line of its log, the command line as a warning naming the port.
+    if (const QString& failure = read.acknowledgementFailure; !failure.isEmpty())
+        texts.acknowledgement =
+            wording == Wording::Window
+                ? QStringLiteral("The acknowledgement may not have reached the box: %1")
+                      .arg(failure)
+                : QStringLiteral("the acknowledgement may not have reached the box on %1: %2.")
+                      .arg(port, failure);
+    if (result.outcome == DumpSession::Outcome::TimedOut)
+        texts.arrivals = arrivalsText(result.arrived);
+    return texts;
 }
 
 }  // namespace tessaly::dump

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "dump/DumpRun.h"
+#include "dump/DumpSession.h"
 #include "dump/ImageFile.h"
 
 // The texts a dump writes to the log, shared by the window and the command line so that both
@@ -55,10 +56,21 @@ MarkedLog storedImageLog(const StoredImage& stored, const Reply& reply, Wording 
 // first bytes in hex and as text (a dot for what is not printable).
 QString arrivalsText(const WaitArrivals& arrived);
 
-// The link to the box went away: the likely cause in a technician's words, the system's own in
-// parentheses, and whether the image had been saved (`savedPath`, empty when not). One sentence,
-// no line end.
-QString linkLostSentence(const QString& port, const QString& systemText,
-                         const QString& savedPath = {});
+// The link to the box went away before anything was saved: the likely cause in a technician's
+// words, the system's own in parentheses. One sentence, no line end.
+QString linkLostSentence(const QString& port, const QString& systemText);
+
+// What a finished session shows, in one front end's wording, handed over in one piece for the
+// front end to place; each part is empty when it has nothing to say. Sentences have no line end.
+struct ResultTexts {
+    MarkedLog listing;        // dumpResultLog() of the read, when its reply arrived
+    MarkedLog stored;         // storedImageLog() of the read, when its reply arrived
+    QString linkLost;         // the link went away before a reply was complete
+    QString acknowledgement;  // why the box may not have heard how its dump ended
+    QString arrivals;         // arrivalsText() of the wait that ran out
+};
+
+// `port` as the front end names it: "COM 1" in the window, the device on the command line.
+ResultTexts resultTexts(const DumpSession::Result& result, const QString& port, Wording wording);
 
 }  // namespace tessaly::dump

@@ -63,7 +63,7 @@ void DumpRun::start(const QString& imagePath, Storing storing) {
     ++runNumber_;
     running_ = true;
     execute(link_, protocol_.start());
-    restartWaitTimer();
+    beginWait();
 }
 
 void DumpRun::readWaiting() {
@@ -77,7 +77,7 @@ void DumpRun::readWaiting() {
     if (protocol_.stage() == dump::Stage::ReplyReceived) return complete();
     if (protocol_.stage() != before) {
         arrived = {};
-        restartWaitTimer();
+        beginWait();
     }
     emit progressed();
 }
@@ -90,7 +90,8 @@ void DumpRun::waitExpired() {
     if (running_ && !result_.reply && !waitTimer_.isActive()) finish(Outcome::TimedOut, awaited());
 }
 
-void DumpRun::restartWaitTimer() {
+void DumpRun::beginWait() {
+    emit waitBegan();
     if (waitTimer_.interval() > 0) waitTimer_.start();
 }
 

@@ -75,11 +75,14 @@ signals:
     void finished(const tessaly::dump::DumpRun::Result& result);
     // Received bytes moved the exchange on (a new stage, or more of the reply).
     void progressed();
+    // A wait for the box began: the first, or the next stage's. Bytes that do not move the
+    // exchange on, noise for instance, begin none.
+    void waitBegan();
 
 private:
     void readWaiting();
     void waitExpired();
-    void restartWaitTimer();
+    void beginWait();
     void complete();
     void acknowledge(Outcome outcome);
     void finish(Outcome outcome, const QString& detail = {});

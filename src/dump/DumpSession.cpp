@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "dump/ImageFile.h"
 #include "serial/CommError.h"
 
 namespace tessaly::dump {
@@ -23,6 +24,10 @@ void DumpSession::start() {
         result_.openError = error.number();
         return finish(Outcome::PortNotOpened, error.reason());
     }
+    // A device that failed while it was set up is closed again already.
+    if (!link_.isOpen())
+        return finish(Outcome::PortNotOpened, QStringLiteral("the device failed as it was opened"));
+    emit portOpened();
     startRead();
 }
 
@@ -45,8 +50,6 @@ void DumpSession::startRead() {
 }
 
 void DumpSession::readFinished(const DumpRun::Result& read) {
-    if (!read.acknowledgementFailure.isEmpty())
-        result_.acknowledgementFailure = read.acknowledgementFailure;
     if (read.reply) result_.read = read;
     result_.arrived = read.arrived;
     // An image stored before the interruption is reported as what it is.
@@ -58,7 +61,6 @@ void DumpSession::readFinished(const DumpRun::Result& read) {
         case DumpRun::Outcome::LinkLost:
             return keepUnverified(read);
         case DumpRun::Outcome::WriteFailed:
-            result_.stored = read.stored;
             return finish(Outcome::WriteFailed, read.detail);
         case DumpRun::Outcome::Saved:
         case DumpRun::Outcome::ChecksumMismatch:
@@ -70,7 +72,6 @@ void DumpSession::readFinished(const DumpRun::Result& read) {
         emit readingAgain(result_.reads, ReadAgain::ChecksumMismatch);
         return startRead();
     }
-    result_.stored = read.stored;
     finish(read.outcome == DumpRun::Outcome::Saved ? Outcome::Saved : Outcome::ChecksumMismatch);
 }
 
@@ -141,7 +142,7 @@ void DumpSession::storeAndFinish(Outcome outcome, const DumpRun::Result& read) {
     storing_ = true;
     storeImageInBackground(options_.imagePath, read.reply->data(), this,
                            [this, outcome](const StoredImage& stored) {
-                               result_.stored = stored;
+                               result_.read.stored = stored;
                                if (!stored.stored())
                                    return finish(Outcome::WriteFailed, stored.failure);
                                finish(outcome, result_.detail);
@@ -151,6 +152,7 @@ void DumpSession::storeAndFinish(Outcome outcome, const DumpRun::Result& read) {
 void DumpSession::finish(Outcome outcome, const QString& detail) {
     if (done_) return;
     done_ = true;
+    result_.closedPortAtEnd = link_.isOpen();
     link_.close();
     result_.outcome = outcome;
     result_.detail = detail;

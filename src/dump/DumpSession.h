@@ -7,14 +7,13 @@
 #include <chrono>
 
 #include "dump/DumpRun.h"
-#include "dump/ImageFile.h"
 #include "serial/SerialLink.h"
 
 namespace tessaly::dump {
 
 // One box on one port: opens the link, reads the box as often as asked, stores one image and
-// closes the link again. Sessions share the event loop, each with its own link and run, so one
-// process can serve many boxes at once.
+// closes the link again. Both front ends run it: the command line one session a box, all on one
+// event loop, each with its own link and run; the window one read at a time, without a wait limit.
 class DumpSession : public QObject {
     Q_OBJECT
 public:
@@ -53,11 +52,10 @@ public:
         Outcome outcome = Outcome::Interrupted;
         QString detail;        // what went wrong, in the platform's or the box's words
         int openError = 0;     // serial::CommError number when the port could not be opened
-        DumpRun::Result read;  // the read that was written, or else the last one
-        StoredImage stored;
-        int reads = 0;                   // reads started
-        QString acknowledgementFailure;  // the last acknowledgement that could not be sent
-        WaitArrivals arrived;            // during the last wait, as the last read recorded
+        DumpRun::Result read;  // the read that was written, or else the last one with a reply
+        int reads = 0;         // reads started
+        WaitArrivals arrived;  // during the last wait, which need not be `read`'s
+        bool closedPortAtEnd = false;  // the port held until the session closed it at its end
         QDateTime started;
         QDateTime finished;
         qint64 milliseconds = 0;
@@ -72,14 +70,18 @@ public:
 
     // Opens the port and starts the first read. finished() follows exactly once.
     void start();
-    // Ends the session the way closing the port does: no acknowledgement, nothing written.
+    // Ends the session the way closing the port does: no acknowledgement, nothing written. A reply
+    // that is complete already is still stored, and the result says so.
     void interrupt();
+    bool portOpen() const { return link_.isOpen(); }
 
     // The read under way (1 for the first) and its run.
     int readNumber() const { return result_.reads; }
     const DumpRun& run() const { return run_; }
 
 signals:
+    // The port is open and nothing has been sent yet.
+    void portOpened();
     void finished(const tessaly::dump::DumpSession::Result& result);
     // A read started or the exchange moved on.
     void progressed();

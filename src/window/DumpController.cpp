@@ -13,15 +13,15 @@ namespace tessaly::window {
 
 namespace {
 
-// Why port `name` did not open: the two cases users meet most in few words, the rest with the
-// system's own.
-QString openFailureText(const QString& name, const serial::CommError& error) {
-    if (error.number() == serial::CommError::NoSuchPort)
+// Why port `name` did not open (`number` a serial::CommError number): the two cases users meet
+// most in few words, the rest with the system's own.
+QString openFailureText(const QString& name, int number, const QString& reason) {
+    if (number == serial::CommError::NoSuchPort)
         return QStringLiteral("Serial port %1 not present.").arg(name);
-    if (error.number() == serial::CommError::PortInUse)
+    if (number == serial::CommError::PortInUse)
         return QStringLiteral("%1 blocked by another application.").arg(name);
-    QString text = QStringLiteral("Serial port %1 cannot be opened: %2.").arg(name, error.reason());
-    if (error.number() == serial::CommError::AccessDenied)
+    QString text = QStringLiteral("Serial port %1 cannot be opened: %2.").arg(name, reason);
+    if (number == serial::CommError::AccessDenied)
         text += QStringLiteral("\n\n") + serial::accessDeniedHint();
     return text;
 }
@@ -29,38 +29,20 @@ QString openFailureText(const QString& name, const serial::CommError& error) {
 }  // namespace
 
 DumpController::DumpController(Form1& form)
-    : form_(form), dumpRun_(link_), ports_(*form.portList, form.seams().systemPorts) {
-    connect(&dumpRun_, &dump::DumpRun::finished, this, &DumpController::dumpFinished);
-    connect(&dumpRun_, &dump::DumpRun::progressed, this, &DumpController::noticeProgress);
+    : form_(form), ports_(*form.portList, form.seams().systemPorts) {
     silenceTimer_.setSingleShot(true);
     connect(&silenceTimer_, &QTimer::timeout, this, &DumpController::remindOfHostMode);
     connect(form.openButton, &QPushButton::clicked, this, &DumpController::openClicked);
-    connect(form.closeButton, &QPushButton::clicked, this, &DumpController::closeClicked);
-    connect(&form, &Form1::unloading, this, &DumpController::unloading);
-}
-
-bool DumpController::openPort(const QString& device) {
-    try {
-        link_.open(device);
-    } catch (const serial::CommError& error) {
-        const QString name = ports_.portName(device, QStringLiteral("COM "));
-        form_.showMessage(openFailureText(name, error), QStringLiteral("Error opening ") + name);
-        return false;
-    }
-    if (!link_.isOpen()) {
-        form_.appendLog(QStringLiteral("error opening ") +
-                        ports_.portName(device, QStringLiteral("COM")) + kCrLf);
-        return false;
-    }
-    form_.setLinkControls(true);
-    form_.showLinkOpen(true);
-    return true;
+    connect(form.closeButton, &QPushButton::clicked, this, &DumpController::closePort);
+    connect(&form, &Form1::unloading, this, &DumpController::closePort);
 }
 
 void DumpController::closePort() {
-    if (link_.isOpen()) {
+    if (portOpen()) {
         form_.showLinkOpen(false);
-        link_.close();
+        // The session takes the closed port for a cancel; a reply that is complete already is
+        // still stored and shown when that is done.
+        session_->interrupt();
         form_.appendLog(QLatin1String(dump::kPortClosedLog));
     }
     form_.setLinkControls(false);
@@ -76,75 +58,70 @@ void DumpController::openClicked() {
         form_.showMessage(refusal, kErrorCaption);
         return;
     }
-    if (!openPort(ports_.selectedDevice())) {
-        closePort();
-        return;
-    }
-    form_.replaceLog(QLatin1String(dump::kRequestLog));
     imagePath_ = dump::imagePathIn(target, QLatin1String(dump::kImageFileName));
-    dumpRun_.start(imagePath_);
-    awaited_ = dumpRun_.awaited();
-    silenceTimer_.start(patience_);
-}
-
-void DumpController::closeClicked() { closePort(); }
-
-void DumpController::unloading() {
-    if (link_.isOpen()) closePort();
+    session_ = std::make_unique<dump::DumpSession>(
+        dump::DumpSession::Options{ports_.selectedDevice(), imagePath_});
+    connect(session_.get(), &dump::DumpSession::portOpened, this, [this] {
+        form_.setLinkControls(true);
+        form_.showLinkOpen(true);
+        form_.replaceLog(QLatin1String(dump::kRequestLog));
+    });
+    connect(&session_->run(), &dump::DumpRun::waitBegan, &silenceTimer_,
+            [this] { silenceTimer_.start(patience_); });
+    connect(session_.get(), &dump::DumpSession::finished, this, &DumpController::sessionFinished);
+    session_->start();
 }
 
 void DumpController::interruptRun() {
-    if (!link_.isOpen()) return;
+    if (!portOpen()) return;
     form_.appendLog(QStringLiteral("Interrupted") + kCrLf);
     closePort();
 }
 
-void DumpController::dumpFinished(const dump::DumpRun::Result& result) {
-    using Outcome = dump::DumpRun::Outcome;
+void DumpController::sessionFinished(const dump::DumpSession::Result& result) {
     silenceTimer_.stop();
-    if (result.outcome == Outcome::Cancelled) return;  // whoever closed the link is done already
+    if (result.outcome == dump::DumpSession::Outcome::PortNotOpened)
+        return explainOpenFailure(result);
+    const dump::ResultTexts texts =
+        dump::resultTexts(result, ports_.portName(ports_.selectedDevice(), QStringLiteral("COM ")),
+                          dump::Wording::Window);
     // One append for the whole listing: the log widget is slow to grow byte by byte.
-    if (result.reply) {
-        dump::MarkedLog log = dump::dumpResultLog(result, result.stored);
-        log += dump::storedImageLog(result.stored, *result.reply, dump::Wording::Window);
-        form_.appendLog(log.text, log.stretches);
-    }
-    if (result.outcome == Outcome::LinkLost)
-        form_.appendLog(
-            kCrLf +
-            dump::linkLostSentence(ports_.portName(ports_.selectedDevice(), QStringLiteral("COM ")),
-                                   result.detail) +
-            kCrLf);
-    if (!result.acknowledgementFailure.isEmpty())
-        form_.appendLog(kCrLf +
-                        QStringLiteral("The acknowledgement may not have reached the box: %1")
-                            .arg(result.acknowledgementFailure) +
-                        kCrLf);
-    // A link that failed during the run, the acknowledgement's sending included, is closed
-    // already: the lamp must not stay green.
-    if (!link_.isOpen()) form_.showLinkOpen(false);
+    dump::MarkedLog log = texts.listing;
+    log += texts.stored;
+    for (const QString& sentence : {texts.linkLost, texts.acknowledgement})
+        if (!sentence.isEmpty()) log.text += kCrLf + sentence + kCrLf;
+    if (!log.text.isEmpty()) form_.appendLog(log.text, log.stretches);
+    // The lamp goes red whoever closed the port: the session at its end, a lost link or Close.
+    form_.showLinkOpen(false);
+    if (result.closedPortAtEnd) form_.appendLog(QLatin1String(dump::kPortClosedLog));
+    form_.setLinkControls(false);
     // The port is released before a failure is explained, so that no box or lock waits on the
-    // user reading it.
-    closePort();
-    if (result.outcome == Outcome::WriteFailed)
+    // user reading it. Closed while its image was stored, a read still tells how that went.
+    if (result.read.outcome == dump::DumpRun::Outcome::WriteFailed)
         form_.showMessage(QStringLiteral("The image could not be saved as %1: %2.")
-                              .arg(imagePath_, result.detail),
+                              .arg(imagePath_, result.read.detail),
                           kErrorCaption);
 }
 
-// Only a new wait earns a new reminder: bytes that do not move the exchange on, noise for
-// instance, must not keep it from coming.
-void DumpController::noticeProgress() {
-    if (dumpRun_.awaited() == awaited_) return;
-    awaited_ = dumpRun_.awaited();
-    silenceTimer_.start(patience_);
+// Said in a message box, or in the log when the device failed as it was opened.
+void DumpController::explainOpenFailure(const dump::DumpSession::Result& result) {
+    const QString device = ports_.selectedDevice();
+    const QString name = ports_.portName(device, QStringLiteral("COM "));
+    if (result.openError == 0)
+        form_.appendLog(QStringLiteral("error opening ") +
+                        ports_.portName(device, QStringLiteral("COM")) + kCrLf);
+    else
+        form_.showMessage(openFailureText(name, result.openError, result.detail),
+                          QStringLiteral("Error opening ") + name);
+    form_.setLinkControls(false);
 }
 
 void DumpController::remindOfHostMode() {
-    if (!dumpRun_.running()) return;
+    const dump::DumpRun& run = session_->run();
+    if (!run.running()) return;
     form_.appendLog(QStringLiteral("The box has not answered yet; still waiting for %1 (%2). "
                                    "Check that the box is in \"HOST - MODE\".")
-                        .arg(dumpRun_.awaited(), dump::arrivalsText(dumpRun_.arrivedInWait())) +
+                        .arg(run.awaited(), dump::arrivalsText(run.arrivedInWait())) +
                     kCrLf);
 }
 

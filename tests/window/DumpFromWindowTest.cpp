@@ -224,7 +224,7 @@ TEST_P(RefusedFolderTest, IsRefusedBeforeTheBoxIsAsked) {
     EXPECT_TRUE(desktop.messages[0].text.contains(GetParam().says))
         << desktop.messages[0].text.toStdString();
     EXPECT_EQ(desktop.messages[0].caption, "Error");
-    EXPECT_FALSE(controller.link().isOpen());
+    EXPECT_FALSE(controller.portOpen());
     EXPECT_EQ(form.logText(), kGreeting);
     EXPECT_FALSE(waitUntil([&] { return !box->transcript().isEmpty(); }, 300ms));
 }
@@ -272,7 +272,7 @@ TEST_F(DumpFromWindowTest, ClosingTheWindowDuringAWaitReleasesThePort) {
 
     form.close();
 
-    EXPECT_FALSE(controller.link().isOpen());
+    EXPECT_FALSE(controller.portOpen());
     EXPECT_EQ(form.logText(), kRequestLine + kCloseLine);
 }
 
@@ -333,7 +333,7 @@ TEST_F(DumpFromWindowTest, InterruptDuringAWaitClosesThePortLikeClose) {
 // reads it, or a message left open, holds no port and leaves no green lamp.
 TEST_F(DumpFromWindowTest, SaveFailureIsExplainedOnceThePortIsReleased) {
     desktop.onMessage = [&] {
-        EXPECT_FALSE(controller.link().isOpen());
+        EXPECT_FALSE(controller.portOpen());
         EXPECT_EQ(lamp(), QColor(255, 0, 0));
         EXPECT_EQ(linkControls(), closedLinkState());
         box.reset();

@@ -65,7 +65,7 @@ TEST_P(TypedPortTest, IsUsedOnlyWhenItNamesAPort) {
                   (std::vector<FakeDesktop::Message>{{"No such port: " + typed, "Error"}}));
     else
         EXPECT_EQ(cmbCom()->currentText(), entry);
-    EXPECT_EQ(controller.link().isOpen(), !entry.isEmpty() && !comPort);
+    EXPECT_EQ(controller.portOpen(), !entry.isEmpty() && !comPort);
     controller.closePort();
 }
 
@@ -85,11 +85,11 @@ TEST_F(EverydayUseTest, ReturnAndEnterDriveARunAndTheFocusFollows) {
     Command1()->setFocus();
 
     QTest::keyClick(Command1(), Qt::Key_Return);
-    ASSERT_TRUE(controller.link().isOpen());
+    ASSERT_TRUE(controller.portOpen());
     EXPECT_EQ(QApplication::focusWidget(), Command2());
 
     QTest::keyClick(Command2(), Qt::Key_Enter);
-    EXPECT_FALSE(controller.link().isOpen());
+    EXPECT_FALSE(controller.portOpen());
     EXPECT_EQ(QApplication::focusWidget(), Command1());
 }
 

@@ -13,32 +13,28 @@ namespace {
 
 const QColor kGreen(0, 255, 0);
 const QColor kRed(255, 0, 0);
+const QString kRequestLine = QStringLiteral("sending request...\r\n");
 const QString kCloseLine = QStringLiteral("\r\nSerial port closed.\r\n");
 
 class PortControlTest : public FormTest {
 protected:
+    // Presses Open on `device`.
+    void open(const QString& device) {
+        selectDevice(device);
+        Command1()->click();
+    }
+
     sim::PseudoTerminal terminal;
 };
 
 TEST_F(PortControlTest, OpenLeavesOnlyCloseUsableAndTurnsTheLampGreen) {
-    ASSERT_TRUE(controller.openPort(selectDevice(terminal.devicePath())));
+    open(terminal.devicePath());
 
-    EXPECT_TRUE(controller.link().isOpen());
+    EXPECT_TRUE(controller.portOpen());
     EXPECT_EQ(linkControls(), openLinkState());
     EXPECT_EQ(lamp(), kGreen);
-    EXPECT_EQ(form.logText(), kGreeting);
+    EXPECT_EQ(form.logText(), kRequestLine);
     EXPECT_TRUE(desktop.messages.empty());
-}
-
-TEST_F(PortControlTest, CloseButtonClosesTheLinkAndSaysSo) {
-    ASSERT_TRUE(controller.openPort(selectDevice(terminal.devicePath())));
-
-    Command2()->click();
-
-    EXPECT_FALSE(controller.link().isOpen());
-    EXPECT_EQ(lamp(), kRed);
-    EXPECT_EQ(linkControls(), closedLinkState());
-    EXPECT_EQ(form.logText(), kGreeting + kCloseLine);
 }
 
 TEST_F(PortControlTest, ClosingAClosedLinkOnlyRestoresTheControls) {
@@ -74,7 +70,8 @@ TEST_F(PortControlTest, MissingComPortIsCalledComN) {
     while (index < 4 && QFileInfo::exists(cmbCom()->itemData(index).toString())) ++index;
     if (index == 4) GTEST_SKIP() << "this machine has all four COM ports";
 
-    EXPECT_FALSE(controller.openPort(cmbCom()->itemData(index).toString()));
+    controller.ports().selectPort(index);
+    Command1()->click();
 
     const QString name = QStringLiteral("COM %1").arg(index + 1);
     ASSERT_EQ(desktop.messages.size(), 1u);
@@ -87,8 +84,9 @@ TEST_F(PortControlTest, DeviceHeldElsewhereIsReportedAsBlocked) {
     holder.open(terminal.devicePath());
     const QString device = terminal.devicePath();
 
-    EXPECT_FALSE(controller.openPort(selectDevice(device)));
+    open(device);
 
+    EXPECT_FALSE(controller.portOpen());
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0],
               (FakeDesktop::Message{device + " blocked by another application.",
@@ -101,8 +99,9 @@ TEST_F(PortControlTest, OtherOpenFailuresAreExplainedNotSwallowed) {
     ASSERT_TRUE(notADevice.open());
     const QString device = notADevice.fileName();
 
-    EXPECT_FALSE(controller.openPort(selectDevice(device)));
+    open(device);
 
+    EXPECT_FALSE(controller.portOpen());
     ASSERT_EQ(desktop.messages.size(), 1u);
     const FakeDesktop::Message& message = desktop.messages[0];
     EXPECT_TRUE(message.text.startsWith("Serial port " + device + " cannot be opened: "))
@@ -114,11 +113,12 @@ TEST_F(PortControlTest, OtherOpenFailuresAreExplainedNotSwallowed) {
 
 TEST_F(PortControlTest, ClosingTheWindowReleasesAnOpenPort) {
     form.show();
-    ASSERT_TRUE(controller.openPort(selectDevice(terminal.devicePath())));
+    open(terminal.devicePath());
+    ASSERT_TRUE(controller.portOpen());
 
     EXPECT_TRUE(form.close());
 
-    EXPECT_EQ(form.logText(), kGreeting + kCloseLine);
+    EXPECT_EQ(form.logText(), kRequestLine + kCloseLine);
     serial::SerialLink next;
     EXPECT_NO_THROW(next.open(terminal.devicePath()));
 }
@@ -131,36 +131,34 @@ TEST_F(PortControlTest, ClosingTheWindowWithTheLinkClosedLogsNothing) {
 
 // Open starts a dump run; with nobody answering it waits until the user gives up.
 TEST_F(PortControlTest, CloseDuringAWaitingRunEndsItWithOnlyTheCloseLine) {
-    selectDevice(terminal.devicePath());
-
-    Command1()->click();
+    open(terminal.devicePath());
     ASSERT_EQ(linkControls(), openLinkState());
-    EXPECT_EQ(form.logText(), "sending request...\r\n");
+    EXPECT_EQ(form.logText(), kRequestLine);
     QByteArray sent;
     EXPECT_TRUE(waitUntil([&] { return !(sent += terminal.readAvailable()).isEmpty(); }));
 
     Command2()->click();
 
-    EXPECT_EQ(form.logText(), "sending request...\r\n" + kCloseLine);
+    EXPECT_FALSE(controller.portOpen());
+    EXPECT_EQ(form.logText(), kRequestLine + kCloseLine);
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(lamp(), kRed);
 }
 
 TEST_F(PortControlTest, LosingTheDeviceDuringARunIsLoggedAndRestoresTheControls) {
-    selectDevice(terminal.devicePath());
-    Command1()->click();
+    open(terminal.devicePath());
     ASSERT_EQ(linkControls(), openLinkState());
 
     terminal.close();
 
     EXPECT_TRUE(waitUntil([&] { return Command1()->isEnabled(); }));
-    EXPECT_TRUE(form.logText().startsWith("sending request...\r\n\r\nThe link to the box on "))
+    EXPECT_TRUE(form.logText().startsWith(kRequestLine + "\r\nThe link to the box on "))
         << form.logText().toStdString();
     EXPECT_TRUE(form.logText().endsWith("\r\n"));
     EXPECT_FALSE(form.logText().contains("Serial port closed."));
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(lamp(), kRed);
-    EXPECT_FALSE(controller.link().isOpen());
+    EXPECT_FALSE(controller.portOpen());
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ TEST_F(StartStateTest, PortListStartsWithTheFourComPortsAndSelectsTheFirst) {
 TEST_F(StartStateTest, LinkIsClosed) {
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(lamp(), QColor(255, 0, 0));
-    EXPECT_FALSE(controller.link().isOpen());
+    EXPECT_FALSE(controller.portOpen());
 }
 
 TEST_F(StartStateTest, TargetIsTheProgramDirectoryAndTheLogHoldsOnlyTheGreeting) {

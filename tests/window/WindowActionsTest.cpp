@@ -104,7 +104,7 @@ TEST_F(WindowActionsTest, OpenWithoutTargetDirectoryIsRefused) {
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0],
               (FakeDesktop::Message{"Select a directory for saving data first.", "Error"}));
-    EXPECT_FALSE(controller.link().isOpen());
+    EXPECT_FALSE(controller.portOpen());
     EXPECT_EQ(form.logText(), kGreeting);
 }
 
