@@ -42,6 +42,13 @@ void DumpSession::interrupt() {
 
 void DumpSession::startRead() {
     ++result_.reads;
+    // The link may have gone while the last read was acknowledged: a read on it would only wait.
+    if (!link_.isOpen()) {
+        DumpRun::Result lost;
+        lost.outcome = DumpRun::Outcome::LinkLost;
+        lost.detail = result_.read.acknowledgementFailure;
+        return keepUnverified(lost);
+    }
     DumpRun::Storing storing = DumpRun::Storing::Never;
     if (!options_.verify)
         storing = readsLeft() ? DumpRun::Storing::WhenChecksumMatches : DumpRun::Storing::Always;

@@ -3,6 +3,7 @@
 // A box that serves a fixed series of dumps, each with its own image and checksum, and then
 // stops answering: for reads that must be compared with each other.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QList>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <array>
 #include <cstdint>
 
@@ -23,6 +25,8 @@ struct ScriptedDump {
     // Stops the host's output (XOFF) before the reply, so that its acknowledgement cannot
     // leave; the image must then hold no XON or XOFF byte.
     bool holdAcknowledgement = false;
+    // Hangs up once the host's acknowledgement of this dump waits, held back as above.
+    bool hangUpAfterReply = false;
 };
 
 inline QByteArray imageFilledWith(std::uint8_t seed) {
@@ -47,7 +51,8 @@ public:
     }
 
     QString devicePath() const { return terminal_.devicePath(); }
-    int dumpsServed() const { return served_; }
+    // Served dumps whose acknowledgement can reach the box: not those it hung up after.
+    int acknowledgeable() const { return served_ - hungUp_; }
     const QByteArray& heard() const { return heard_; }
 
 private:
@@ -73,8 +78,29 @@ private:
             return;
         }
         const ScriptedDump& dump = dumps_[served_++];
-        if (dump.holdAcknowledgement) stopHostOutput();
+        if (dump.holdAcknowledgement || dump.hangUpAfterReply) stopHostOutput();
         terminal_.writeSome(reply(dump));
+        if (dump.hangUpAfterReply) hangUpOnceRead();
+        hungUp_ += dump.hangUpAfterReply ? 1 : 0;
+    }
+
+    void hangUpOnceRead() {
+        auto* check = new QTimer(&readable_);
+        QObject::connect(check, &QTimer::timeout, [this, check] {
+            if (hostOutputWaiting() == 0) return;
+            check->stop();
+            readable_.setEnabled(false);
+            terminal_.close();
+        });
+        check->start(1);
+    }
+
+    qsizetype hostOutputWaiting() const {
+        const int device = ::open(QFile::encodeName(devicePath()).constData(), O_RDWR | O_NOCTTY);
+        int waiting = 0;
+        ::ioctl(device, TIOCOUTQ, &waiting);
+        ::close(device);
+        return waiting;
     }
 
     void stopHostOutput() {
@@ -100,6 +126,7 @@ private:
     QByteArray heard_;
     QByteArray pending_;
     int served_ = 0;
+    int hungUp_ = 0;
 };
 
 }  // namespace tessaly::test
