@@ -26,6 +26,12 @@
 #include <unistd.h>
 #endif
 
+namespace tessaly::dump::platform {
+void PrintTo(DiskStep step, std::ostream* out) {
+    *out << std::array{"SyncFile", "ReplaceFile", "SyncDirectory"}[std::size_t(step)];
+}
+}  // namespace tessaly::dump::platform
+
 namespace tessaly {
 namespace {
 
