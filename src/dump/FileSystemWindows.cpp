@@ -1,3 +1,4 @@
+#include <io.h>
 #include <windows.h>
 
 #include <QCryptographicHash>
@@ -38,9 +39,13 @@ QString DirectoryLock::syncEntries() const {
     return diskTakes(DiskStep::SyncDirectory) ? QString() : refused();
 }
 
+// Qt's flush only empties its own buffer; the system's cache goes to the disk here, so that a
+// reported "saved" survives a power cut.
 QString syncToDisk(QFile& file) {
     if (!file.flush()) return file.errorString();
-    return diskTakes(DiskStep::SyncFile) ? QString() : refused();
+    if (!diskTakes(DiskStep::SyncFile)) return refused();
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    return FlushFileBuffers(handle) ? QString() : qt_error_string(int(GetLastError()));
 }
 
 // Trying is the only answer that holds here: attributes say nothing about access lists or the
