@@ -3,10 +3,24 @@
 #include <QFile>
 #include <QString>
 #include <QtGlobal>
+#include <atomic>
 
 // The few file-system operations the image store needs that differ between POSIX and Windows;
 // each platform has one implementation file.
 namespace tessaly::dump::platform {
+
+// The steps a stored image's survival of a power cut rests on.
+enum class DiskStep { SyncFile, ReplaceFile, SyncDirectory };
+
+// Told of each such step as the platform's file is about to take it; a step it refuses fails as
+// if the disk had failed it. Only tests set one, to see the steps' order or to make one fail.
+using DiskStepWatcher = bool (*)(DiskStep);
+inline std::atomic<DiskStepWatcher> diskStepWatcher = nullptr;
+
+inline bool diskTakes(DiskStep step) {
+    const DiskStepWatcher watcher = diskStepWatcher;
+    return !watcher || watcher(step);
+}
 
 // Holds the directory's lock while it lives: two runs storing into one directory take turns, so
 // that they never both keep, or both miss, the same earlier file.
@@ -16,15 +30,16 @@ public:
     ~DirectoryLock();
     Q_DISABLE_COPY(DirectoryLock)
 
-    // Makes the directory's new entries survive a power cut.
-    void syncEntries() const;
+    // Makes the directory's new entries survive a power cut; returns why not, empty when done.
+    QString syncEntries() const;
 
 private:
     qintptr handle_;
 };
 
-// Puts what was written to `file` on the disk itself, so that a power cut cannot take it back.
-bool syncToDisk(QFile& file);
+// Puts what was written to `file` on the disk itself, so that a power cut cannot take it back;
+// returns why not, empty when done.
+QString syncToDisk(QFile& file);
 
 // Why no file can be created in the existing directory `directory`; empty when one can.
 QString whyNotWritable(const QString& directory);

@@ -17,6 +17,16 @@ QString systemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
 QByteArray encoded(const QString& path) { return QFile::encodeName(path); }
 
+// Why `step`, the system's `call`, failed; empty when it was done.
+template <typename Call>
+QString failureOf(DiskStep step, Call call) {
+    if (!diskTakes(step))
+        errno = EIO;
+    else if (call() == 0)
+        return {};
+    return systemError();
+}
+
 }  // namespace
 
 DirectoryLock::DirectoryLock(const QString& directory) {
@@ -31,11 +41,17 @@ DirectoryLock::~DirectoryLock() {
     if (handle_ >= 0) ::close(int(handle_));  // closing releases the lock
 }
 
-void DirectoryLock::syncEntries() const {
-    if (handle_ >= 0) ::fsync(int(handle_));
+// An unlocked directory (one we may not read) cannot be opened to be synced either.
+QString DirectoryLock::syncEntries() const {
+    return handle_ < 0
+               ? QString()
+               : failureOf(DiskStep::SyncDirectory, [this] { return ::fsync(int(handle_)); });
 }
 
-bool syncToDisk(QFile& file) { return file.flush() && ::fsync(file.handle()) == 0; }
+QString syncToDisk(QFile& file) {
+    if (!file.flush()) return file.errorString();
+    return failureOf(DiskStep::SyncFile, [&file] { return ::fsync(file.handle()); });
+}
 
 // Asks the system itself, which also knows read-only mounts and access lists.
 QString whyNotWritable(const QString& directory) {
@@ -68,8 +84,8 @@ Linking linkFile(const QString& existing, const QString& name) {
 
 // rename() never follows a link at the target name, so nothing planted there is written through.
 QString replaceFile(const QString& from, const QString& to) {
-    return ::rename(encoded(from).constData(), encoded(to).constData()) == 0 ? QString()
-                                                                             : systemError();
+    return failureOf(DiskStep::ReplaceFile,
+                     [&] { return ::rename(encoded(from).constData(), encoded(to).constData()); });
 }
 
 }  // namespace tessaly::dump::platform

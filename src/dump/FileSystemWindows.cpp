@@ -1,3 +1,4 @@
+#include <io.h>
 #include <windows.h>
 
 #include <QCryptographicHash>
@@ -7,6 +8,13 @@
 #include "dump/FileSystem.h"
 
 namespace tessaly::dump::platform {
+
+namespace {
+
+// What the disk would say of a step the watcher refused.
+QString refused() { return qt_error_string(ERROR_WRITE_FAULT); }
+
+}  // namespace
 
 // No locks on directories here: a session-wide mutex named after the directory.
 DirectoryLock::DirectoryLock(const QString& directory) {
@@ -26,9 +34,19 @@ DirectoryLock::~DirectoryLock() {
     }
 }
 
-void DirectoryLock::syncEntries() const {}
+// The replacement was moved with write-through, so its entry is on the disk already.
+QString DirectoryLock::syncEntries() const {
+    return diskTakes(DiskStep::SyncDirectory) ? QString() : refused();
+}
 
-bool syncToDisk(QFile& file) { return file.flush(); }
+// Qt's flush only empties its own buffer; the system's cache goes to the disk here, so that a
+// reported "saved" survives a power cut.
+QString syncToDisk(QFile& file) {
+    if (!file.flush()) return file.errorString();
+    if (!diskTakes(DiskStep::SyncFile)) return refused();
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    return FlushFileBuffers(handle) ? QString() : qt_error_string(int(GetLastError()));
+}
 
 // Trying is the only answer that holds here: attributes say nothing about access lists or the
 // way Windows guards the programs directory.
@@ -45,6 +63,7 @@ bool isPlantedLink(const QString&) { return false; }
 Linking linkFile(const QString&, const QString&) { return Linking::Unsupported; }
 
 QString replaceFile(const QString& from, const QString& to) {
+    if (!diskTakes(DiskStep::ReplaceFile)) return refused();
     return MoveFileExW(from.toStdWString().c_str(), to.toStdWString().c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? QString()

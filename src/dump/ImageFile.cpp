@@ -123,11 +123,15 @@ Keeping keepUnder(const QString& earlier, const QString& kept, QString& failure)
         const QByteArray chunk = source.read(1 << 16);
         copied = !chunk.isEmpty() && copy.write(chunk) == chunk.size();
     }
-    copied =
-        copied && platform::syncToDisk(copy) &&
-        copy.setFileTime(modificationTime(QFileInfo(earlier)), QFileDevice::FileModificationTime);
-    if (copied) return Keeping::Kept;
-    failure = source.error() != QFileDevice::NoError ? source.errorString() : copy.errorString();
+    if (copied)
+        failure = platform::syncToDisk(copy);
+    else
+        failure =
+            source.error() != QFileDevice::NoError ? source.errorString() : copy.errorString();
+    if (failure.isEmpty() &&
+        !copy.setFileTime(modificationTime(QFileInfo(earlier)), QFileDevice::FileModificationTime))
+        failure = copy.errorString();
+    if (failure.isEmpty()) return Keeping::Kept;
     copy.remove();
     return Keeping::Failed;
 }
@@ -171,21 +175,25 @@ public:
     // permissions of the one it replaces, or the usual ones of a new file.
     QString write(const QByteArray& data, const std::optional<QFileDevice::Permissions>& like) {
         if (!createTemporary()) return failureText(temporary_.errorString());
-        // Unbuffered, so that a short write (disk full, size limit) shows in the count.
-        const bool complete = temporary_.write(data) == data.size() &&
-                              platform::syncToDisk(temporary_) &&
-                              (!like || temporary_.setPermissions(*like));
-        const QString reason = complete ? QString() : failureText(temporary_.errorString());
+        // Unbuffered, so that a short write (disk full, size limit) shows in the count; the
+        // permissions come before the sync, which then covers them too.
+        const bool written =
+            temporary_.write(data) == data.size() && (!like || temporary_.setPermissions(*like));
+        const QString reason =
+            written ? platform::syncToDisk(temporary_) : temporary_.errorString();
         temporary_.close();
-        return reason;
+        return reason.isEmpty() ? QString() : failureText(reason);
     }
 
-    // Puts the image in place of `file` in one step; returns why not, empty when done.
-    QString replace() {
-        const QString reason = platform::replaceFile(temporary_.fileName(), file_);
+    // Puts the image in place of `file` in one step and its new entry on the disk, without which
+    // a power cut could take the image back; returns why not, empty when done.
+    QString replace(const platform::DirectoryLock& lock) {
+        QString reason = platform::replaceFile(temporary_.fileName(), file_);
         placed_ = reason.isEmpty();
-        return placed_ ? QString() : failureText(reason);
+        if (placed_) reason = lock.syncEntries();
+        return reason.isEmpty() ? QString() : failureText(reason);
     }
+    bool placed() const { return placed_; }
 
 private:
     // A new hidden name beside the file; a taken one is never opened.
@@ -255,6 +263,18 @@ private:
     std::vector<std::thread::id> finished_;  // threads that are done and wait to be joined
 };
 
+// Leaves things as they were after a replacement failed: an image placed (whose entry is not on
+// the disk) gives way to the earlier file again, and the earlier file's second name would only be
+// a stray copy.
+void undoReplacement(bool placed, const QString& file, bool hadEarlier, const QString& keptAs) {
+    if (placed && !keptAs.isEmpty())
+        platform::replaceFile(keptAs, file);
+    else if (!keptAs.isEmpty())
+        QFile::remove(keptAs);
+    else if (placed && !hadEarlier)
+        QFile::remove(file);
+}
+
 }  // namespace
 
 QString imagePathIn(const QString& directory, const QString& fileName) {
@@ -288,13 +308,11 @@ StoredImage storeImage(const QString& path, const QByteArray& data) {
             if (stored.keptAs.isEmpty()) return stored;
         }
     }
-    if (stored.failure = image.replace(); !stored.failure.isEmpty()) {
-        // The earlier file is still in place, so its second name would only be a stray copy.
-        if (!stored.keptAs.isEmpty()) QFile::remove(stored.keptAs);
+    if (stored.failure = image.replace(lock); !stored.failure.isEmpty()) {
+        undoReplacement(image.placed(), file, earlier.has_value(), stored.keptAs);
         stored.keptAs.clear();
         return stored;
     }
-    lock.syncEntries();
     stored.keptAs = native(stored.keptAs);
     stored.sha256 = QCryptographicHash::hash(data, QCryptographicHash::Sha256);
     return stored;

@@ -72,8 +72,9 @@ class NonUtf8NameTest : public ::testing::TestWithParam<NameCase> {};
 TEST_P(NonUtf8NameTest, IsRefusedBeforeTheBoxIsAskedAndSaidToBeSo) {
     QTemporaryDir dir;
     const QByteArray name = QFile::encodeName(dir.path()) + '/' + GetParam().name;
+    const QByteArray folder = QFile::encodeName(dir.path()) + '/' + GetParam().folder;
     if (*GetParam().folder != '\0') {
-        ASSERT_EQ(::mkdir(QFile::encodeName(dir.path()) + '/' + GetParam().folder, 0700), 0);
+        ASSERT_EQ(::mkdir(folder, 0700), 0);
     }
     StbSimulator box;
     const bool port = GetParam().option == QByteArrayView("-p");
@@ -87,6 +88,7 @@ TEST_P(NonUtf8NameTest, IsRefusedBeforeTheBoxIsAskedAndSaidToBeSo) {
 
     const RunResult result =
         runDump(arguments.mid(1), {}, cli::describeNonUtf8Argument(std::size(argv), argv));
+    if (*GetParam().folder != '\0') ::rmdir(folder);  // out of Qt's reach when the dir goes
 
     EXPECT_EQ(result.exitCode, 64);
     EXPECT_TRUE(result.err.contains(QStringLiteral("with %1").arg(GetParam().option)))

@@ -30,6 +30,13 @@ const QByteArray kImage = imageFilledWith(3);
 const QByteArray kOther = withCompensatingError(kImage);
 const QByteArray kPlain(1024, 'A');  // no flow-control byte, for a box that holds the host back
 
+// kImage but for the byte at `offset`: reads that differ in that byte alone must disagree.
+QByteArray imageChangedAt(qsizetype offset) {
+    QByteArray image = kImage;
+    image[offset] = char(image[offset] ^ 0x80);
+    return image;
+}
+
 class VerifiedReadsTest : public ::testing::TestWithParam<ReadsCase> {};
 
 TEST_P(VerifiedReadsTest, SavesOnlyWhatTheReadsProve) {
@@ -74,6 +81,12 @@ INSTANTIATE_TEST_SUITE_P(Reads, VerifiedReadsTest, ::testing::Values(
               "reading again", "read 2 of 3: the checksum did not match, reading again"}},
     ReadsCase{"compensating errors disagree", {{kImage}, {kOther}}, {"--verify", "--reads", "2"},
               5, "reads_disagree", 2, {}},
+    ReadsCase{"the first byte differs", {{kImage}, {imageChangedAt(0)}},
+              {"--verify", "--reads", "2"}, 5, "reads_disagree", 2, {}},
+    ReadsCase{"a middle byte differs", {{kImage}, {imageChangedAt(512)}},
+              {"--verify", "--reads", "2"}, 5, "reads_disagree", 2, {}},
+    ReadsCase{"the last byte differs", {{kImage}, {imageChangedAt(1023)}},
+              {"--verify", "--reads", "2"}, 5, "reads_disagree", 2, {}},
     ReadsCase{"box stops after one good read", {{kImage}}, {"--verify"}, 6, "unverified", 2,
               kImage},
     ReadsCase{"the link goes while the good read is acknowledged", {{kPlain, true, false, true}},

@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <optional>
 
 #include "dump/DumpLog.h"
 #include "dump/DumpRun.h"
 #include "dump/ImageFile.h"
+#include "serial/InProcessLink.h"
 #include "serial/SerialLink.h"
 
 #ifdef Q_OS_UNIX
@@ -41,13 +44,22 @@ protected:
         options_ = options;
         box_.emplace(options);
         link_.open(box_->devicePath());
+        // A power cut right after the acknowledgement must not take back the image.
+        QObject::connect(&*box_, &sim::SimulatedBox::acknowledged, [this] {
+            imageOnDiskAtAcknowledgement_.push_back(readFile(imagePath()) == imageBytes(options_));
+        });
     }
 
-    // Runs one dump to its end and returns how it ended.
-    dump::DumpRun::Result dump() {
+    // Runs one dump to its end and returns how it ended. The loop never sleeps, so what the box
+    // hears is taken as it comes, not only after a background store had time to end.
+    dump::DumpRun::Result dump(std::chrono::milliseconds bound = std::chrono::seconds(10)) {
         const size_t before = results_.size();
+        QEventLoop loop;
+        QObject::connect(&run_, &dump::DumpRun::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(bound, &loop, &QEventLoop::quit);
         run_.start(imagePath());
-        EXPECT_TRUE(waitUntil([&] { return results_.size() > before; }));
+        loop.exec();
+        EXPECT_GT(results_.size(), before) << "the run did not end within its bound";
         return results_.empty() ? dump::DumpRun::Result{} : results_.back();
     }
 
@@ -65,6 +77,7 @@ protected:
     serial::SerialLink link_;
     dump::DumpRun run_{link_};
     std::vector<dump::DumpRun::Result> results_;
+    std::vector<bool> imageOnDiskAtAcknowledgement_;
 };
 
 // Host bytes up to and including each message that ends a step of the exchange.
@@ -85,6 +98,7 @@ TEST_F(DumpRunTest, GoodDumpSavesTheImageAndAcknowledgesSuccess) {
     EXPECT_TRUE(box_->deviations().isEmpty()) << box_->deviations().join('\n').toStdString();
     EXPECT_EQ(box_->transcript().size(), kBytesThroughMessage10 + 20);
     EXPECT_TRUE(box_->transcript().endsWith("E2PROMDOWN_SUCCESS\r\n"));
+    EXPECT_EQ(imageOnDiskAtAcknowledgement_, std::vector<bool>{true});
 }
 
 TEST_F(DumpRunTest, ChecksumMismatchKeepsTheReceivedDataAndAcknowledgesTheError) {
@@ -97,6 +111,7 @@ TEST_F(DumpRunTest, ChecksumMismatchKeepsTheReceivedDataAndAcknowledgesTheError)
     EXPECT_EQ(readFile(imagePath()), imageBytes(options_));
     ASSERT_TRUE(waitUntil([&] { return box_->errorAcknowledgements() == 1; }));
     EXPECT_TRUE(box_->transcript().endsWith("REQUEST_E2PROM\r\nE2PROMDOWN_ERROR\r"));
+    EXPECT_EQ(imageOnDiskAtAcknowledgement_, std::vector<bool>{true});
     EXPECT_TRUE(dump::dumpResultLog(result, result.stored).text.endsWith("CRC Error!!!\r\n"));
 }
 
@@ -150,6 +165,34 @@ TEST_F(DumpRunTest, SilentBoxTimesOutNamingTheAwaitedToken) {
     EXPECT_EQ(result.outcome, Outcome::TimedOut);
     EXPECT_EQ(result.detail, "\"0000\"");
     EXPECT_EQ(dump::arrivalsText(result.arrived), "nothing arrived");
+}
+
+// Bytes that never make up what is awaited do not keep a wait open: each ends at its limit, the
+// first as the later ones. The box babbles through the in-process wire, which the test can write
+// to; the limit is the run's, whatever the link.
+TEST_F(DumpRunTest, EveryWaitEndsAtItsLimitHoweverMuchTheBoxBabbles) {
+    const std::pair<int, const char*> waits[] = {
+        {5, "\"PC___\""}, {6, "\"0000\""}, {7, "\"1984\""}, {10, "the 1025-byte reply"}};
+    run_.setWaitLimit(std::chrono::milliseconds(250));
+    for (const auto& [silentAfter, awaited] : waits) {
+        SCOPED_TRACE(awaited);
+        SimOptions options;
+        options.silentAfterMessage = silentAfter;
+        sim::InProcessBox box(options);
+        link_.open(box.devicePath());
+        // Far more often than the limit, and too slow to make up a reply within it.
+        QTimer babble;
+        QObject::connect(&babble, &QTimer::timeout, [&] {
+            serial::InProcessLink::named(box.devicePath())->send(QByteArray(16, 'x'));
+        });
+        babble.start(10);
+
+        const dump::DumpRun::Result result = dump(std::chrono::seconds(3));
+        EXPECT_EQ(result.outcome, Outcome::TimedOut);
+        EXPECT_EQ(result.detail.toStdString(), awaited);
+        EXPECT_GT(result.arrived.count, 0) << "the box babbled in the wait that ran out";
+        link_.close();
+    }
 }
 
 TEST(ArrivalsTest, CountAndFirstBytesInHexAndText) {

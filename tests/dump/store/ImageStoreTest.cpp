@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "dump/DumpLog.h"
+#include "dump/FileSystem.h"
 #include "dump/ImageFile.h"
 
 #ifdef Q_OS_UNIX
@@ -24,6 +25,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+namespace tessaly::dump::platform {
+void PrintTo(DiskStep step, std::ostream* out) {
+    *out << std::array{"SyncFile", "ReplaceFile", "SyncDirectory"}[std::size_t(step)];
+}
+}  // namespace tessaly::dump::platform
 
 namespace tessaly {
 namespace {
@@ -280,6 +287,64 @@ TEST(ImageStoreTest, EveryFailureWritesNothingAndSaysWhy) {
         << "nothing said when nothing came";
 }
 
+using dump::platform::DiskStep;
+
+std::vector<DiskStep> stepsTaken;
+std::optional<DiskStep> failingStep;
+
+bool takeStep(DiskStep step) {
+    stepsTaken.push_back(step);
+    return step != failingStep;
+}
+
+// The image is on the disk before it takes the file's name, and that name is on the disk before
+// the image counts as stored; a failing sync leaves the earlier file in place and nothing else.
+TEST(ImageStoreTest, ImageIsSyncedBeforeItsRenameAndTheDirectoryAfter) {
+    using enum DiskStep;
+    struct Case {
+        const char* name;
+        std::optional<QByteArray> earlier;
+        std::optional<DiskStep> failing;
+        std::vector<DiskStep> steps;  // the last rename puts the earlier file back
+    } cases[] = {{"stored", std::nullopt, std::nullopt, {SyncFile, ReplaceFile, SyncDirectory}},
+                 {"file sync fails", "earlier", SyncFile, {SyncFile}},
+                 {"directory sync fails",
+                  "earlier",
+                  SyncDirectory,
+                  {SyncFile, ReplaceFile, SyncDirectory, ReplaceFile}},
+                 {"directory sync fails, none earlier",
+                  std::nullopt,
+                  SyncDirectory,
+                  {SyncFile, ReplaceFile, SyncDirectory}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = QDir::toNativeSeparators(dir.filePath(QStringLiteral("EEPROM.bin")));
+        if (c.earlier) writeEarlier(path, *c.earlier);
+        const QStringList before = entries(dir.path());
+        std::vector<DiskStep> steps = c.steps;
+#ifdef Q_OS_WIN
+        // No second names there: the differing earlier file is kept as a copy, synced itself.
+        if (c.earlier && c.failing != SyncFile) steps.insert(steps.begin() + 1, SyncFile);
+#endif
+        stepsTaken.clear();
+        failingStep = c.failing;
+        dump::platform::diskStepWatcher = takeStep;
+        const dump::StoredImage stored = dump::storeImage(path, image('s'));
+        dump::platform::diskStepWatcher = nullptr;
+
+        EXPECT_EQ(stepsTaken, steps);
+        EXPECT_EQ(stored.stored(), !c.failing) << stored.failure.toStdString();
+        if (!c.failing) continue;
+        EXPECT_TRUE(stored.failure.startsWith(QStringLiteral("writing %1 failed (").arg(path)))
+            << stored.failure.toStdString();
+        EXPECT_EQ(entries(dir.path()), before);
+        if (c.earlier) {
+            EXPECT_EQ(readFile(path), *c.earlier);
+        }
+    }
+}
+
 #ifdef Q_OS_UNIX
 TEST(ImageStoreTest, ReadOnlyDirectoryIsAWriteFailureThatSaysSo) {
     QTemporaryDir dir;
@@ -291,14 +356,17 @@ TEST(ImageStoreTest, ReadOnlyDirectoryIsAWriteFailureThatSaysSo) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
+            // The child runs the test from its start and its _exit skips the destructors, so it
+            // removes its own directory, as root again: root stays its saved user for that.
             constexpr uid_t nobody = 65534;
-            if (getuid() == 0 &&
-                (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
-                 setresuid(nobody, nobody, nobody) != 0))
+            const bool root = getuid() == 0;
+            if (root && (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, 0) != 0 ||
+                         setresuid(nobody, nobody, 0) != 0))
                 _exit(2);
             const dump::StoredImage stored =
                 dump::storeImage(readOnly + QStringLiteral("/EEPROM.bin"), image('r'));
             std::fprintf(stderr, "%s\n", qPrintable(stored.failure));
+            if ((root && setresuid(0, 0, 0) != 0) || !dir.remove()) _exit(3);
             _exit(stored.stored() ? 1 : 0);
         },
         ::testing::ExitedWithCode(0), "the directory .*/ro is read-only \\(Permission denied\\)");
