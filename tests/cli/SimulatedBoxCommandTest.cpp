@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <optional>
 
@@ -105,6 +106,65 @@ INSTANTIATE_TEST_SUITE_P(Earlier, EarlierFileTest,
                                            EarlierCase{"kept", servedWithChanges({1, 2, 1000}),
                                                        "kept", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Every field of a --json record as scripts read it: its type, and whether it may be null.
+struct RecordField {
+    const char* name;
+    QJsonValue::Type type;
+    bool nullable;
+};
+constexpr auto kText = QJsonValue::String;
+constexpr auto kNumber = QJsonValue::Double;
+// clang-format off
+constexpr RecordField kRecordFields[] = {
+    {"port", kText, false}, {"device", kText, false}, {"outcome", kText, false},
+    {"exit_status", kNumber, false}, {"detail", kText, true}, {"path", kText, true},
+    {"sha256", kText, true}, {"checksum_box", kNumber, true}, {"checksum_data", kNumber, true},
+    {"reads", kNumber, false}, {"earlier", kText, true}, {"kept_earlier", kText, true},
+    {"differing_bytes", kNumber, true}, {"started", kText, false}, {"finished", kText, false},
+    {"milliseconds", kNumber, false}};
+// clang-format on
+
+// A good dump, a failed one with a reply and one without.
+class JsonRecordTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(JsonRecordTest, HoldsEveryDocumentedFieldWithItsTypeAndNoOther) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(test::writeFile(dir.filePath("EEPROM.bin"), "earlier image"));
+    const test::RunResult result = test::runDump(QString::fromLatin1(GetParam()).split(' ') +
+                                                 QStringList{"--json", "--dir", dir.path()});
+    const QJsonObject record = QJsonDocument::fromJson(result.out.toUtf8()).object();
+
+    QStringList documented;
+    for (const RecordField& field : kRecordFields) {
+        const QJsonValue value = record[documented.emplace_back(field.name)];
+        EXPECT_TRUE(value.type() == field.type || (field.nullable && value.isNull()))
+            << field.name << ": " << result.out.toStdString();
+    }
+    documented.sort();
+    EXPECT_EQ(record.keys().join(' ').toStdString(), documented.join(' ').toStdString());
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, JsonRecordTest,
+                         ::testing::Values("--simulate", "--simulate-box wrong-checksum",
+                                           "--simulate-box disconnect-after-bytes=300"));
+
+#ifdef TESSALY_SOURCE_DIR
+// README's table of the record's fields, for scripts, names the same fields as the table above.
+TEST(ReadmeRecordTableTest, NamesExactlyTheseFields) {
+    const QString table = QString::fromUtf8(test::readFile(TESSALY_SOURCE_DIR "/README.md"))
+                              .section("**JSON records**", 1)
+                              .section("\n\n", 1, 1);
+    QStringList named;
+    static const QRegularExpression fieldName(QStringLiteral("`(\\w+)`"));
+    for (const QString& row : table.split('\n'))
+        for (const auto& match : fieldName.globalMatch(row.section('|', 1, 1)))
+            named.append(match.captured(1));
+    QStringList documented;
+    for (const RecordField& field : kRecordFields) documented.append(field.name);
+    EXPECT_EQ(named.join(' ').toStdString(), documented.join(' ').toStdString());
+}
+#endif
 
 // Names outside a Windows system's ANSI code page, and one beyond Unicode's first plane: the record
 // is ASCII, the human text (on stderr with --json) UTF-8.

@@ -1,10 +1,16 @@
 // Opening and closing the link from the window, and what the user is told when opening fails.
 #include <Wait.h>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <csignal>
+#include <cstring>
 
 #include "FormFixture.h"
+#include "serial/PortOwnership.h"
 #include "serial/SerialLink.h"
 #include "sim/PseudoTerminal.h"
 
@@ -15,9 +21,23 @@ const QColor kGreen(0, 255, 0);
 const QColor kRed(255, 0, 0);
 const QString kRequestLine = QStringLiteral("sending request...\r\n");
 const QString kCloseLine = QStringLiteral("\r\nSerial port closed.\r\n");
+const char* runningCase = "";
 
 class PortControlTest : public FormTest {
 protected:
+    // Each case ends in moments. One stuck in a close that waits for output that cannot leave
+    // never returns: it ends the program, named, rather than at ctest's limit.
+    void SetUp() override {
+        runningCase = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::signal(SIGALRM, [](int) {
+            ::write(STDERR_FILENO, runningCase, std::strlen(runningCase));
+            ::write(STDERR_FILENO, ": still running after 30 s\n", 27);
+            std::_Exit(1);
+        });
+        ::alarm(30);
+    }
+    void TearDown() override { ::alarm(0); }
+
     // Presses Open on `device`.
     void open(const QString& device) {
         selectDevice(device);
@@ -143,6 +163,24 @@ TEST_F(PortControlTest, CloseDuringAWaitingRunEndsItWithOnlyTheCloseLine) {
     EXPECT_EQ(form.logText(), kRequestLine + kCloseLine);
     EXPECT_EQ(linkControls(), closedLinkState());
     EXPECT_EQ(lamp(), kRed);
+}
+
+// A box may hold back what the program sends (XOFF where the line obeys it; here the line's
+// output is stopped through a second handle before Open, so the request cannot leave). The port
+// is let go all the same, the request unsent.
+TEST_F(PortControlTest, CloseWhileTheBoxHoldsBackOutputReleasesThePort) {
+    const QString device = terminal.devicePath();
+    const int line = ::open(QFile::encodeName(device).constData(), O_RDONLY | O_NOCTTY);
+    ASSERT_EQ(::tcflow(line, TCOOFF), 0);
+
+    open(device);
+    Command2()->click();
+    EXPECT_TRUE(
+        waitUntil([&] { return !QFile::exists(serial::port_ownership::lockFileOf(device)); }));
+    serial::SerialLink next;
+    EXPECT_NO_THROW(next.open(device));
+    EXPECT_TRUE(terminal.readAvailable().isEmpty()) << "the request was not held back";
+    ::close(line);
 }
 
 TEST_F(PortControlTest, LosingTheDeviceDuringARunIsLoggedAndRestoresTheControls) {
