@@ -6,8 +6,6 @@
 
 #include <QFileInfo>
 #include <QTemporaryFile>
-#include <csignal>
-#include <cstring>
 
 #include "FormFixture.h"
 #include "serial/PortOwnership.h"
@@ -21,23 +19,9 @@ const QColor kGreen(0, 255, 0);
 const QColor kRed(255, 0, 0);
 const QString kRequestLine = QStringLiteral("sending request...\r\n");
 const QString kCloseLine = QStringLiteral("\r\nSerial port closed.\r\n");
-const char* runningCase = "";
 
 class PortControlTest : public FormTest {
 protected:
-    // Each case ends in moments. One stuck in a close that waits for output that cannot leave
-    // never returns: it ends the program, named, rather than at ctest's limit.
-    void SetUp() override {
-        runningCase = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::signal(SIGALRM, [](int) {
-            ::write(STDERR_FILENO, runningCase, std::strlen(runningCase));
-            ::write(STDERR_FILENO, ": still running after 30 s\n", 27);
-            std::_Exit(1);
-        });
-        ::alarm(30);
-    }
-    void TearDown() override { ::alarm(0); }
-
     // Presses Open on `device`.
     void open(const QString& device) {
         selectDevice(device);
