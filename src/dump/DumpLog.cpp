@@ -7,10 +7,10 @@
 
 namespace tessaly::dump {
 
-MarkedLog dumpResultLog(const DumpRun::Result& result, const StoredImage& stored) {
+MarkedLog dumpResultLog(const DumpRun::Result& result) {
     if (!result.reply) return {};
     MarkedLog log{QString::fromStdString(hexListing(bytesOf(result.reply->data()))), {}};
-    for (const qsizetype offset : stored.differingOffsets)
+    for (const qsizetype offset : result.stored.differingOffsets)
         log.stretches.push_back({qsizetype(hexListingPosition(offset)), 2, LogMark::Change});
     // The checksum error line continues the listing's last line; the result lines that follow
     // start on a line of their own either way.
@@ -88,7 +88,7 @@ ResultTexts resultTexts(const DumpSession::Result& result, const QString& port, 
     const DumpRun::Result& read = result.read;
     ResultTexts texts;
     if (read.reply) {
-        texts.listing = dumpResultLog(read, read.stored);
+        texts.listing = dumpResultLog(read);
         texts.stored = storedImageLog(read.stored, *read.reply, wording);
     }
     if (result.outcome == DumpSession::Outcome::LinkLost)

@@ -39,8 +39,8 @@ struct MarkedLog {
 
 // The listing of the received data, its last line ended by the checksum error line on a mismatch
 // or by a plain line end; empty when no complete reply arrived. The checksum error stands out, and
-// so do the bytes in which the earlier image that `stored` kept differs.
-MarkedLog dumpResultLog(const DumpRun::Result& result, const StoredImage& stored);
+// so do the bytes in which the earlier image that the read's store kept differs.
+MarkedLog dumpResultLog(const DumpRun::Result& result);
 
 // The window names the first differing offsets and says on the checksum line of a damaged dump
 // what the file holds; the command line keeps the lines that scripts know.

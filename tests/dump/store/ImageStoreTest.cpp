@@ -451,7 +451,8 @@ TEST(ImageStoreTest, ResultLogMarksExactlyWhatStandsOut) {
                                      : dump::DumpRun::Outcome::Saved;
         read.reply.emplace(bytes);
         stored.differingOffsets = c.changed;
-        dump::MarkedLog log = dump::dumpResultLog(read, stored);
+        read.stored = stored;
+        dump::MarkedLog log = dump::dumpResultLog(read);
         log += dump::storedImageLog(stored, *read.reply, dump::Wording::Window);
         std::vector<std::pair<LogMark, QString>> marked;
         for (const dump::LogStretch& s : log.stretches)
